@@ -1,0 +1,91 @@
+// Speed of loading, the queries and the conversion. Figures go in the notes
+// of the work they measure; targets: lookup <= 100 us, listing <= 5 ms,
+// company search "a" (all) <= 30 ms, 2022 listing converted <= 100 ms,
+// 2011 listing <= 40 ms, ten times the input <= 11 times the time.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "db/loader.h"
+#include "db/store.h"
+#include "query/queries.h"
+#include "update/convert.h"
+
+namespace {
+
+class NullHost : public QueryHost {
+ public:
+  void EnableControl(int, bool) override {}
+  void Push() override {}
+};
+
+std::string ReadListing(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  TextModeNewlines(text);
+  return text;
+}
+
+void BM_LoadBuiltin(benchmark::State& state) {
+  for (auto _ : state) LoadBuiltinDatabase();
+}
+BENCHMARK(BM_LoadBuiltin)->Unit(benchmark::kMillisecond);
+
+void BM_MacLookup(benchmark::State& state) {
+  LoadBuiltinDatabase();
+  NullHost host;
+  g_strMacInput = "00:0c:29";
+  for (auto _ : state) MacLookup(host, 0);
+}
+BENCHMARK(BM_MacLookup)->Unit(benchmark::kMicrosecond);
+
+void BM_FullListing(benchmark::State& state) {
+  LoadBuiltinDatabase();
+  NullHost host;
+  for (auto _ : state) MacLookup(host, 1);
+}
+BENCHMARK(BM_FullListing)->Unit(benchmark::kMillisecond);
+
+void BM_CompanyAllOfA(benchmark::State& state) {
+  LoadBuiltinDatabase();
+  NullHost host;
+  g_strCompanyInput = "a";
+  for (auto _ : state) CompanySearch(host, 2);
+}
+BENCHMARK(BM_CompanyAllOfA)->Unit(benchmark::kMillisecond);
+
+void ConvertBench(benchmark::State& state, const std::string& listing, int copies) {
+  if (listing.empty()) {
+    state.SkipWithError("listing not available");
+    return;
+  }
+  std::string input;
+  for (int i = 0; i < copies; ++i) input += listing;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string text = input;
+    state.ResumeTiming();
+    ConvertedStore store;
+    BuildStoreFromListing(text, store);
+    benchmark::DoNotOptimize(store.count);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(input.size()));
+}
+
+void BM_Convert2011(benchmark::State& state) {
+  static const std::string listing = ReadListing(VESSARINE_DATA_DIR "/ieee-oui-2011-07.txt");
+  ConvertBench(state, listing, static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_Convert2011)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+
+void BM_Convert2022(benchmark::State& state) {
+  static const std::string listing = ReadListing("/usr/share/ieee-data/oui.txt");
+  ConvertBench(state, listing, static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_Convert2022)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,96 @@
+#include <cstring>
+#include <mutex>
+#include <shared_mutex>
+
+#include "db/store.h"
+#include "db/texts.h"
+#include "query/controls.h"
+#include "query/format.h"
+#include "query/queries.h"
+
+std::string g_strMacInput;
+std::string g_strMacResult;
+
+namespace {
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The validation message for `input`, or nullptr when it is a valid address
+// of 3 or 6 bytes.
+const char* CheckMacInput(const std::string& input) {
+  const size_t length = input.size();
+  if (length == 0) return kMsgEnterMac;
+  if (length != 17 && length != 8) return kMsgBadMac;
+  for (size_t p = 0; p < length; ++p) {
+    char c = input[p];
+    bool ok = (p + 1) % 3 == 0 ? (c == ':' || c == '-') : IsHexDigit(c);
+    if (!ok) return kMsgBadMac;
+  }
+  for (size_t p = 5; p <= 14 && p < length; p += 3) {
+    if (input[p] != input[2]) return kMsgMixedSeparators;
+  }
+  return nullptr;
+}
+
+QueryOutcome Lookup(QueryHost& host) {
+  if (const char* message = CheckMacInput(g_strMacInput)) {
+    g_strMacResult = FormatMessage(message);
+    host.Push();
+    return QueryOutcome::Message;
+  }
+  // Only the first three bytes take part; the rest was only validated.
+  const std::string& in = g_strMacInput;
+  const char key[6] = {ToUpper(in[0]), ToUpper(in[1]), ToUpper(in[3]),
+                       ToUpper(in[4]), ToUpper(in[6]), ToUpper(in[7])};
+  std::string collected;
+  {
+    std::shared_lock lock(StoreLock());
+    for (int32_t i = 0; i < companyCount; ++i) {
+      if (std::memcmp(companyMacList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) {
+        collected += GetCompanyText(i);
+      }
+    }
+  }
+  g_strMacResult.clear();
+  QueryOutcome outcome = QueryOutcome::Results;
+  if (collected.empty()) {
+    g_strMacResult = FormatMessage(kMsgNoMatch);
+    outcome = QueryOutcome::Message;
+  } else {
+    ExpandLineBreaks(collected, g_strMacResult);
+  }
+  host.Push();
+  return outcome;
+}
+
+QueryOutcome ListAll(QueryHost& host) {
+  std::string listing;
+  {
+    std::shared_lock lock(StoreLock());
+    // Every line fits its record's 114 bytes: the listing is built in one
+    // buffer of that size and never through the line-break rebuild.
+    listing.reserve(static_cast<size_t>(companyCount) * kRecordSize);
+    for (int32_t i = 0; i < companyCount; ++i) {
+      const char* r = companyMacList + static_cast<size_t>(i) * kRecordSize;
+      const char head[14] = {'\r', '\n', r[0], r[1], ':', r[2], r[3], ':', r[4], r[5], ' ', ' ', ' ', ' '};
+      listing.append(head, sizeof head);
+      listing.append(r + kNameOffset, strnlen(r + kNameOffset, kNameFieldSize));
+    }
+  }
+  g_strMacResult = std::move(listing);
+  host.Push();
+  return QueryOutcome::Results;
+}
+
+}  // namespace
+
+QueryOutcome MacLookup(QueryHost& host, int mode) {
+  // Any MAC query ends a paged company search.
+  host.EnableControl(IDC_COMPANY_CONTINUE, false);
+  host.EnableControl(IDC_COMPANY_ALL, false);
+  return mode == 1 ? ListAll(host) : Lookup(host);
+}

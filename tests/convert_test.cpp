@@ -1,0 +1,187 @@
+// Conversion of a registry listing into a store.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "db/store.h"
+#include "update/convert.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// One registry entry as the listing writes it.
+std::string Entry(const std::string& oui, const std::string& name, const std::vector<std::string>& lines,
+                  bool emptyLine = true) {
+  std::string dashed = oui.substr(0, 2) + "-" + oui.substr(2, 2) + "-" + oui.substr(4, 2);
+  std::string e = dashed + "   (hex)\t\t" + name + "\n" + oui + "     (base 16)\t\t" + name + "\n";
+  for (const std::string& l : lines) e += "\t\t\t\t" + l + "\n";
+  if (emptyLine) e += "\n";
+  return e;
+}
+
+std::string Record(const ConvertedStore& s, int i) {
+  return std::string(s.macList + static_cast<size_t>(i) * kRecordSize, kRecordSize);
+}
+
+std::string Name(const ConvertedStore& s, int i) {
+  return std::string(s.macList + static_cast<size_t>(i) * kRecordSize + kNameOffset);
+}
+
+std::string Block(const ConvertedStore& s, int i) {
+  size_t from = static_cast<uint32_t>(HexToInt(s.macList + static_cast<size_t>(i) * kRecordSize + 6, 8));
+  size_t to = i + 1 < s.count
+                  ? static_cast<uint32_t>(HexToInt(s.macList + static_cast<size_t>(i + 1) * kRecordSize + 6, 8))
+                  : s.addrLength;
+  return std::string(s.addrList + from, to - from);
+}
+
+ConvertedStore Convert(std::string text) {
+  ConvertedStore s;
+  EXPECT_TRUE(BuildStoreFromListing(text, s));
+  return s;
+}
+
+}  // namespace
+
+class ConvertTest : public CoreTest {};
+
+// The 2011 listing converts into exactly the built-in copy.
+TEST_F(ConvertTest, ListingOf2011IsTheBuiltInCopy) {
+  std::string listing = Listing2011();
+  TextModeNewlines(listing);
+  ConvertedStore s = Convert(listing);  // a copy: the listing stays uncleaned
+  ASSERT_EQ(s.count, 15199);
+  // Tables are sized from the count of "hex" (two names hold it too).
+  EXPECT_EQ(s.macCapacity, CountOf(listing, "hex") * 114);
+  EXPECT_EQ(s.addrCapacity, CountOf(listing, "hex") * 200);
+  EXPECT_EQ(s.addrLength, 1018044u);
+  LineFeedsToGt(s.addrList, s.addrLength);
+
+  StartUp();
+  std::shared_lock lock(StoreLock());
+  ASSERT_EQ(companyCount, s.count);
+  EXPECT_EQ(std::memcmp(companyMacList, s.macList, 15199u * 114), 0);
+  EXPECT_EQ(std::memcmp(companyAddrList, s.addrList, s.addrLength + 1), 0);
+  EXPECT_EQ(Block(s, 108), "006cPRIVATE>");
+  EXPECT_EQ(Block(s, 457), "01c9>");
+}
+
+TEST_F(ConvertTest, CleaningAndRefusal) {
+  std::string text = Entry("00A0C9", "A\"B\\C\x80\x81\xFF", {"x\xE9y"});
+  ConvertedStore s = Convert(text);
+  ASSERT_EQ(s.count, 1);
+  EXPECT_EQ(Name(s, 0), "A~B~C\x80**\n");
+  EXPECT_EQ(Block(s, 0), "0000x*y\n");
+
+  // A '>' anywhere (an HTML page, say) refuses the listing: nothing changes.
+  StartUp();
+  char* macBefore = companyMacList;
+  std::string html = "<html><body>" + Entry("000001", "X", {"Y"}) + "</body></html>";
+  EXPECT_TRUE(ConvertListing(html));
+  EXPECT_EQ(companyMacList, macBefore);
+  EXPECT_EQ(companyCount, 15199);
+  ConvertedStore untouched;
+  std::string again = "a > b";
+  EXPECT_FALSE(BuildStoreFromListing(again, untouched));
+  EXPECT_EQ(untouched.macList, nullptr);
+}
+
+TEST_F(ConvertTest, OffsetsIndexesAndPrivateEntries) {
+  std::string text = Entry("000000", "XEROX CORPORATION", {"M/S 105-50C", "800 PHILLIPS ROAD", "WEBSTER NY 14580", "UNITED STATES"}) +
+                     "00-00-6C   (hex)\t\tPRIVATE\n00006C     (base 16)\t\t \n\t\t\t\t \n" +
+                     Entry("00006D", "CRAY COMMUNICATIONS, LTD.", {"P.O. BOX 7", "UK"});
+  ConvertedStore s = Convert(text);
+  ASSERT_EQ(s.count, 3);
+  EXPECT_EQ(Record(s, 0).substr(0, 32), "00000000000000XEROX CORPORATION\n");
+  EXPECT_EQ(Record(s, 1).substr(0, 22), "00006C00000041PRIVATE\n");
+  EXPECT_EQ(Block(s, 1), "0001PRIVATE\n");
+  EXPECT_EQ(Name(s, 2), "CRAY COMMUNICATIONS, LTD.\n");
+  EXPECT_EQ(Block(s, 2), "0002P.O. BOX 7\nUK\n");
+}
+
+TEST_F(ConvertTest, IndexKeepsItsLastFourDigits) {
+  std::string text;
+  for (int i = 0; i <= 65536; ++i) text += "000000     (base 16)\t\tN\n\t\t\t\tA\n\n";
+  ConvertedStore s = Convert(text);
+  ASSERT_EQ(s.count, 65537);
+  EXPECT_EQ(Block(s, 65535), "ffffA\n");
+  EXPECT_EQ(Block(s, 65536), "0000A\n");
+}
+
+TEST_F(ConvertTest, LongAddressLineIsCutAt200) {
+  std::string line(250, 'L');
+  ConvertedStore s = Convert(Entry("000001", "N", {line}));
+  // The next part is read as a further line, less four characters.
+  EXPECT_EQ(Block(s, 0), "0000" + std::string(200, 'L') + std::string(46, 'L') + "\n");
+}
+
+// An entry whose base-16 line is followed by the empty line has one empty
+// address line and leaves the next entry alone.
+TEST_F(ConvertTest, EntryWithoutAddressLines) {
+  std::string text = Entry("000001", "Private", {}) + Entry("000002", "Next Ltd", {"Street 1", "TOWN"});
+  ConvertedStore s = Convert(text);
+  ASSERT_EQ(s.count, 2);
+  EXPECT_EQ(Name(s, 0), "Private\n");
+  EXPECT_EQ(Block(s, 0), "0000\n");
+  EXPECT_EQ(Name(s, 1), "Next Ltd\n");
+  EXPECT_EQ(Block(s, 1), "0001Street 1\nTOWN\n");
+}
+
+// A name too long for its field keeps 98 characters and its line feed; the
+// rest of its line does not leak into the address.
+TEST_F(ConvertTest, LongNameIsCut) {
+  std::string name(120, 'n');
+  ConvertedStore s = Convert(Entry("000001", name, {"Road 1"}) + Entry("000002", std::string(98, 'm'), {"Road 2"}));
+  ASSERT_EQ(s.count, 2);
+  EXPECT_EQ(Name(s, 0), std::string(98, 'n') + "\n");
+  EXPECT_EQ(Block(s, 0), "0000Road 1\n");
+  EXPECT_EQ(Name(s, 1), std::string(98, 'm') + "\n");
+}
+
+TEST_F(ConvertTest, EmptyAndOddTexts) {
+  ConvertedStore empty = Convert("");
+  EXPECT_EQ(empty.count, 0);
+  EXPECT_EQ(empty.addrLength, 0u);
+  EXPECT_EQ(empty.addrList[0], '\0');
+
+  // More "hex" than entries: the count is the entries found, the tail NUL.
+  ConvertedStore s = Convert("hex hex hex\n" + Entry("000001", "A", {"B"}));
+  EXPECT_EQ(s.count, 1);
+  EXPECT_EQ(s.macCapacity, 4u * 114);
+  EXPECT_EQ(Record(s, 1), std::string(114, '\0'));
+
+  // No "hex" at all: the tables grow instead of being overrun.
+  std::string text;
+  for (int i = 0; i < 50; ++i) text += "000000     (base 16)\t\tN\n\t\t\t\t" + std::string(190, 'a') + "\n\n";
+  ConvertedStore grown = Convert(text);
+  EXPECT_EQ(grown.count, 50);
+  EXPECT_EQ(grown.addrLength, 50u * 195);
+
+  // A text ending inside an entry stops there.
+  ConvertedStore cut = Convert("000001     (base 16)\t\tNam");
+  EXPECT_EQ(cut.count, 1);
+  EXPECT_EQ(Name(cut, 0), "Nam");
+}
+
+TEST_F(ConvertTest, TextModeTurnsCrLfIntoLf) {
+  std::string text = "a\r\nb\rc\r\n\r\n";
+  TextModeNewlines(text);
+  EXPECT_EQ(text, "a\nb\rc\n\n");
+}
+
+// Today's registry as Debian ships it: CRLF, unsorted, bare private entries.
+TEST_F(ConvertTest, DebianListingKeepsEveryEntry) {
+  struct stat st;
+  const char* path = "/usr/share/ieee-data/oui.txt";
+  if (stat(path, &st) != 0) GTEST_SKIP() << path << " is not installed";
+  std::string text = ReadFile(path);
+  TextModeNewlines(text);
+  size_t entries = CountOf(text, "(base 16)");
+  ConvertedStore s = Convert(text);
+  EXPECT_EQ(static_cast<size_t>(s.count), entries);
+  for (int i = 0; i < s.count; ++i) {
+    const char* r = s.macList + static_cast<size_t>(i) * kRecordSize;
+    ASSERT_NE(std::memchr(r + kNameOffset, '\0', kNameFieldSize), nullptr) << i;
+  }
+}

@@ -1,0 +1,67 @@
+#include "tests/test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "db/loader.h"
+#include "db/store.h"
+#include "db/texts.h"
+
+void CoreTest::SetUp() {
+  char pattern[] = "/tmp/vessarine-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  xdgDir = pattern;
+  setenv("XDG_CACHE_HOME", xdgDir.c_str(), 1);
+  cacheDir = xdgDir + "/vessarine";
+  std::filesystem::create_directories(cacheDir);
+  g_strMacResult.clear();
+  g_strCompanyResult.clear();
+  g_nSearchPos = 0;
+  g_nMatchCount = 0;
+}
+
+void CoreTest::TearDown() {
+  std::error_code ec;
+  std::filesystem::remove_all(xdgDir, ec);
+  unsetenv("XDG_CACHE_HOME");
+}
+
+void CoreTest::StartUp() {
+  g_strMacInput = "00:00:00:00:00:00";
+  g_strDbVersion = kVersionBuiltin;
+  g_strCompanyInput = "VELMORA TECHWORKS";
+  LoadDatabase();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string Listing2011() {
+  std::string text = ReadFile(std::string(VESSARINE_DATA_DIR) + "/ieee-oui-2011-07.txt");
+  EXPECT_EQ(text.size(), 2436815u);
+  return text;
+}
+
+std::string MakeRecord(const std::string& oui, unsigned offset, const std::string& name) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%08x", offset);
+  std::string record = oui + digits + name;
+  record.resize(kRecordSize, '\0');
+  return record;
+}
+
+size_t CountOf(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + needle.size())) ++n;
+  return n;
+}

@@ -1,0 +1,41 @@
+// Shared fixtures for the core tests: a private cache directory per test, a
+// query host that records what the window would be told, file helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "query/queries.h"
+
+class CoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // The dialog's start: initial texts, then LoadDatabase.
+  static void StartUp();
+  std::string cacheDir;  // $XDG_CACHE_HOME/vessarine, created
+  std::string xdgDir;
+};
+
+class RecordingHost : public QueryHost {
+ public:
+  void EnableControl(int id, bool enable) override { enabled[id] = enable; }
+  void Push() override { ++pushes; }
+  bool IsEnabled(int id) const {
+    auto it = enabled.find(id);
+    return it != enabled.end() && it->second;
+  }
+  std::map<int, bool> enabled;
+  int pushes = 0;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+// The 2011 registry listing the built-in copy is made from.
+std::string Listing2011();
+// One 114-byte vendor record.
+std::string MakeRecord(const std::string& oui, unsigned offset, const std::string& name);
+// Number of occurrences of `needle` in `text`.
+size_t CountOf(const std::string& text, const std::string& needle);

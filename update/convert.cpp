@@ -1,0 +1,198 @@
+#include "update/convert.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "db/store.h"
+
+namespace {
+
+constexpr std::string_view kBase16 = "base 16";
+constexpr std::string_view kPrivateHex = "(hex)\t\tPRIVATE";
+constexpr char kPrivateLine[] = "PRIVATE\n";
+// The OUI digits begin this far before "base 16", the name this far after them.
+constexpr size_t kOuiBeforeBase16 = 12;
+constexpr size_t kNameAfterOui = 22;
+constexpr size_t kAddressIndent = 4;
+constexpr size_t kMaxLineCopy = 200;
+// Longest name that keeps its line feed and a NUL in the 100-byte field.
+constexpr size_t kMaxNameLength = 98;
+
+// Start positions of every occurrence of `pattern`, each search resuming
+// right after the previous hit.
+std::vector<size_t> FindAll(std::string_view text, std::string_view pattern) {
+  std::vector<size_t> hits;
+  for (size_t pos = text.find(pattern); pos != std::string_view::npos;
+       pos = text.find(pattern, pos + pattern.size())) {
+    hits.push_back(pos);
+  }
+  return hits;
+}
+
+// A zero-filled C-heap block that grows (keeping zero fill) on demand.
+void Grow(char*& block, size_t& capacity, size_t needed) {
+  if (needed <= capacity) return;
+  size_t grown = capacity * 2 > needed ? capacity * 2 : needed;
+  char* p = static_cast<char*>(std::realloc(block, grown));
+  if (p == nullptr) throw std::bad_alloc();
+  std::memset(p + capacity, 0, grown - capacity);
+  block = p;
+  capacity = grown;
+}
+
+}  // namespace
+
+ConvertedStore::~ConvertedStore() {
+  std::free(addrList);
+  std::free(macList);
+}
+
+void TextModeNewlines(std::string& text) {
+  size_t out = 0;
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') continue;
+    text[out++] = text[i];
+  }
+  text.resize(out);
+}
+
+void LineFeedsToGt(char* addrText, size_t length) {
+  for (char* p = addrText; (p = static_cast<char*>(std::memchr(p, '\n', length - (p - addrText)))) != nullptr;) {
+    *p++ = '>';
+  }
+}
+
+bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
+  // A NUL inside the listing ends it.
+  const size_t n = std::strlen(listing.c_str());
+  char* const t = listing.data();
+
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(t[i]);
+    if (c > 0x80) t[i] = '*';
+    else if (c == '"' || c == '\\') t[i] = '~';
+  }
+  const std::string_view text(t, n);
+  if (text.find('>') != std::string_view::npos) return false;
+
+  // Tables are sized from the count of "hex", as the stored formats expect;
+  // they grow when a listing has more entries or longer blocks than that.
+  size_t hexCount = 0;
+  for (size_t pos = text.find("hex"); pos != std::string_view::npos; pos = text.find("hex", pos + 3)) {
+    ++hexCount;
+  }
+  size_t macCapacity = hexCount * kRecordSize;
+  size_t addrCapacity = hexCount * kAddrBytesPerRecord;
+  char* mac = static_cast<char*>(std::calloc(macCapacity ? macCapacity : 1, 1));
+  char* addr = static_cast<char*>(std::calloc(addrCapacity ? addrCapacity : 1, 1));
+  if (mac == nullptr || addr == nullptr) {
+    std::free(mac);
+    std::free(addr);
+    throw std::bad_alloc();
+  }
+  if (macCapacity == 0) macCapacity = 1;
+  if (addrCapacity == 0) addrCapacity = 1;
+
+  // Whether an entry is private depends on which comes first from its start:
+  // the next "(hex)\t\tPRIVATE" or the next "base 16". Both lists are walked
+  // forward once, as the scan position only moves forward.
+  const std::vector<size_t> base16 = FindAll(text, kBase16);
+  const std::vector<size_t> privates = FindAll(text, kPrivateHex);
+  size_t nextBase = 0;
+  size_t nextPrivate = 0;
+
+  int32_t count = 0;
+  size_t w = 0;  // write position in the address text
+  size_t p = 0;  // scan position in the listing
+  auto emit = [&](const char* bytes, size_t len) {
+    Grow(addr, addrCapacity, w + len + 1);  // keep room for the final NUL
+    std::memcpy(addr + w, bytes, len);
+    w += len;
+  };
+
+  for (;;) {
+    while (nextBase < base16.size() && base16[nextBase] < p) ++nextBase;
+    while (nextPrivate < privates.size() && privates[nextPrivate] < p) ++nextPrivate;
+    if (nextBase == base16.size()) break;
+    const size_t hit = base16[nextBase];
+    const bool isPrivate = nextPrivate < privates.size() && privates[nextPrivate] < hit;
+    if (hit < kOuiBeforeBase16) {  // no room for the digits before it
+      p = hit + kBase16.size();
+      continue;
+    }
+    const size_t d = hit - kOuiBeforeBase16;
+
+    Grow(mac, macCapacity, (static_cast<size_t>(count) + 1) * kRecordSize);
+    char* record = mac + static_cast<size_t>(count) * kRecordSize;
+    std::memcpy(record, t + d, 6);
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%08zx", w);
+    std::memcpy(record + 6, digits, 8);
+
+    char* name = record + kNameOffset;
+    p = d + kNameAfterOui < n ? d + kNameAfterOui : n;
+    if (isPrivate) {
+      std::memcpy(name, kPrivateLine, sizeof kPrivateLine - 1);
+    } else {
+      const char* lf = static_cast<const char*>(std::memchr(t + p, '\n', n - p));
+      size_t lineEnd = lf ? static_cast<size_t>(lf - t) : n;
+      size_t len = lineEnd - p;
+      if (len > kMaxNameLength) len = kMaxNameLength;  // keep the line feed and a NUL
+      std::memcpy(name, t + p, len);
+      if (lf != nullptr) name[len] = '\n';
+      p = lf ? lineEnd + 1 : n;
+    }
+
+    std::snprintf(digits, sizeof digits, "%04x", static_cast<unsigned>(count) & 0xFFFFu);
+    emit(digits, 4);
+
+    if (isPrivate) {
+      emit(kPrivateLine, sizeof kPrivateLine - 1);
+    } else if (p < n && t[p] == '\n') {
+      // No address line at all: one empty line, and the empty line ends
+      // this entry rather than the next one.
+      emit("\n", 1);
+      ++p;
+    } else {
+      while (p < n) {
+        p = p + kAddressIndent < n ? p + kAddressIndent : n;
+        if (p == n) break;
+        size_t limit = n - p < kMaxLineCopy ? n - p : kMaxLineCopy;
+        const char* lf = static_cast<const char*>(std::memchr(t + p, '\n', limit));
+        size_t len = lf ? static_cast<size_t>(lf - (t + p)) + 1 : limit;
+        emit(t + p, len);
+        p += len;
+        if (p < n && t[p] == '\n') {
+          ++p;
+          break;
+        }
+      }
+    }
+    ++count;
+  }
+
+  addr[w] = '\0';
+  std::free(out.addrList);
+  std::free(out.macList);
+  out.macList = mac;
+  out.addrList = addr;
+  out.count = count;
+  out.macCapacity = macCapacity;
+  out.addrCapacity = addrCapacity;
+  out.addrLength = w;
+  return true;
+}
+
+bool ConvertListing(std::string& text) {
+  ConvertedStore built;
+  if (!BuildStoreFromListing(text, built)) return true;
+  ReplaceStore(built.macList, built.addrList, built.count);
+  built.macList = nullptr;
+  built.addrList = nullptr;
+  return false;
+}

@@ -1,0 +1,76 @@
+// The database update: download of the registry listing, its conversion into
+// a new store, and the rewrite of the three cache files.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <thread>
+
+// Written by the download thread: the result is stored before the flag clears
+// (release), and read after the flag has been seen at 0 (acquire).
+extern std::atomic<uint8_t> g_bDownloading;
+extern std::atomic<uint8_t> g_bDownloadOk;
+// Set after a completed update; the dialog's paint handler clears it and pushes.
+extern std::atomic<uint8_t> g_bRefreshPending;
+// 1 from the start of an update until its conversion thread has ended; a
+// second update is not started meanwhile.
+extern std::atomic<uint8_t> g_bUpdateRunning;
+
+// "http://standards-oui.ieee.org/oui/oui.txt?aa=<now>".
+std::string ListingUrl(std::time_t now);
+
+// Fetches `url` (GET, HTTP/1.0) and copies the body of a final status-200
+// answer into `path`, created only once that status is known. Returns true
+// only then. Never throws. libcurl is loaded on first use, so programs that
+// never download never load it.
+bool DownloadListing(const std::string& url, const std::string& path);
+
+// Download thread body: sets g_bDownloading, runs DownloadListing into the
+// temporary listing file, stores g_bDownloadOk, clears g_bDownloading.
+void DownloadThreadProc(const std::string& url);
+
+// Raises g_bDownloading, then starts DownloadThreadProc(url). Raising the flag
+// before the thread exists means a conversion thread started next can never
+// miss the download, however late the download thread gets to run.
+std::thread LaunchDownloadThread(const std::string& url);
+
+// A fetch during which no byte arrives for this many seconds fails (60 by
+// default). Tests shorten it.
+void SetDownloadStallSeconds(long seconds);
+
+// What the conversion thread needs from the window. Every call blocks until
+// the user-interface side has carried it out (a message box: until closed).
+class UpdateUi {
+ public:
+  virtual ~UpdateUi() = default;
+  virtual void StepProgress() = 0;
+  virtual void SetProgressPos(int pos) = 0;
+  virtual void ShowMessage(const char* caption, const char* text) = 0;  // GBK
+  // Sets g_strDbVersion to `text` (GBK) on the user-interface side.
+  virtual void SetVersionText(const std::string& text) = 0;
+};
+
+struct ConvertOptions {
+  std::string listingPath;        // the listing to read
+  bool deleteListing = true;      // delete it after a conversion (the temp file)
+  bool waitForDownload = true;    // run the progress phase first
+};
+
+// Starts DownloadThreadProc(url) and ConvertThreadProc (on the temporary
+// listing file in the cache directory) as detached threads, unless an update
+// is running already (then returns false and starts nothing). `ui` must
+// outlive the threads, or become a no-op once its window is gone.
+bool StartUpdateThreads(UpdateUi& ui, const std::string& url);
+
+// The version text of an update made at `local` (GBK):
+// "当前数据库版本为<year>-<month>-<day>", no leading zeros.
+std::string VersionText(const std::tm& local);
+
+// mkdir -p; true when `dir` exists as a directory afterwards.
+bool MakeDirectories(const std::string& dir);
+
+// The conversion thread: progress phase, reading and conversion, cache rewrite,
+// with the messages M2..M6. Returns true when it ended with M6 ("完成更新").
+bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options);

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-// Vendor records, each the record's text up to its first NUL.
+// Vendor records: each record's text up to its first NUL, NUL-terminated,
+// back to back (a blob rather than a table of pointers, which would need a
+// relocation per record at every start).
 extern const int32_t builtinCount;
-extern const char* const builtinMacList[];
+extern const char builtinMacList[];
 
 // The address text (every line end written as '>'), cut into pieces of
 // 64,600 bytes: companyAddrList0 ... companyAddrList<n-1>, listed in order.

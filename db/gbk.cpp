@@ -47,10 +47,25 @@ std::string Convert(const char* to, const char* from, std::string_view in,
 
 }  // namespace
 
+namespace {
+
+// ASCII is the same in both encodings; a query that needs no conversion then
+// never loads the converter.
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string GbkToUtf8(std::string_view gbk) {
+  if (IsAscii(gbk)) return std::string(gbk);
   return Convert("UTF-8", "GBK", gbk, "\xEF\xBF\xBD");
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   return Convert("GBK", "UTF-8", utf8, "?");
 }

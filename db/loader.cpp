@@ -118,9 +118,11 @@ void LoadBuiltinDatabase() {
   // calloc's zero pages give the NUL fill without touching the memory.
   char* mac = static_cast<char*>(std::calloc(static_cast<size_t>(count), kRecordSize));
   char* addr = static_cast<char*>(std::calloc(static_cast<size_t>(count), kAddrBytesPerRecord));
+  const char* text = builtinMacList;
   for (int32_t i = 0; i < count; ++i) {
-    const char* text = builtinMacList[i];
-    std::memcpy(mac + static_cast<size_t>(i) * kRecordSize, text, std::strlen(text));
+    size_t length = std::strlen(text);
+    std::memcpy(mac + static_cast<size_t>(i) * kRecordSize, text, length);
+    text += length + 1;
   }
   size_t at = 0;
   for (int k = 0; k < builtinAddrPieceCount; ++k) {

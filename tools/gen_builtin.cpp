@@ -79,13 +79,13 @@ int main(int argc, char** argv) {
       << " bytes of address text. Do not edit.\n"
       << "#include \"db/builtin.h\"\n\n"
       << "extern const int32_t builtinCount = " << store.count << ";\n"
-      << "extern const char* const builtinMacList[] = {\n";
+      << "// Each record's text, NUL-terminated, one after the other.\n"
+      << "extern const char builtinMacList[] =\n";
   for (int32_t i = 0; i < store.count; ++i) {
     const char* record = store.macList + static_cast<size_t>(i) * kRecordSize;
     WriteLiteral(out, record, strnlen(record, kRecordSize));
-    out << ",\n";
+    out << (i + 1 < store.count ? " \"\\0\"\n" : ";\n\n");
   }
-  out << "};\n\n";
 
   size_t pieces = (store.addrLength + kPieceSize - 1) / kPieceSize;
   if (pieces == 0) pieces = 1;

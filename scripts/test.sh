@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors and runs every test; then again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the race tests
+# under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+jobs="$(nproc)"
+
+echo "== Release build, warnings as errors =="
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESSARINE_WERROR=ON >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
+  -DVESSARINE_SANITIZE=address,undefined -DVESSARINE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp":print_suppressions=0 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== ThreadSanitizer: queries racing an update =="
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
+  -DVESSARINE_SANITIZE=thread -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target race_test
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^Race'

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 #include <string_view>
-#include <vector>
 
 #include "db/store.h"
 
@@ -22,16 +21,25 @@ constexpr size_t kMaxLineCopy = 200;
 // Longest name that keeps its line feed and a NUL in the 100-byte field.
 constexpr size_t kMaxNameLength = 98;
 
-// Start positions of every occurrence of `pattern`, each search resuming
-// right after the previous hit.
-std::vector<size_t> FindAll(std::string_view text, std::string_view pattern) {
-  std::vector<size_t> hits;
-  for (size_t pos = text.find(pattern); pos != std::string_view::npos;
-       pos = text.find(pattern, pos + pattern.size())) {
-    hits.push_back(pos);
+// The first occurrence of a pattern at or after a position that never moves
+// back; remembers its last hit so that the text is searched once in all.
+class Finder {
+ public:
+  Finder(std::string_view text, std::string_view pattern) : text_(text), pattern_(pattern) {}
+  size_t NextFrom(size_t pos) {
+    if (!searched_ || (hit_ != std::string_view::npos && hit_ < pos)) {
+      hit_ = text_.find(pattern_, pos);
+      searched_ = true;
+    }
+    return hit_;
   }
-  return hits;
-}
+
+ private:
+  std::string_view text_;
+  std::string_view pattern_;
+  size_t hit_ = std::string_view::npos;
+  bool searched_ = false;
+};
 
 // A zero-filled C-heap block that grows (keeping zero fill) on demand.
 void Grow(char*& block, size_t& capacity, size_t needed) {
@@ -72,20 +80,27 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
   const size_t n = std::strlen(listing.c_str());
   char* const t = listing.data();
 
+  // One pass cleans the text, looks for '>' and counts "hex": the tables are
+  // sized from that count, as the stored formats expect; they grow when a
+  // listing has more entries or longer blocks than that.
+  bool refused = false;
+  size_t hexCount = 0;
   for (size_t i = 0; i < n; ++i) {
     unsigned char c = static_cast<unsigned char>(t[i]);
-    if (c > 0x80) t[i] = '*';
-    else if (c == '"' || c == '\\') t[i] = '~';
+    if (c > 0x80) {
+      t[i] = '*';
+    } else if (c == '"' || c == '\\') {
+      t[i] = '~';
+    } else if (c == '>') {
+      refused = true;
+    } else if (c == 'h' && n - i >= 3 && t[i + 1] == 'e' && t[i + 2] == 'x') {
+      ++hexCount;
+      i += 2;
+    }
   }
+  if (refused) return false;
   const std::string_view text(t, n);
-  if (text.find('>') != std::string_view::npos) return false;
 
-  // Tables are sized from the count of "hex", as the stored formats expect;
-  // they grow when a listing has more entries or longer blocks than that.
-  size_t hexCount = 0;
-  for (size_t pos = text.find("hex"); pos != std::string_view::npos; pos = text.find("hex", pos + 3)) {
-    ++hexCount;
-  }
   size_t macCapacity = hexCount * kRecordSize;
   size_t addrCapacity = hexCount * kAddrBytesPerRecord;
   char* mac = static_cast<char*>(std::calloc(macCapacity ? macCapacity : 1, 1));
@@ -99,12 +114,11 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
   if (addrCapacity == 0) addrCapacity = 1;
 
   // Whether an entry is private depends on which comes first from its start:
-  // the next "(hex)\t\tPRIVATE" or the next "base 16". Both lists are walked
-  // forward once, as the scan position only moves forward.
-  const std::vector<size_t> base16 = FindAll(text, kBase16);
-  const std::vector<size_t> privates = FindAll(text, kPrivateHex);
-  size_t nextBase = 0;
-  size_t nextPrivate = 0;
+  // the next "(hex)\t\tPRIVATE" or the next "base 16". The scan position only
+  // moves forward, so each is searched again only once the scan has passed
+  // the last hit: one pass over the text in all.
+  Finder base16(text, kBase16);
+  Finder privates(text, kPrivateHex);
 
   int32_t count = 0;
   size_t w = 0;  // write position in the address text
@@ -116,11 +130,9 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
   };
 
   for (;;) {
-    while (nextBase < base16.size() && base16[nextBase] < p) ++nextBase;
-    while (nextPrivate < privates.size() && privates[nextPrivate] < p) ++nextPrivate;
-    if (nextBase == base16.size()) break;
-    const size_t hit = base16[nextBase];
-    const bool isPrivate = nextPrivate < privates.size() && privates[nextPrivate] < hit;
+    const size_t hit = base16.NextFrom(p);
+    if (hit == std::string_view::npos) break;
+    const bool isPrivate = privates.NextFrom(p) < hit;
     if (hit < kOuiBeforeBase16) {  // no room for the digits before it
       p = hit + kBase16.size();
       continue;

@@ -1,6 +1,5 @@
 #include "update/convert.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -40,6 +39,15 @@ class Finder {
   size_t hit_ = std::string_view::npos;
   bool searched_ = false;
 };
+
+// `digits` lower-case hexadecimal digits of `value` (its low ones only when
+// it has more), zero-padded.
+void WriteHex(char* out, size_t value, int digits) {
+  for (int i = digits - 1; i >= 0; --i) {
+    out[i] = "0123456789abcdef"[value & 0xF];
+    value >>= 4;
+  }
+}
 
 // A zero-filled C-heap block that grows (keeping zero fill) on demand.
 void Grow(char*& block, size_t& capacity, size_t needed) {
@@ -142,9 +150,7 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
     Grow(mac, macCapacity, (static_cast<size_t>(count) + 1) * kRecordSize);
     char* record = mac + static_cast<size_t>(count) * kRecordSize;
     std::memcpy(record, t + d, 6);
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%08zx", w);
-    std::memcpy(record + 6, digits, 8);
+    WriteHex(record + 6, w, 8);
 
     char* name = record + kNameOffset;
     p = d + kNameAfterOui < n ? d + kNameAfterOui : n;
@@ -160,8 +166,9 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
       p = lf ? lineEnd + 1 : n;
     }
 
-    std::snprintf(digits, sizeof digits, "%04x", static_cast<unsigned>(count) & 0xFFFFu);
-    emit(digits, 4);
+    char index[4];
+    WriteHex(index, static_cast<size_t>(count), 4);  // the index modulo 65536
+    emit(index, 4);
 
     if (isPrivate) {
       emit(kPrivateLine, sizeof kPrivateLine - 1);

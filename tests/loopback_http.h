@@ -1,0 +1,144 @@
+// A small HTTP server on 127.0.0.1 for the download and update tests: it
+// serves fixed answers, redirects, and bodies that stop halfway.
+#pragma once
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LoopbackHttp {
+ public:
+  struct Request {
+    std::string method;
+    std::string version;
+    std::string target;  // path and query
+    std::string userAgent;
+    httplib::Headers headers;
+  };
+
+  LoopbackHttp() {
+    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+      std::lock_guard lock(mutex_);
+      requests_.push_back({req.method, req.version, req.target,
+                           req.get_header_value("User-Agent"), req.headers});
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // One route for everything: answers may be added while the server runs.
+    server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+      Handler handler;
+      {
+        std::lock_guard lock(mutex_);
+        auto it = routes_.find(req.path);
+        if (it != routes_.end()) handler = it->second;
+      }
+      if (handler) {
+        handler(req, res);
+      } else {
+        res.status = 404;
+      }
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // stop() only takes effect once the accept loop runs.
+    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  ~LoopbackHttp() {
+    ReleaseStalls();
+    server_.stop();
+    thread_.join();
+  }
+
+  LoopbackHttp(const LoopbackHttp&) = delete;
+  LoopbackHttp& operator=(const LoopbackHttp&) = delete;
+
+  std::string Url(const std::string& target) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + target;
+  }
+
+  // Answers `status` with `body`, handed to the socket `piece` bytes at a time.
+  void Serve(const std::string& path, int status, std::string body, size_t piece = 10240) {
+    Route(path, [status, body = std::move(body), piece](const httplib::Request&,
+                                                               httplib::Response& res) {
+      res.status = status;
+      if (body.empty()) {
+        res.set_content("", "text/plain");
+        return;
+      }
+      res.set_content_provider(body.size(), "text/plain",
+                               [body, piece](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return sink.write(body.data() + offset, std::min(piece, length));
+                               });
+    });
+  }
+
+  void Redirect(const std::string& from, const std::string& to, int status = 302) {
+    Route(from, [to, status](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect(to, status);
+      // Servers send a page along; it must not count as the listing.
+      res.set_content("<html><body>Moved</body></html>", "text/html");
+    });
+  }
+
+  // Sends the headers of a 200 answer of `total` bytes and its first `sent`
+  // bytes, then nothing until released.
+  void StallAfter(const std::string& path, size_t sent, size_t total) {
+    Route(path, [this, sent, total](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(total, "text/plain",
+                               [this, sent](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset == 0) return sink.write(std::string(sent, 'x').data(), sent);
+                                 WaitForRelease();
+                                 return false;
+                               });
+    });
+  }
+
+  // Takes the request and answers nothing until released.
+  void StallBeforeHeaders(const std::string& path) {
+    Route(path, [this](const httplib::Request&, httplib::Response& res) {
+      WaitForRelease();
+      res.set_content("late", "text/plain");
+    });
+  }
+
+  void ReleaseStalls() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+  std::vector<Request> Requests() {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+  void Route(const std::string& path, Handler handler) {
+    std::lock_guard lock(mutex_);
+    routes_[path] = std::move(handler);
+  }
+
+  void WaitForRelease() {
+    std::unique_lock lock(mutex_);
+    cv_.wait_for(lock, std::chrono::seconds(30), [this] { return released_; });
+  }
+
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool released_ = false;
+  std::vector<Request> requests_;
+  std::map<std::string, Handler> routes_;
+};

@@ -1,0 +1,130 @@
+// Queries on one thread while an update replaces the store and rewrites the
+// cache on another, and the exit button releasing the store mid-update.
+// Built for ThreadSanitizer runs (-DVESSARINE_SANITIZE=thread), where any
+// unguarded access shows up; it passes in every build.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <shared_mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "db/loader.h"
+#include "db/store.h"
+#include "query/queries.h"
+#include "update/update.h"
+#include "update/update_texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class NullHost : public QueryHost {
+ public:
+  void EnableControl(int, bool) override {}
+  void Push() override {}
+};
+
+class QuietUi : public UpdateUi {
+ public:
+  void StepProgress() override {}
+  void SetProgressPos(int) override {}
+  void ShowMessage(const char*, const char* text) override { last = text; }
+  void SetVersionText(const std::string&) override {}
+  std::string last;
+};
+
+const char kTinyListing[] =
+    "00-00-0C   (hex)\t\tCisco Systems, Inc\n"
+    "00000C     (base 16)\t\tCisco Systems, Inc\n"
+    "\t\t\t\t170 West Tasman Drive\n"
+    "\n";
+
+class RaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vessarine-race-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    setenv("XDG_CACHE_HOME", dir.c_str(), 1);
+    LoadDatabase();
+    big = dir + "/oui-2011.txt";
+    tiny = dir + "/tiny.txt";
+    fs::copy_file(VESSARINE_DATA_DIR "/ieee-oui-2011-07.txt", big);
+    std::ofstream(tiny, std::ios::binary) << kTinyListing;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // The user-interface thread's part: both queries, over and over.
+  void QueryUntil(const std::atomic<bool>& stop, long& rounds) {
+    NullHost host;
+    while (!stop.load()) {
+      g_strMacInput = "00:00:0c";
+      MacLookup(host, 0);
+      g_strCompanyInput = "cisco";
+      CompanySearch(host, 0);
+      CompanySearch(host, 1);
+      if (rounds % 8 == 0) CompanySearch(host, 2);
+      ++rounds;
+    }
+  }
+
+  static ConvertOptions From(const std::string& path) {
+    ConvertOptions options;
+    options.listingPath = path;
+    options.deleteListing = false;
+    options.waitForDownload = false;
+    return options;
+  }
+
+  std::string dir, big, tiny;
+};
+
+TEST_F(RaceTest, QueriesDuringUpdates) {
+  std::atomic<bool> stop{false};
+  long rounds = 0;
+  std::thread queries([&] { QueryUntil(stop, rounds); });
+  QuietUi ui;
+  int completed = 0;
+  for (int i = 0; i < 4; ++i) {
+    completed += ConvertThreadProc(ui, From(i % 2 == 0 ? big : tiny)) ? 1 : 0;
+  }
+  stop.store(true);
+  queries.join();
+  EXPECT_EQ(completed, 4);
+  EXPECT_GT(rounds, 0);
+  // The last update (the tiny listing) is what the store and cache hold.
+  std::shared_lock lock(StoreLock());
+  EXPECT_EQ(companyCount, 1);
+  EXPECT_EQ(fs::file_size(CachePath(kCacheMacFile)), 114u);
+}
+
+// The exit button frees the store while an update runs: the update ends
+// either complete, or with M5 and no vendor table in the cache; never with a
+// cache that does not match the listing.
+TEST_F(RaceTest, StoreReleasedDuringAnUpdate) {
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    LoadDatabase();
+    fs::remove_all(CacheDir());
+    QuietUi ui;
+    bool completed = false;
+    std::thread update([&] { completed = ConvertThreadProc(ui, From(big)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + 20 * i));
+    ReleaseStore();
+    update.join();
+    if (completed) {
+      EXPECT_EQ(fs::file_size(CachePath(kCacheMacFile)), 15199u * 114u);
+      EXPECT_EQ(fs::file_size(CachePath(kCacheAddrFile)), 1018044u);
+    } else {
+      EXPECT_EQ(ui.last, kMsgUpdateFailed);
+      EXPECT_FALSE(fs::exists(CachePath(kCacheMacFile)));
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,519 @@
+// The whole update against a loopback server, and the cache rewrite with its
+// failure cases: each ends with the right messages, store and files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <shared_mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "db/gbk.h"
+#include "db/loader.h"
+#include "db/store.h"
+#include "db/texts.h"
+#include "tests/loopback_http.h"
+#include "update/update.h"
+#include "update/update_texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Message = std::pair<std::string, std::string>;  // caption, text (GBK)
+
+const Message M2{kCaptionUpdateFailed, kMsgDownloadFailed};
+const Message M3{kCaptionUpdateFailed, kMsgListingUnreadable};
+const Message M4{kCaptionUpdate, kMsgDownloadDone};
+const Message M5{kCaptionUpdateFailed, kMsgUpdateFailed};
+const Message M6{kCaptionUpdate, kMsgUpdateDone};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Listing2011() { return Slurp(VESSARINE_DATA_DIR "/ieee-oui-2011-07.txt"); }
+
+// Two entries, one of them private, and a third "hex" outside any entry: the
+// tables are sized for three records and hold two.
+const char kSmallListing[] =
+    "hex is counted here too\r\n"
+    "\r\n"
+    "00-00-0C   (hex)\t\tCisco Systems, Inc\r\n"
+    "00000C     (base 16)\t\tCisco Systems, Inc\r\n"
+    "\t\t\t\t170 West Tasman Drive\r\n"
+    "\t\t\t\tSan Jose  CA  95134\r\n"
+    "\r\n"
+    "00-00-6C   (hex)\t\tPRIVATE\r\n"
+    "00006C     (base 16)\r\n"
+    "\r\n";
+
+// Stands in for the dialog: records what the conversion thread asks of it.
+class RecordingUi : public UpdateUi {
+ public:
+  void StepProgress() override {
+    std::lock_guard lock(mutex_);
+    ++steps;
+  }
+  void SetProgressPos(int p) override {
+    std::lock_guard lock(mutex_);
+    pos = p;
+  }
+  void ShowMessage(const char* caption, const char* text) override {
+    std::lock_guard lock(mutex_);
+    messages.emplace_back(caption, text);
+  }
+  void SetVersionText(const std::string& text) override {
+    std::lock_guard lock(mutex_);
+    g_strDbVersion = text;
+  }
+  std::vector<Message> Messages() {
+    std::lock_guard lock(mutex_);
+    return messages;
+  }
+  int steps = 0;
+  int pos = 0;
+  std::vector<Message> messages;
+
+ private:
+  std::mutex mutex_;
+};
+
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return VersionText(local);
+}
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vessarine-up-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    xdg = pattern;
+    setenv("XDG_CACHE_HOME", xdg.c_str(), 1);
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
+    setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+    cache = CacheDir();
+    SetDownloadStallSeconds(60);
+    g_bRefreshPending.store(0);
+    LoadDatabase();
+    // What the dialog shows once the update has started.
+    g_strDbVersion = kVersionRunning;
+    loadedMac = companyMacList;
+    loadedCount = companyCount;
+  }
+  void TearDown() override {
+    SetDownloadStallSeconds(60);
+    fs::remove_all(xdg);
+  }
+
+  // The update as the dialog starts it; waits for its conversion thread.
+  std::vector<Message> RunUpdate(const std::string& url) {
+    EXPECT_TRUE(StartUpdateThreads(ui, url));
+    WaitForUpdate();
+    return ui.Messages();
+  }
+
+  void WaitForUpdate() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (g_bUpdateRunning.load() != 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(g_bUpdateRunning.load(), 0) << "update still running";
+  }
+
+  // The conversion alone, from a listing on disk.
+  std::vector<Message> Convert(const std::string& listing) {
+    const std::string path = xdg + "/listing.txt";
+    Put(path, listing);
+    ConvertOptions options;
+    options.listingPath = path;
+    options.waitForDownload = false;
+    ConvertThreadProc(ui, options);
+    return ui.Messages();
+  }
+
+  std::string Cache(const char* name) const { return cache + "/" + name; }
+
+  // The old cache files of an earlier update.
+  void PutOldCache() {
+    fs::create_directories(cache);
+    Put(Cache(kCacheMacFile), "old mac");
+    Put(Cache(kCacheAddrFile), "old addr");
+    Put(Cache(kCacheVersionFile), "old version");
+  }
+
+  // A path nothing can be written to or renamed onto.
+  void Block(const std::string& path) {
+    fs::create_directories(path + "/in-the-way");
+  }
+
+  bool StoreUntouched() const {
+    std::shared_lock lock(StoreLock());
+    return companyMacList == loadedMac && companyCount == loadedCount;
+  }
+
+  static bool AddrHasLineFeeds() {
+    std::shared_lock lock(StoreLock());
+    return std::strchr(companyAddrList, '\n') != nullptr;
+  }
+
+  // No temporary cache file is left behind.
+  void ExpectOnlyCacheFiles() const {
+    if (!fs::exists(cache)) return;
+    for (const auto& entry : fs::directory_iterator(cache)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == kCacheMacFile || name == kCacheAddrFile || name == kCacheVersionFile ||
+                  name == kListingTempFile)
+          << name;
+    }
+  }
+
+  // The store holds the small listing's two records.
+  static void ExpectSmallStore() {
+    std::shared_lock lock(StoreLock());
+    ASSERT_EQ(companyCount, 2);
+    EXPECT_EQ(GetCompanyText(0), "Cisco Systems, Inc\n170 West Tasman Drive\nSan Jose  CA  95134\n");
+    EXPECT_EQ(GetCompanyText(1), "PRIVATE\nPRIVATE\n");
+  }
+
+  std::string xdg;
+  std::string cache;
+  RecordingUi ui;
+  LoopbackHttp http;
+  const char* loadedMac = nullptr;
+  int32_t loadedCount = 0;
+};
+
+TEST(UpdateTextsTest, AreTheProgramsGbkTexts) {
+  EXPECT_EQ(GbkToUtf8(kCaptionUpdate), "更新");
+  EXPECT_EQ(GbkToUtf8(kCaptionUpdateFailed), "更新失败");
+  EXPECT_EQ(GbkToUtf8(kMsgConfirmUpdate),
+            "点击\"取消\"键退出更新\t点击\"确认\"键开始更新\r\n\r\n"
+            "更新过程将在后台运行，此过程将占用较长时间，请不要在更新完毕前关闭");
+  EXPECT_EQ(GbkToUtf8(kMsgDownloadFailed), "更新MAC地址列表失败，请检查网络连接是否正常！");
+  EXPECT_EQ(GbkToUtf8(kMsgListingUnreadable), "更新MAC地址列表失败，请稍候尝试");
+  EXPECT_EQ(GbkToUtf8(kMsgDownloadDone), "下载完成，进行数据库更新");
+  EXPECT_EQ(GbkToUtf8(kMsgUpdateFailed), "数据库更新失败");
+  EXPECT_EQ(GbkToUtf8(kMsgUpdateDone), "完成更新");
+  // GBK, not UTF-8: "完成更新" is 8 bytes.
+  EXPECT_EQ(std::strlen(kMsgUpdateDone), 8u);
+}
+
+TEST(UpdateTextsTest, VersionTextHasNoLeadingZeros) {
+  std::tm day{};
+  day.tm_year = 2012 - 1900;
+  day.tm_mon = 2;
+  day.tm_mday = 5;
+  EXPECT_EQ(GbkToUtf8(VersionText(day)), "当前数据库版本为2012-3-5");
+  day.tm_year = 2026 - 1900;
+  day.tm_mon = 11;
+  day.tm_mday = 31;
+  EXPECT_EQ(GbkToUtf8(VersionText(day)), "当前数据库版本为2026-12-31");
+}
+
+TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
+  // The built-in copy is this listing converted; the update must give the
+  // same bytes.
+  std::string builtinMac, builtinAddr;
+  {
+    std::shared_lock lock(StoreLock());
+    builtinMac.assign(companyMacList, static_cast<size_t>(companyCount) * kRecordSize);
+    builtinAddr = companyAddrList;
+  }
+  // Served in 10,240-byte pieces: some 240 reads.
+  http.Serve("/oui/oui.txt", 200, Listing2011(), 10240);
+  const std::string before = Today();
+  EXPECT_EQ(RunUpdate(http.Url("/oui/oui.txt?aa=1")), (std::vector<Message>{M4, M6}));
+  const std::string after = Today();
+
+  EXPECT_EQ(ui.pos, 1000);
+  EXPECT_FALSE(StoreUntouched());
+  EXPECT_EQ(companyCount, 15199);
+  EXPECT_EQ(Slurp(Cache(kCacheMacFile)), builtinMac);
+  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), builtinAddr);
+  const std::string version = Slurp(Cache(kCacheVersionFile));
+  EXPECT_TRUE(version == before || version == after) << GbkToUtf8(version);
+  EXPECT_EQ(g_strDbVersion, version);
+  EXPECT_EQ(g_bRefreshPending.load(), 1);
+  EXPECT_FALSE(fs::exists(Cache(kListingTempFile)));
+  EXPECT_FALSE(AddrHasLineFeeds());
+  ExpectOnlyCacheFiles();
+
+  // The next start loads the cache.
+  g_strDbVersion = kVersionBuiltin;
+  LoadDatabase();
+  EXPECT_EQ(g_bCachePresent, 1);
+  EXPECT_EQ(g_strDbVersion, version);
+  std::shared_lock lock(StoreLock());
+  ASSERT_EQ(companyCount, 15199);
+  EXPECT_EQ(GetCompanyText(0),
+            "XEROX CORPORATION\nM/S 105-50C\n800 PHILLIPS ROAD\nWEBSTER NY 14580\nUNITED STATES\n");
+}
+
+TEST_F(UpdateTest, TodaysRegistryFromDebian) {
+  const std::string path = "/usr/share/ieee-data/oui.txt";
+  if (!fs::exists(path)) GTEST_SKIP() << path << " missing (package ieee-data)";
+  http.Serve("/oui.txt", 200, Slurp(path));
+  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(companyCount, 32530);
+  EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 32530u * kRecordSize);
+  const std::string addr = Slurp(Cache(kCacheAddrFile));
+  EXPECT_EQ(addr.find_first_of("\r\n"), std::string::npos);
+
+  g_strDbVersion = kVersionBuiltin;
+  LoadDatabase();
+  EXPECT_EQ(g_bCachePresent, 1);
+  EXPECT_EQ(companyCount, 32530);
+}
+
+TEST_F(UpdateTest, RedirectChainToTheListing) {
+  http.Serve("/listing", 200, kSmallListing);
+  http.Redirect("/a", "/b", 301);
+  http.Redirect("/b", "/c", 302);
+  http.Redirect("/c", http.Url("/listing"), 307);
+  EXPECT_EQ(RunUpdate(http.Url("/a?aa=5")), (std::vector<Message>{M4, M6}));
+  ExpectSmallStore();
+  // Sized from three counted "hex", written for the two records found.
+  EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
+  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)),
+            "0000170 West Tasman Drive>San Jose  CA  95134>0001PRIVATE>");
+}
+
+TEST_F(UpdateTest, AnHtmlPageIsRefusedAndChangesNothing) {
+  PutOldCache();
+  const std::string page = "<html><body>Request Rejected</body></html>\n";
+  http.Serve("/oui.txt", 200, page);
+  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M5}));
+  EXPECT_TRUE(StoreUntouched());
+  EXPECT_EQ(Slurp(Cache(kCacheMacFile)), "old mac");
+  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), "old addr");
+  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+  // The listing stays for a look; the version box keeps the running text.
+  EXPECT_EQ(Slurp(Cache(kListingTempFile)), page);
+  EXPECT_EQ(g_strDbVersion, kVersionRunning);
+  EXPECT_EQ(g_bRefreshPending.load(), 0);
+}
+
+TEST_F(UpdateTest, AnEmptyListingGivesAnEmptyStore) {
+  http.Serve("/oui.txt", 200, "");
+  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(companyCount, 0);
+  EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 0u);
+  EXPECT_EQ(fs::file_size(Cache(kCacheAddrFile)), 0u);
+  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), g_strDbVersion);
+  EXPECT_EQ(g_bRefreshPending.load(), 1);
+}
+
+TEST_F(UpdateTest, FailedDownloadsChangeNothing) {
+  SetDownloadStallSeconds(1);
+  http.Serve("/404", 404, "Not Found");
+  http.Serve("/206", 206, kSmallListing);
+  http.Serve("/418", 418, "I'm a teapot");
+  http.StallAfter("/stall", 3000, 90000);
+  PutOldCache();
+  Put(Cache(kListingTempFile), "earlier listing");
+  for (const char* path : {"/404", "/206", "/418", "/stall"}) {
+    SCOPED_TRACE(path);
+    ui.messages.clear();
+    ui.pos = 0;
+    EXPECT_EQ(RunUpdate(http.Url(path)), (std::vector<Message>{M2}));
+    EXPECT_EQ(ui.pos, 1000);
+    EXPECT_TRUE(StoreUntouched());
+    EXPECT_EQ(Slurp(Cache(kCacheMacFile)), "old mac");
+    EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+    EXPECT_EQ(g_strDbVersion, kVersionRunning);
+  }
+  // Only a stall that came after the 200 touched the temporary file.
+  EXPECT_EQ(Slurp(Cache(kListingTempFile)), std::string(3000, 'x'));
+}
+
+TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
+  http.StallBeforeHeaders("/slow");
+  ASSERT_TRUE(StartUpdateThreads(ui, http.Url("/slow")));
+  std::this_thread::sleep_for(std::chrono::milliseconds(900));
+  // One update at a time.
+  EXPECT_FALSE(StartUpdateThreads(ui, http.Url("/slow")));
+  http.ReleaseStalls();
+  WaitForUpdate();
+  // "late" holds no entry: an empty store, and the update completes.
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{M4, M6}));
+  EXPECT_GT(ui.steps, 10);
+  EXPECT_EQ(ui.pos, 1000);
+  EXPECT_EQ(http.Requests().size(), 1u);
+  // And a new one may start afterwards.
+  ui.messages.clear();
+  http.Serve("/listing", 200, kSmallListing);
+  EXPECT_EQ(RunUpdate(http.Url("/listing")), (std::vector<Message>{M4, M6}));
+  ExpectSmallStore();
+}
+
+TEST_F(UpdateTest, AListingThatCannotBeReadIsM3) {
+  ConvertOptions options;
+  options.waitForDownload = false;
+  options.listingPath = xdg + "/no-such-file";
+  EXPECT_FALSE(ConvertThreadProc(ui, options));
+  // A directory opens on Linux, but is no listing.
+  options.listingPath = xdg;
+  EXPECT_FALSE(ConvertThreadProc(ui, options));
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{M3, M3}));
+  EXPECT_TRUE(StoreUntouched());
+}
+
+TEST_F(UpdateTest, AConvertedListingFileIsDeletedUnlessKept) {
+  const std::string path = xdg + "/mine.txt";
+  Put(path, kSmallListing);
+  ConvertOptions options;
+  options.waitForDownload = false;
+  options.listingPath = path;
+  options.deleteListing = false;
+  EXPECT_TRUE(ConvertThreadProc(ui, options));
+  EXPECT_TRUE(fs::exists(path));
+  options.deleteListing = true;
+  EXPECT_TRUE(ConvertThreadProc(ui, options));
+  EXPECT_FALSE(fs::exists(path));
+  ExpectSmallStore();
+}
+
+// The failure table: a cache file that cannot be written ends with M5, the
+// new store in memory, and the design's deletions.
+TEST_F(UpdateTest, VendorTableCannotBeWritten) {
+  PutOldCache();
+  fs::remove(Cache(kCacheMacFile));
+  Block(Cache(kCacheMacFile));
+  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
+  ExpectSmallStore();
+  EXPECT_TRUE(AddrHasLineFeeds());
+  EXPECT_TRUE(fs::is_directory(Cache(kCacheMacFile)));
+  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), "old addr");
+  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+  EXPECT_EQ(g_strDbVersion, kVersionRunning);
+  EXPECT_EQ(g_bRefreshPending.load(), 0);
+  // The converted listing is gone all the same.
+  EXPECT_FALSE(fs::exists(xdg + "/listing.txt"));
+}
+
+TEST_F(UpdateTest, AddressTextCannotBeWritten) {
+  PutOldCache();
+  // The temporary name beside it is taken: the file cannot be opened.
+  Block(Cache(kCacheAddrFile) + ".new");
+  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
+  ExpectSmallStore();
+  EXPECT_TRUE(AddrHasLineFeeds());
+  EXPECT_FALSE(fs::exists(Cache(kCacheMacFile)));
+  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), "old addr");
+  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+  EXPECT_EQ(g_strDbVersion, kVersionRunning);
+  // The next start falls back to the built-in copy.
+  LoadDatabase();
+  EXPECT_EQ(g_bCachePresent, 0);
+}
+
+TEST_F(UpdateTest, VersionFileCannotBeWritten) {
+  PutOldCache();
+  fs::remove(Cache(kCacheVersionFile));
+  Block(Cache(kCacheVersionFile));
+  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
+  ExpectSmallStore();
+  EXPECT_FALSE(AddrHasLineFeeds());
+  EXPECT_FALSE(fs::exists(Cache(kCacheMacFile)));
+  EXPECT_FALSE(fs::exists(Cache(kCacheAddrFile)));
+  EXPECT_TRUE(fs::is_directory(Cache(kCacheVersionFile)));
+  EXPECT_EQ(g_strDbVersion, kVersionRunning);
+  EXPECT_EQ(g_bRefreshPending.load(), 0);
+}
+
+TEST_F(UpdateTest, CacheDirectoryThatCannotBeMade) {
+  Put(cache, "a file where the directory should be");
+  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
+  ExpectSmallStore();
+  EXPECT_EQ(Slurp(cache), "a file where the directory should be");
+}
+
+TEST_F(UpdateTest, RewriteReplacesEarlierCacheAndLeavesNoTemporaryFiles) {
+  PutOldCache();
+  // Leftovers of an update cut short.
+  Put(Cache(kCacheMacFile) + ".new", "torn");
+  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
+  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), g_strDbVersion);
+  ExpectOnlyCacheFiles();
+}
+
+// vessarine-cli update, run as a user would.
+struct CliRun {
+  int status = -1;
+  std::string out;
+};
+
+CliRun RunCli(const std::string& xdg, const std::string& args) {
+  const std::string command = "XDG_CACHE_HOME='" + xdg + "' no_proxy=127.0.0.1 NO_PROXY=127.0.0.1 '" +
+                              VESSARINE_CLI + "' update " + args + " 2>/dev/null";
+  CliRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST_F(UpdateTest, CommandLineUpdate) {
+  const std::string listing = xdg + "/oui.txt";
+  Put(listing, kSmallListing);
+  CliRun run = RunCli(xdg, "--from '" + listing + "'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
+  EXPECT_EQ(Slurp(listing), kSmallListing);  // the user's file is kept
+  EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
+
+  const std::string page = xdg + "/page.html";
+  Put(page, "<html></html>");
+  run = RunCli(xdg, "--from '" + page + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "下载完成，进行数据库更新\n数据库更新失败\n");
+
+  run = RunCli(xdg, "--from '" + xdg + "/absent'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "更新MAC地址列表失败，请稍候尝试\n");
+
+  http.Serve("/oui.txt", 200, kSmallListing);
+  http.Serve("/gone", 404, "no");
+  run = RunCli(xdg, "--url '" + http.Url("/oui.txt") + "'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
+  EXPECT_FALSE(fs::exists(Cache(kListingTempFile)));
+  run = RunCli(xdg, "--url '" + http.Url("/gone") + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "更新MAC地址列表失败，请检查网络连接是否正常！\n");
+
+  for (const char* bad : {"--bogus", "--url", "--from", "--url a --from b", "--from a --from b",
+                          "extra"}) {
+    SCOPED_TRACE(bad);
+    run = RunCli(xdg, bad);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace

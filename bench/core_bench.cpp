@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "db/loader.h"
@@ -66,10 +67,13 @@ void ConvertBench(benchmark::State& state, const std::string& listing, int copie
   for (auto _ : state) {
     state.PauseTiming();
     std::string text = input;
+    auto store = std::make_unique<ConvertedStore>();
     state.ResumeTiming();
-    ConvertedStore store;
-    BuildStoreFromListing(text, store);
-    benchmark::DoNotOptimize(store.count);
+    BuildStoreFromListing(text, *store);
+    benchmark::DoNotOptimize(store->count);
+    state.PauseTiming();
+    store.reset();
+    state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(input.size()));
 }

@@ -20,24 +20,19 @@ constexpr size_t kMaxLineCopy = 200;
 // Longest name that keeps its line feed and a NUL in the 100-byte field.
 constexpr size_t kMaxNameLength = 98;
 
-// The first occurrence of a pattern at or after a position that never moves
-// back; remembers its last hit so that the text is searched once in all.
-class Finder {
- public:
-  Finder(std::string_view text, std::string_view pattern) : text_(text), pattern_(pattern) {}
-  size_t NextFrom(size_t pos) {
-    if (!searched_ || (hit_ != std::string_view::npos && hit_ < pos)) {
-      hit_ = text_.find(pattern_, pos);
-      searched_ = true;
-    }
-    return hit_;
-  }
+// Bytes cleaned and checked at a time: small enough to stay in the cache.
+constexpr size_t kChunk = 64 * 1024;
 
- private:
-  std::string_view text_;
-  std::string_view pattern_;
-  size_t hit_ = std::string_view::npos;
-  bool searched_ = false;
+// What cleaning makes of each byte: above 0x80 '*', a double quote or a
+// backslash '~', every other byte (0x80 included) itself.
+struct CleanMap {
+  char to[256];
+  CleanMap() {
+    for (int c = 0; c < 256; ++c) to[c] = static_cast<char>(c);
+    for (int c = 0x81; c < 256; ++c) to[c] = '*';
+    to[static_cast<unsigned char>('"')] = '~';
+    to[static_cast<unsigned char>('\\')] = '~';
+  }
 };
 
 // `digits` lower-case hexadecimal digits of `value` (its low ones only when
@@ -49,13 +44,13 @@ void WriteHex(char* out, size_t value, int digits) {
   }
 }
 
-// A zero-filled C-heap block that grows (keeping zero fill) on demand.
-void Grow(char*& block, size_t& capacity, size_t needed) {
+// Grows a C-heap block on demand, zero-filling the new part when asked.
+void Grow(char*& block, size_t& capacity, size_t needed, bool zeroFill) {
   if (needed <= capacity) return;
   size_t grown = capacity * 2 > needed ? capacity * 2 : needed;
   char* p = static_cast<char*>(std::realloc(block, grown));
   if (p == nullptr) throw std::bad_alloc();
-  std::memset(p + capacity, 0, grown - capacity);
+  if (zeroFill) std::memset(p + capacity, 0, grown - capacity);
   block = p;
   capacity = grown;
 }
@@ -84,35 +79,38 @@ void LineFeedsToGt(char* addrText, size_t length) {
 }
 
 bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
-  // A NUL inside the listing ends it.
-  const size_t n = std::strlen(listing.c_str());
+  // One pass, a cache-sized chunk at a time, finds the end of the text (a
+  // NUL inside the listing ends it), cleans it, looks for '>' and counts
+  // "hex": the tables are sized from that count, as the stored formats
+  // expect, and grow when a listing has more entries or longer blocks.
+  static const CleanMap kClean;
   char* const t = listing.data();
-
-  // One pass cleans the text, looks for '>' and counts "hex": the tables are
-  // sized from that count, as the stored formats expect; they grow when a
-  // listing has more entries or longer blocks than that.
-  bool refused = false;
+  const size_t size = listing.size();
+  size_t n = 0;
   size_t hexCount = 0;
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(t[i]);
-    if (c > 0x80) {
-      t[i] = '*';
-    } else if (c == '"' || c == '\\') {
-      t[i] = '~';
-    } else if (c == '>') {
-      refused = true;
-    } else if (c == 'h' && n - i >= 3 && t[i + 1] == 'e' && t[i + 2] == 'x') {
-      ++hexCount;
-      i += 2;
+  while (n < size) {
+    size_t len = size - n < kChunk ? size - n : kChunk;
+    const void* nul = std::memchr(t + n, '\0', len);
+    if (nul != nullptr) len = static_cast<size_t>(static_cast<const char*>(nul) - (t + n));
+    char* chunk = t + n;
+    for (size_t i = 0; i < len; ++i) chunk[i] = kClean.to[static_cast<unsigned char>(chunk[i])];
+    if (std::memchr(chunk, '>', len) != nullptr) return false;
+    // Cleaning never makes or unmakes an 'h', 'e' or 'x', so a "hex" that
+    // runs into the next chunk is counted here already.
+    for (const char* h = chunk; (h = static_cast<const char*>(std::memchr(h, 'h', len - (h - chunk)))) != nullptr; ++h) {
+      if (h[1] == 'e' && h[2] == 'x') ++hexCount;
     }
+    n += len;
+    if (nul != nullptr) break;
   }
-  if (refused) return false;
   const std::string_view text(t, n);
 
   size_t macCapacity = hexCount * kRecordSize;
   size_t addrCapacity = hexCount * kAddrBytesPerRecord;
   char* mac = static_cast<char*>(std::calloc(macCapacity ? macCapacity : 1, 1));
-  char* addr = static_cast<char*>(std::calloc(addrCapacity ? addrCapacity : 1, 1));
+  // Records are NUL-filled; the address text is only ever read up to its
+  // terminating NUL, so its unused capacity is left as it comes.
+  char* addr = static_cast<char*>(std::malloc(addrCapacity ? addrCapacity : 1));
   if (mac == nullptr || addr == nullptr) {
     std::free(mac);
     std::free(addr);
@@ -121,33 +119,29 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
   if (macCapacity == 0) macCapacity = 1;
   if (addrCapacity == 0) addrCapacity = 1;
 
-  // Whether an entry is private depends on which comes first from its start:
-  // the next "(hex)\t\tPRIVATE" or the next "base 16". The scan position only
-  // moves forward, so each is searched again only once the scan has passed
-  // the last hit: one pass over the text in all.
-  Finder base16(text, kBase16);
-  Finder privates(text, kPrivateHex);
-
   int32_t count = 0;
   size_t w = 0;  // write position in the address text
   size_t p = 0;  // scan position in the listing
   auto emit = [&](const char* bytes, size_t len) {
-    Grow(addr, addrCapacity, w + len + 1);  // keep room for the final NUL
+    Grow(addr, addrCapacity, w + len + 1, false);  // keep room for the final NUL
     std::memcpy(addr + w, bytes, len);
     w += len;
   };
 
   for (;;) {
-    const size_t hit = base16.NextFrom(p);
+    // Every search starts past the previous entry's "base 16", so the text
+    // is read once in all. An entry is private when "(hex)\t\tPRIVATE" comes
+    // before its "base 16".
+    const size_t hit = text.find(kBase16, p);
     if (hit == std::string_view::npos) break;
-    const bool isPrivate = privates.NextFrom(p) < hit;
+    const bool isPrivate = text.substr(p, hit - p).find(kPrivateHex) != std::string_view::npos;
     if (hit < kOuiBeforeBase16) {  // no room for the digits before it
       p = hit + kBase16.size();
       continue;
     }
     const size_t d = hit - kOuiBeforeBase16;
 
-    Grow(mac, macCapacity, (static_cast<size_t>(count) + 1) * kRecordSize);
+    Grow(mac, macCapacity, (static_cast<size_t>(count) + 1) * kRecordSize, true);
     char* record = mac + static_cast<size_t>(count) * kRecordSize;
     std::memcpy(record, t + d, 6);
     WriteHex(record + 6, w, 8);

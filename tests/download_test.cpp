@@ -17,22 +17,12 @@
 
 #include "db/loader.h"
 #include "tests/loopback_http.h"
+#include "tests/test_support.h"
 #include "update/update.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Every byte value, CR LF pairs included, over many reads.
 std::string BinaryBody(size_t size) {
@@ -41,25 +31,18 @@ std::string BinaryBody(size_t size) {
   return body;
 }
 
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public CacheHomeTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vessarine-dl-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    setenv("XDG_CACHE_HOME", dir.c_str(), 1);
-    // A proxy from the environment must not carry loopback requests away.
-    setenv("no_proxy", "127.0.0.1,localhost", 1);
-    setenv("NO_PROXY", "127.0.0.1,localhost", 1);
-    target = dir + "/vessarine~";
+    CacheHomeTest::SetUp();
+    target = xdgDir + "/vessarine~";
     SetDownloadStallSeconds(60);
   }
   void TearDown() override {
     SetDownloadStallSeconds(60);
-    fs::remove_all(dir);
+    CacheHomeTest::TearDown();
   }
 
-  std::string dir;
   std::string target;
   LoopbackHttp http;
 };
@@ -94,13 +77,13 @@ TEST_F(DownloadTest, CopiesABodyOfManyReadsByteForByte) {
   http.Serve("/big", 200, body, 10240);
   http.Serve("/odd", 200, body, 4099);
   ASSERT_TRUE(DownloadListing(http.Url("/big"), target));
-  EXPECT_EQ(Slurp(target), body);
+  EXPECT_EQ(ReadFile(target), body);
   ASSERT_TRUE(DownloadListing(http.Url("/odd"), target));
-  EXPECT_EQ(Slurp(target), body);
+  EXPECT_EQ(ReadFile(target), body);
 }
 
 TEST_F(DownloadTest, EmptyStatus200BodyGivesAnEmptyFile) {
-  Put(target, "earlier listing");
+  WriteFile(target, "earlier listing");
   http.Serve("/empty", 200, "");
   ASSERT_TRUE(DownloadListing(http.Url("/empty"), target));
   ASSERT_TRUE(fs::exists(target));
@@ -112,9 +95,9 @@ TEST_F(DownloadTest, AnyOtherFinalStatusFailsAndLeavesTheEarlierFile) {
     SCOPED_TRACE(status);
     const std::string path = "/s" + std::to_string(status);
     http.Serve(path, status, status == 204 ? "" : "not the listing");
-    Put(target, "earlier listing");
+    WriteFile(target, "earlier listing");
     EXPECT_FALSE(DownloadListing(http.Url(path), target));
-    EXPECT_EQ(Slurp(target), "earlier listing");
+    EXPECT_EQ(ReadFile(target), "earlier listing");
   }
   // No earlier file: none is created.
   fs::remove(target);
@@ -132,18 +115,18 @@ TEST_F(DownloadTest, FollowsUpToFiveRedirects) {
   http.Redirect("/r5", "/r4", 308);
   http.Redirect("/r6", "/r5", 302);
   ASSERT_TRUE(DownloadListing(http.Url("/r2"), target));
-  EXPECT_EQ(Slurp(target), "the listing");
+  EXPECT_EQ(ReadFile(target), "the listing");
   ASSERT_TRUE(DownloadListing(http.Url("/r5"), target));
-  EXPECT_EQ(Slurp(target), "the listing");
+  EXPECT_EQ(ReadFile(target), "the listing");
 
-  Put(target, "earlier listing");
+  WriteFile(target, "earlier listing");
   EXPECT_FALSE(DownloadListing(http.Url("/r6"), target));
-  EXPECT_EQ(Slurp(target), "earlier listing");
+  EXPECT_EQ(ReadFile(target), "earlier listing");
 
   // A chain that ends in something other than 200 fails too.
   http.Redirect("/to404", "/nowhere", 302);
   EXPECT_FALSE(DownloadListing(http.Url("/to404"), target));
-  EXPECT_EQ(Slurp(target), "earlier listing");
+  EXPECT_EQ(ReadFile(target), "earlier listing");
 }
 
 TEST_F(DownloadTest, AServerThatStopsSendingEndsTheFetch) {
@@ -155,13 +138,13 @@ TEST_F(DownloadTest, AServerThatStopsSendingEndsTheFetch) {
   EXPECT_FALSE(DownloadListing(http.Url("/midway"), target));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
   // What came before the stall stays in the file.
-  EXPECT_EQ(Slurp(target), std::string(5000, 'x'));
+  EXPECT_EQ(ReadFile(target), std::string(5000, 'x'));
 
-  Put(target, "earlier listing");
+  WriteFile(target, "earlier listing");
   start = std::chrono::steady_clock::now();
   EXPECT_FALSE(DownloadListing(http.Url("/silent"), target));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-  EXPECT_EQ(Slurp(target), "earlier listing");
+  EXPECT_EQ(ReadFile(target), "earlier listing");
 }
 
 TEST_F(DownloadTest, NoServerOrNoFileFailsAtOnce) {
@@ -182,7 +165,7 @@ TEST_F(DownloadTest, NoServerOrNoFileFailsAtOnce) {
   EXPECT_FALSE(fs::exists(target));
 
   http.Serve("/ok", 200, "listing");
-  EXPECT_FALSE(DownloadListing(http.Url("/ok"), dir + "/missing/vessarine~"));
+  EXPECT_FALSE(DownloadListing(http.Url("/ok"), xdgDir + "/missing/vessarine~"));
   EXPECT_FALSE(DownloadListing("not a url", target));
 }
 
@@ -197,13 +180,13 @@ TEST_F(DownloadTest, DownloadThreadReportsThroughItsFlags) {
   EXPECT_EQ(g_bDownloading.load(), 0);
   EXPECT_EQ(g_bDownloadOk.load(), 1);
   // The temporary file lies in the cache directory, which the thread creates.
-  EXPECT_EQ(Slurp(CachePath(kListingTempFile)), "late");
+  EXPECT_EQ(ReadFile(CachePath(kListingTempFile)), "late");
 
   http.Serve("/gone", 404, "no");
   LaunchDownloadThread(http.Url("/gone")).join();
   EXPECT_EQ(g_bDownloading.load(), 0);
   EXPECT_EQ(g_bDownloadOk.load(), 0);
-  EXPECT_EQ(Slurp(CachePath(kListingTempFile)), "late");
+  EXPECT_EQ(ReadFile(CachePath(kListingTempFile)), "late");
 }
 
 // A lookup must never load libcurl: the programs have no link to it, direct

@@ -18,6 +18,7 @@
 #include "query/queries.h"
 #include "update/update.h"
 #include "update/update_texts.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -44,20 +45,17 @@ const char kTinyListing[] =
     "\t\t\t\t170 West Tasman Drive\n"
     "\n";
 
-class RaceTest : public ::testing::Test {
+class RaceTest : public CacheHomeTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vessarine-race-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    setenv("XDG_CACHE_HOME", dir.c_str(), 1);
+    CacheHomeTest::SetUp();
+    dir = xdgDir;
     LoadDatabase();
     big = dir + "/oui-2011.txt";
     tiny = dir + "/tiny.txt";
     fs::copy_file(VESSARINE_DATA_DIR "/ieee-oui-2011-07.txt", big);
     std::ofstream(tiny, std::ios::binary) << kTinyListing;
   }
-  void TearDown() override { fs::remove_all(dir); }
 
   // The user-interface thread's part: both queries, over and over.
   void QueryUntil(const std::atomic<bool>& stop, long& rounds) {

@@ -10,23 +10,29 @@
 #include "db/store.h"
 #include "db/texts.h"
 
-void CoreTest::SetUp() {
+void CacheHomeTest::SetUp() {
   char pattern[] = "/tmp/vessarine-test-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   xdgDir = pattern;
   setenv("XDG_CACHE_HOME", xdgDir.c_str(), 1);
+  setenv("no_proxy", "127.0.0.1,localhost", 1);
+  setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+}
+
+void CacheHomeTest::TearDown() {
+  std::error_code ec;
+  std::filesystem::remove_all(xdgDir, ec);
+  unsetenv("XDG_CACHE_HOME");
+}
+
+void CoreTest::SetUp() {
+  CacheHomeTest::SetUp();
   cacheDir = xdgDir + "/vessarine";
   std::filesystem::create_directories(cacheDir);
   g_strMacResult.clear();
   g_strCompanyResult.clear();
   g_nSearchPos = 0;
   g_nMatchCount = 0;
-}
-
-void CoreTest::TearDown() {
-  std::error_code ec;
-  std::filesystem::remove_all(xdgDir, ec);
-  unsetenv("XDG_CACHE_HOME");
 }
 
 void CoreTest::StartUp() {

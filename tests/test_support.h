@@ -9,14 +9,22 @@
 
 #include "query/queries.h"
 
-class CoreTest : public ::testing::Test {
+// A fresh, empty $XDG_CACHE_HOME for each test, removed afterwards; loopback
+// requests never go through a proxy.
+class CacheHomeTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  std::string xdgDir;
+};
+
+// Also creates the cache directory and resets the query state.
+class CoreTest : public CacheHomeTest {
+ protected:
+  void SetUp() override;
   // The dialog's start: initial texts, then LoadDatabase.
   static void StartUp();
   std::string cacheDir;  // $XDG_CACHE_HOME/vessarine, created
-  std::string xdgDir;
 };
 
 class RecordingHost : public QueryHost {

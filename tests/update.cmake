@@ -8,9 +8,9 @@ set(VESSARINE_UPDATE_TEST_DEFS
   VESSARINE_DATA_DIR="${VESSARINE_DATA_DIR}"
   VESSARINE_CLI="$<TARGET_FILE:vessarine-cli>")
 
-add_executable(download_test ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp)
+add_executable(download_test ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp ${CMAKE_CURRENT_LIST_DIR}/test_support.cpp)
 target_link_libraries(download_test PRIVATE
-  vessarine::update PkgConfig::VESSARINE_HTTPLIB GTest::gtest_main Threads::Threads)
+  vessarine::update vessarine::query PkgConfig::VESSARINE_HTTPLIB GTest::gtest_main Threads::Threads)
 target_compile_definitions(download_test PRIVATE ${VESSARINE_UPDATE_TEST_DEFS})
 add_dependencies(download_test vessarine-cli)
 if(TARGET vessarine)
@@ -20,7 +20,7 @@ if(TARGET vessarine)
 endif()
 gtest_discover_tests(download_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
-add_executable(update_test ${CMAKE_CURRENT_LIST_DIR}/update_test.cpp)
+add_executable(update_test ${CMAKE_CURRENT_LIST_DIR}/update_test.cpp ${CMAKE_CURRENT_LIST_DIR}/test_support.cpp)
 target_link_libraries(update_test PRIVATE
   vessarine::update vessarine::query PkgConfig::VESSARINE_HTTPLIB GTest::gtest_main Threads::Threads)
 target_compile_definitions(update_test PRIVATE ${VESSARINE_UPDATE_TEST_DEFS})
@@ -29,7 +29,7 @@ gtest_discover_tests(update_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
 # Meant for a ThreadSanitizer build (-DVESSARINE_SANITIZE=thread); it passes
 # in every build.
-add_executable(race_test ${CMAKE_CURRENT_LIST_DIR}/race_test.cpp)
+add_executable(race_test ${CMAKE_CURRENT_LIST_DIR}/race_test.cpp ${CMAKE_CURRENT_LIST_DIR}/test_support.cpp)
 target_link_libraries(race_test PRIVATE
   vessarine::update vessarine::query GTest::gtest_main Threads::Threads)
 target_compile_definitions(race_test PRIVATE ${VESSARINE_UPDATE_TEST_DEFS})

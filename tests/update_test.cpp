@@ -22,6 +22,7 @@
 #include "db/store.h"
 #include "db/texts.h"
 #include "tests/loopback_http.h"
+#include "tests/test_support.h"
 #include "update/update.h"
 #include "update/update_texts.h"
 
@@ -37,18 +38,6 @@ const Message M4{kCaptionUpdate, kMsgDownloadDone};
 const Message M5{kCaptionUpdateFailed, kMsgUpdateFailed};
 const Message M6{kCaptionUpdate, kMsgUpdateDone};
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Listing2011() { return Slurp(VESSARINE_DATA_DIR "/ieee-oui-2011-07.txt"); }
 
 // Two entries, one of them private, and a third "hex" outside any entry: the
 // tables are sized for three records and hold two.
@@ -102,15 +91,11 @@ std::string Today() {
   return VersionText(local);
 }
 
-class UpdateTest : public ::testing::Test {
+class UpdateTest : public CacheHomeTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vessarine-up-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    xdg = pattern;
-    setenv("XDG_CACHE_HOME", xdg.c_str(), 1);
-    setenv("no_proxy", "127.0.0.1,localhost", 1);
-    setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+    CacheHomeTest::SetUp();
+    xdg = xdgDir;
     cache = CacheDir();
     SetDownloadStallSeconds(60);
     g_bRefreshPending.store(0);
@@ -122,7 +107,7 @@ class UpdateTest : public ::testing::Test {
   }
   void TearDown() override {
     SetDownloadStallSeconds(60);
-    fs::remove_all(xdg);
+    CacheHomeTest::TearDown();
   }
 
   // The update as the dialog starts it; waits for its conversion thread.
@@ -143,7 +128,7 @@ class UpdateTest : public ::testing::Test {
   // The conversion alone, from a listing on disk.
   std::vector<Message> Convert(const std::string& listing) {
     const std::string path = xdg + "/listing.txt";
-    Put(path, listing);
+    WriteFile(path, listing);
     ConvertOptions options;
     options.listingPath = path;
     options.waitForDownload = false;
@@ -156,9 +141,9 @@ class UpdateTest : public ::testing::Test {
   // The old cache files of an earlier update.
   void PutOldCache() {
     fs::create_directories(cache);
-    Put(Cache(kCacheMacFile), "old mac");
-    Put(Cache(kCacheAddrFile), "old addr");
-    Put(Cache(kCacheVersionFile), "old version");
+    WriteFile(Cache(kCacheMacFile), "old mac");
+    WriteFile(Cache(kCacheAddrFile), "old addr");
+    WriteFile(Cache(kCacheVersionFile), "old version");
   }
 
   // A path nothing can be written to or renamed onto.
@@ -248,9 +233,9 @@ TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
   EXPECT_EQ(ui.pos, 1000);
   EXPECT_FALSE(StoreUntouched());
   EXPECT_EQ(companyCount, 15199);
-  EXPECT_EQ(Slurp(Cache(kCacheMacFile)), builtinMac);
-  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), builtinAddr);
-  const std::string version = Slurp(Cache(kCacheVersionFile));
+  EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), builtinMac);
+  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), builtinAddr);
+  const std::string version = ReadFile(Cache(kCacheVersionFile));
   EXPECT_TRUE(version == before || version == after) << GbkToUtf8(version);
   EXPECT_EQ(g_strDbVersion, version);
   EXPECT_EQ(g_bRefreshPending.load(), 1);
@@ -272,11 +257,11 @@ TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
 TEST_F(UpdateTest, TodaysRegistryFromDebian) {
   const std::string path = "/usr/share/ieee-data/oui.txt";
   if (!fs::exists(path)) GTEST_SKIP() << path << " missing (package ieee-data)";
-  http.Serve("/oui.txt", 200, Slurp(path));
+  http.Serve("/oui.txt", 200, ReadFile(path));
   EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M6}));
   EXPECT_EQ(companyCount, 32530);
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 32530u * kRecordSize);
-  const std::string addr = Slurp(Cache(kCacheAddrFile));
+  const std::string addr = ReadFile(Cache(kCacheAddrFile));
   EXPECT_EQ(addr.find_first_of("\r\n"), std::string::npos);
 
   g_strDbVersion = kVersionBuiltin;
@@ -294,7 +279,7 @@ TEST_F(UpdateTest, RedirectChainToTheListing) {
   ExpectSmallStore();
   // Sized from three counted "hex", written for the two records found.
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
-  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)),
+  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)),
             "0000170 West Tasman Drive>San Jose  CA  95134>0001PRIVATE>");
 }
 
@@ -304,11 +289,11 @@ TEST_F(UpdateTest, AnHtmlPageIsRefusedAndChangesNothing) {
   http.Serve("/oui.txt", 200, page);
   EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M5}));
   EXPECT_TRUE(StoreUntouched());
-  EXPECT_EQ(Slurp(Cache(kCacheMacFile)), "old mac");
-  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), "old addr");
-  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+  EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
+  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), "old addr");
+  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
   // The listing stays for a look; the version box keeps the running text.
-  EXPECT_EQ(Slurp(Cache(kListingTempFile)), page);
+  EXPECT_EQ(ReadFile(Cache(kListingTempFile)), page);
   EXPECT_EQ(g_strDbVersion, kVersionRunning);
   EXPECT_EQ(g_bRefreshPending.load(), 0);
 }
@@ -319,7 +304,7 @@ TEST_F(UpdateTest, AnEmptyListingGivesAnEmptyStore) {
   EXPECT_EQ(companyCount, 0);
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 0u);
   EXPECT_EQ(fs::file_size(Cache(kCacheAddrFile)), 0u);
-  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), g_strDbVersion);
+  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), g_strDbVersion);
   EXPECT_EQ(g_bRefreshPending.load(), 1);
 }
 
@@ -330,7 +315,7 @@ TEST_F(UpdateTest, FailedDownloadsChangeNothing) {
   http.Serve("/418", 418, "I'm a teapot");
   http.StallAfter("/stall", 3000, 90000);
   PutOldCache();
-  Put(Cache(kListingTempFile), "earlier listing");
+  WriteFile(Cache(kListingTempFile), "earlier listing");
   for (const char* path : {"/404", "/206", "/418", "/stall"}) {
     SCOPED_TRACE(path);
     ui.messages.clear();
@@ -338,12 +323,12 @@ TEST_F(UpdateTest, FailedDownloadsChangeNothing) {
     EXPECT_EQ(RunUpdate(http.Url(path)), (std::vector<Message>{M2}));
     EXPECT_EQ(ui.pos, 1000);
     EXPECT_TRUE(StoreUntouched());
-    EXPECT_EQ(Slurp(Cache(kCacheMacFile)), "old mac");
-    EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+    EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
+    EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
     EXPECT_EQ(g_strDbVersion, kVersionRunning);
   }
   // Only a stall that came after the 200 touched the temporary file.
-  EXPECT_EQ(Slurp(Cache(kListingTempFile)), std::string(3000, 'x'));
+  EXPECT_EQ(ReadFile(Cache(kListingTempFile)), std::string(3000, 'x'));
 }
 
 TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
@@ -380,7 +365,7 @@ TEST_F(UpdateTest, AListingThatCannotBeReadIsM3) {
 
 TEST_F(UpdateTest, AConvertedListingFileIsDeletedUnlessKept) {
   const std::string path = xdg + "/mine.txt";
-  Put(path, kSmallListing);
+  WriteFile(path, kSmallListing);
   ConvertOptions options;
   options.waitForDownload = false;
   options.listingPath = path;
@@ -403,8 +388,8 @@ TEST_F(UpdateTest, VendorTableCannotBeWritten) {
   ExpectSmallStore();
   EXPECT_TRUE(AddrHasLineFeeds());
   EXPECT_TRUE(fs::is_directory(Cache(kCacheMacFile)));
-  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), "old addr");
-  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), "old addr");
+  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
   EXPECT_EQ(g_strDbVersion, kVersionRunning);
   EXPECT_EQ(g_bRefreshPending.load(), 0);
   // The converted listing is gone all the same.
@@ -419,8 +404,8 @@ TEST_F(UpdateTest, AddressTextCannotBeWritten) {
   ExpectSmallStore();
   EXPECT_TRUE(AddrHasLineFeeds());
   EXPECT_FALSE(fs::exists(Cache(kCacheMacFile)));
-  EXPECT_EQ(Slurp(Cache(kCacheAddrFile)), "old addr");
-  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), "old version");
+  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), "old addr");
+  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
   EXPECT_EQ(g_strDbVersion, kVersionRunning);
   // The next start falls back to the built-in copy.
   LoadDatabase();
@@ -442,19 +427,19 @@ TEST_F(UpdateTest, VersionFileCannotBeWritten) {
 }
 
 TEST_F(UpdateTest, CacheDirectoryThatCannotBeMade) {
-  Put(cache, "a file where the directory should be");
+  WriteFile(cache, "a file where the directory should be");
   EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
   ExpectSmallStore();
-  EXPECT_EQ(Slurp(cache), "a file where the directory should be");
+  EXPECT_EQ(ReadFile(cache), "a file where the directory should be");
 }
 
 TEST_F(UpdateTest, RewriteReplacesEarlierCacheAndLeavesNoTemporaryFiles) {
   PutOldCache();
   // Leftovers of an update cut short.
-  Put(Cache(kCacheMacFile) + ".new", "torn");
+  WriteFile(Cache(kCacheMacFile) + ".new", "torn");
   EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M6}));
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
-  EXPECT_EQ(Slurp(Cache(kCacheVersionFile)), g_strDbVersion);
+  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), g_strDbVersion);
   ExpectOnlyCacheFiles();
 }
 
@@ -480,15 +465,15 @@ CliRun RunCli(const std::string& xdg, const std::string& args) {
 
 TEST_F(UpdateTest, CommandLineUpdate) {
   const std::string listing = xdg + "/oui.txt";
-  Put(listing, kSmallListing);
+  WriteFile(listing, kSmallListing);
   CliRun run = RunCli(xdg, "--from '" + listing + "'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
-  EXPECT_EQ(Slurp(listing), kSmallListing);  // the user's file is kept
+  EXPECT_EQ(ReadFile(listing), kSmallListing);  // the user's file is kept
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
 
   const std::string page = xdg + "/page.html";
-  Put(page, "<html></html>");
+  WriteFile(page, "<html></html>");
   run = RunCli(xdg, "--from '" + page + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "下载完成，进行数据库更新\n数据库更新失败\n");

@@ -1,5 +1,8 @@
 #include "update/convert.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -42,6 +45,16 @@ void WriteHex(char* out, size_t value, int digits) {
     out[i] = "0123456789abcdef"[value & 0xF];
     value >>= 4;
   }
+}
+
+// The new tables are large and written once, front to back: huge pages,
+// where the system offers them, spare most of their page faults and TLB
+// misses. Only advice: the blocks stay ordinary C-heap blocks.
+void AdviseHugePages(char* block, size_t size) {
+  constexpr uintptr_t kPage = 4096;
+  uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kPage - 1) & ~(kPage - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kPage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 // Grows a C-heap block on demand, zero-filling the new part when asked.
@@ -118,6 +131,8 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
   }
   if (macCapacity == 0) macCapacity = 1;
   if (addrCapacity == 0) addrCapacity = 1;
+  AdviseHugePages(mac, macCapacity);
+  AdviseHugePages(addr, addrCapacity);
 
   int32_t count = 0;
   size_t w = 0;  // write position in the address text

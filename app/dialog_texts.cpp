@@ -22,8 +22,6 @@ const char kDlgSeparator[] =
     "-----------------------------------------------------------------------------"
     "------------------------------------";
 
-const char kDlgInitialMac[] = "00:00:00:00:00:00";
-const char kDlgInitialCompany[] = "VELMORA TECHWORKS";
 
 const char kDlgButtonOk[] = "确定";
 const char kDlgButtonCancel[] = "取消";

@@ -21,8 +21,6 @@ extern const char kDlgTitle[];            // two lines: tool name, product and v
 extern const char kDlgSeparator[];        // 113 hyphens
 
 // Initial texts of the two input boxes.
-extern const char kDlgInitialMac[];       // 00:00:00:00:00:00
-extern const char kDlgInitialCompany[];   // VELMORA TECHWORKS
 
 // Labels of message-box buttons, as a Chinese desktop shows them.
 extern const char kDlgButtonOk[];         // 确定

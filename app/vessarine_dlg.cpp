@@ -182,10 +182,7 @@ CVessarineDlg::CVessarineDlg(QWidget* parent)
                   {IDC_COMPANY_RESULT, &g_strCompanyResult},
                   {IDC_DB_VERSION, &g_strDbVersion}}},
       m_updateUi(new CQtUpdateUi(this)) {
-  g_strMacInput = kDlgInitialMac;
-  g_strDbVersion = kVersionBuiltin;
-  g_strCompanyInput = kDlgInitialCompany;
-  LoadDatabase();
+  StartUpDatabase();
   m_hIcon = ProgramIcon();
 
   CreateControls();

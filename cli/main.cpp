@@ -10,7 +10,6 @@
 #include "db/gbk.h"
 #include "db/loader.h"
 #include "db/store.h"
-#include "db/texts.h"
 #include "query/controls.h"
 #include "query/queries.h"
 #include "cli/update_cmd.h"
@@ -55,32 +54,25 @@ long PageNumber(const char* text) {
   return (end != text && *end == '\0' && n > 0) ? n : 0;
 }
 
-void StartUp() {
-  g_strMacInput = "00:00:00:00:00:00";
-  g_strDbVersion = kVersionBuiltin;
-  g_strCompanyInput = "VELMORA TECHWORKS";
-  LoadDatabase();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string_view command = argv[1];
   if (command == "update") {
-    StartUp();
+    StartUpDatabase();
     return RunUpdateCommand(argc - 1, argv + 1);
   }
 
   CliHost host;
   if (command == "mac" && argc == 3) {
-    StartUp();
+    StartUpDatabase();
     g_strMacInput = Utf8ToGbk(argv[2]);
     QueryOutcome outcome = MacLookup(host, 0);
     return Print(g_strMacResult, outcome);
   }
   if (command == "list" && argc == 2) {
-    StartUp();
+    StartUpDatabase();
     QueryOutcome outcome = MacLookup(host, 1);
     return Print(g_strMacResult, outcome);
   }
@@ -95,7 +87,7 @@ int main(int argc, char** argv) {
     } else if (argc != 3) {
       return Usage();
     }
-    StartUp();
+    StartUpDatabase();
     g_strCompanyInput = Utf8ToGbk(argv[2]);
     QueryOutcome outcome = CompanyMatch(host);
     // A press of a disabled button does nothing.
@@ -104,7 +96,7 @@ int main(int argc, char** argv) {
     return Print(g_strCompanyResult, outcome);
   }
   if (command == "info" && argc == 2) {
-    StartUp();
+    StartUpDatabase();
     std::printf("%d\n%s\n%s\n", companyCount, g_bCachePresent ? "cache" : "built-in",
                 GbkToUtf8(g_strDbVersion).c_str());
     return 0;

@@ -11,7 +11,6 @@
 
 #include "db/gbk.h"
 #include "db/loader.h"
-#include "db/store.h"
 #include "update/update.h"
 
 namespace {
@@ -74,13 +73,6 @@ int RunUpdateCommand(int argc, char** argv) {
   }
   if (url != nullptr && from != nullptr) return UsageError();
   if ((url != nullptr && *url == '\0') || (from != nullptr && *from == '\0')) return UsageError();
-
-  bool empty = false;
-  {
-    std::shared_lock lock(StoreLock());
-    empty = companyMacList == nullptr && companyCount == 0;
-  }
-  if (empty) LoadDatabase();
 
   TerminalUi ui;
   ConvertOptions options;

@@ -8,6 +8,5 @@
 // Prints each message the dialog would show, one per line (UTF-8), dots on
 // stderr while downloading. Returns 0 when the update completed ("完成更新"),
 // 1 when it failed, 2 on a usage error (usage on stderr).
-// The database is expected to be loaded already (it is loaded here if the
-// store is empty).
+// The database is loaded already, as the program loads it.
 int RunUpdateCommand(int argc, char** argv);

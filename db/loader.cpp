@@ -21,17 +21,16 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// Reads a whole regular file into a new C-heap block with `extra` NUL bytes
-// after it. Null when the file cannot be opened, is not a regular file, or
+// Reads a whole regular file into a new C-heap block with a NUL after it. Null when the file cannot be opened, is not a regular file, or
 // cannot be read whole.
-char* ReadWholeFile(const std::string& path, size_t extra, size_t* size) {
+char* ReadWholeFile(const std::string& path, size_t* size) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st;
   char* block = nullptr;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     size_t length = static_cast<size_t>(st.st_size);
-    block = static_cast<char*>(std::malloc(length + extra + 1));
+    block = static_cast<char*>(std::malloc(length + 1));
     size_t got = 0;
     while (block != nullptr && got < length) {
       ssize_t r = ::read(fd, block + got, length - got);
@@ -43,7 +42,7 @@ char* ReadWholeFile(const std::string& path, size_t extra, size_t* size) {
       got += static_cast<size_t>(r);
     }
     if (block != nullptr) {
-      std::memset(block + length, 0, extra + 1);
+      block[length] = '\0';
       *size = length;
     }
   }
@@ -74,10 +73,10 @@ bool LoadCacheFiles() {
   if (!macExists || !addrExists) return false;
 
   size_t macSize = 0;
-  char* mac = ReadWholeFile(macPath, 0, &macSize);
+  char* mac = ReadWholeFile(macPath, &macSize);
   if (mac == nullptr) return false;
   size_t addrSize = 0;
-  char* addr = ReadWholeFile(addrPath, 0, &addrSize);
+  char* addr = ReadWholeFile(addrPath, &addrSize);
   if (addr == nullptr) {
     std::free(mac);
     return false;
@@ -92,7 +91,7 @@ bool LoadCacheFiles() {
   ReplaceStore(mac, addr, count);
 
   size_t versionSize = 0;
-  char* version = ReadWholeFile(CachePath(kCacheVersionFile), 0, &versionSize);
+  char* version = ReadWholeFile(CachePath(kCacheVersionFile), &versionSize);
   if (version == nullptr) {
     g_strDbVersion = kVersionUnknown;
   } else {

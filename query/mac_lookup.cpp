@@ -2,6 +2,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "db/loader.h"
 #include "db/store.h"
 #include "db/texts.h"
 #include "query/controls.h"
@@ -10,6 +11,13 @@
 
 std::string g_strMacInput;
 std::string g_strMacResult;
+
+void StartUpDatabase() {
+  g_strMacInput = "00:00:00:00:00:00";
+  g_strDbVersion = kVersionBuiltin;
+  g_strCompanyInput = "VELMORA TECHWORKS";
+  LoadDatabase();
+}
 
 namespace {
 

@@ -35,12 +35,7 @@ void CoreTest::SetUp() {
   g_nMatchCount = 0;
 }
 
-void CoreTest::StartUp() {
-  g_strMacInput = "00:00:00:00:00:00";
-  g_strDbVersion = kVersionBuiltin;
-  g_strCompanyInput = "VELMORA TECHWORKS";
-  LoadDatabase();
-}
+void CoreTest::StartUp() { StartUpDatabase(); }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -8,7 +8,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 
 #include "db/loader.h"
@@ -69,9 +68,8 @@ void ConvertBench(benchmark::State& state, const std::string& listing, int copie
   for (auto _ : state) {
     state.PauseTiming();
     std::string text = input;
-    auto store = std::make_unique<ConvertedStore>();
     state.ResumeTiming();
-    BuildStoreFromListing(text, *store);
+    StorePtr store = ConvertListing(text);
     benchmark::DoNotOptimize(store->count);
     state.PauseTiming();
     store.reset();

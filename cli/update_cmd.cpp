@@ -85,8 +85,8 @@ int RunUpdateCommand(int argc, char** argv) {
     completed = ConvertThreadProc(ui, options);
   } else {
     const std::string address = url != nullptr ? std::string(url) : ListingUrl(std::time(nullptr));
-    options.listingPath = CachePath(kListingTempFile);
-    std::thread download = LaunchDownloadThread(address);
+    options.listingPath = NewListingPath();
+    std::thread download = LaunchDownloadThread(address, options.listingPath);
     completed = ConvertThreadProc(ui, options);
     download.join();
   }

@@ -1,17 +1,17 @@
 // The built-in copy of the registry, generated at build time from the 2011
-// listing by the project's own conversion (tools/gen_builtin.cpp).
+// listing by the project's own conversion (tools/gen_builtin.cpp). It is used
+// in place, from the program's read-only data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-// Vendor records: each record's text up to its first NUL, NUL-terminated,
-// back to back (a blob rather than a table of pointers, which would need a
-// relocation per record at every start).
-extern const int32_t builtinCount;
-extern const char builtinMacList[];
+#include "db/store.h"
 
-// The address text (every line end written as '>'), cut into pieces of
-// 64,600 bytes: companyAddrList0 ... companyAddrList<n-1>, listed in order.
-extern const int builtinAddrPieceCount;
-extern const char* const builtinAddrPieces[];
-extern const uint32_t builtinAddrPieceSizes[];
+// The vendor table: builtinCount records of 114 bytes, NUL-filled.
+extern const int32_t builtinCount;
+extern const char builtinMacTable[][kRecordSize];
+
+// The address text, every line end written as '>', NUL-terminated.
+extern const char builtinAddrText[];
+extern const size_t builtinAddrLength;

@@ -1,14 +1,12 @@
 #include "db/loader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "db/builtin.h"
-#include "db/store.h"
+#include "db/cache_files.h"
 #include "db/texts.h"
 
 std::string g_strDbVersion;
@@ -16,92 +14,163 @@ uint8_t g_bCachePresent = 0;
 
 namespace {
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+// Whether all eight bytes of `x` are hexadecimal digits of either case.
+// SWAR: each test yields 0x80 in a byte's top bit where it holds; the bytes
+// here are checked for being below 0x80 first, so nothing carries across.
+bool AllHexDigits(uint64_t x) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  auto below = [](uint64_t v, uint8_t n) { return (v + (0x80 - n) * kOnes) ^ kHigh; };  // top bit: v < n
+  if ((x & kHigh) != 0) return false;
+  const uint64_t digit = ~below(x, '0') & below(x, '9' + 1);
+  const uint64_t lower = x | 0x20 * kOnes;
+  const uint64_t letter = ~below(lower, 'a') & below(lower, 'f' + 1);
+  return ((digit | letter) & kHigh) == kHigh;
 }
 
-// Reads a whole regular file into a new C-heap block with a NUL after it. Null when the file cannot be opened, is not a regular file, or
-// cannot be read whole.
-char* ReadWholeFile(const std::string& path, size_t* size) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  char* block = nullptr;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    size_t length = static_cast<size_t>(st.st_size);
-    block = static_cast<char*>(std::malloc(length + 1));
-    size_t got = 0;
-    while (block != nullptr && got < length) {
-      ssize_t r = ::read(fd, block + got, length - got);
-      if (r <= 0) {
-        std::free(block);
-        block = nullptr;
-        break;
-      }
-      got += static_cast<size_t>(r);
-    }
-    if (block != nullptr) {
-      block[length] = '\0';
-      *size = length;
-    }
-  }
-  ::close(fd);
-  return block;
+// The value of eight hexadecimal digits (checked by AllHexDigits), the
+// first one most significant.
+uint32_t HexValue8(uint64_t x) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  // Per byte: the low nibble, plus 9 for a letter (bit 6 set).
+  uint64_t n = (x & 0x0F * kOnes) + ((x >> 6) & kOnes) * 9;
+  // Little-endian: the first digit is the lowest byte. Pair, then join.
+  n = ((n & 0x000F000F000F000Full) << 4) | ((n >> 8) & 0x000F000F000F000Full);
+  n = ((n & 0x000000FF000000FFull) << 8) | ((n >> 16) & 0x000000FF000000FFull);
+  return static_cast<uint32_t>(((n & 0xFFFF) << 16) | ((n >> 32) & 0xFFFF));
 }
 
-// The readers of the store rely on a NUL in every record's name field and on
-// block offsets that never decrease and stay inside the address text.
-bool CacheTablesFit(const char* mac, int32_t count, const char* addr, size_t addrLength) {
-  uint32_t previous = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    const char* record = mac + static_cast<size_t>(i) * kRecordSize;
-    if (std::memchr(record + kNameOffset, '\0', kNameFieldSize) == nullptr) return false;
-    uint32_t offset = static_cast<uint32_t>(HexToInt(record + 6, 8));
-    if (offset < previous || offset > addrLength) return false;
-    previous = offset;
+uint64_t Load64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// The four lower-case index digits that begin block i, as one 32-bit word.
+struct IndexDigits {
+  uint16_t pair[256];  // two digits of one byte, in memory order
+  IndexDigits() {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (int b = 0; b < 256; ++b) {
+      const char two[2] = {kDigits[b >> 4], kDigits[b & 0xF]};
+      std::memcpy(&pair[b], two, 2);
+    }
   }
-  return std::memchr(addr, '\0', addrLength) == nullptr;
+  uint32_t Of(uint32_t i) const {
+    const uint16_t word[2] = {pair[(i >> 8) & 0xFF], pair[i & 0xFF]};
+    uint32_t digits;
+    std::memcpy(&digits, word, 4);
+    return digits;
+  }
+};
+
+// The version file's text up to its first NUL; the "unknown" text when it
+// cannot be read.
+std::string VersionText(ReadOnlyFile::Status status, const ReadOnlyFile& file, std::string& bytes) {
+  if (status != ReadOnlyFile::Status::Ok || !file.ReadAll(bytes)) return kVersionUnknown;
+  return std::string(bytes.c_str());
 }
 
 bool LoadCacheFiles() {
-  const std::string macPath = CachePath(kCacheMacFile);
-  const std::string addrPath = CachePath(kCacheAddrFile);
-  // Both existence tests run, the table file's first.
-  bool macExists = Exists(macPath);
-  bool addrExists = Exists(addrPath);
-  if (!macExists || !addrExists) return false;
-
-  size_t macSize = 0;
-  char* mac = ReadWholeFile(macPath, &macSize);
-  if (mac == nullptr) return false;
-  size_t addrSize = 0;
-  char* addr = ReadWholeFile(addrPath, &addrSize);
-  if (addr == nullptr) {
-    std::free(mac);
-    return false;
+  ReadOnlyFile mac, addr, version, marker;
+  ReadOnlyFile::Status versionStatus, markerStatus;
+  {
+    // Held while the files are opened: a rewrite by another process is then
+    // either wholly before or wholly after. The open files stay what they are.
+    std::optional<CacheDirLock> lock = CacheDirLock::Shared(kReaderLockWait);
+    // Both table files are tried, the vendor table first.
+    const auto macStatus = ReadOnlyFile::Open(CachePath(kCacheMacFile), kMaxCacheTableBytes, mac);
+    const auto addrStatus = ReadOnlyFile::Open(CachePath(kCacheAddrFile), kMaxCacheTextBytes, addr);
+    if (macStatus != ReadOnlyFile::Status::Ok || addrStatus != ReadOnlyFile::Status::Ok) return false;
+    versionStatus = ReadOnlyFile::Open(CachePath(kCacheVersionFile), kMaxCacheSmallFileBytes, version);
+    markerStatus = ReadOnlyFile::Open(CachePath(kCacheSetFile), kMaxCacheSmallFileBytes, marker);
   }
+
+  const char* macData = nullptr;
+  const char* addrData = nullptr;
+  std::shared_ptr<const void> macMemory = mac.Map(&macData, true);
+  std::shared_ptr<const void> addrMemory = addr.Map(&addrData, false);
+  if (!macMemory || !addrMemory) return false;
+
+  std::string versionBytes;
+  std::string versionText = VersionText(versionStatus, version, versionBytes);
+  bool proven = false;
+  if (markerStatus == ReadOnlyFile::Status::Unusable) return false;
+  if (markerStatus == ReadOnlyFile::Status::Ok) {
+    // A set committed by an update here: the tables must be the ones it
+    // committed, and the version text is shown only when it is theirs too.
+    std::string markerText;
+    std::optional<CacheSetMarker> set;
+    if (marker.ReadAll(markerText)) set = CacheSetMarker::Parse(markerText);
+    if (!set || !set->mac.Matches(mac, macData) || !set->addr.Matches(addr, addrData)) return false;
+    if (versionStatus != ReadOnlyFile::Status::Ok || !set->version.Matches(version, versionBytes.data())) {
+      versionText = kVersionUnknown;
+    }
+    proven = true;
+  }
+  // Without a marker the files come from an earlier version of the program;
+  // the checks of their blocks are what proves them one set.
   // An incomplete last record is dropped.
-  int32_t count = static_cast<int32_t>(macSize / kRecordSize);
-  if (!CacheTablesFit(mac, count, addr, addrSize)) {
-    std::free(mac);
-    std::free(addr);
-    return false;
-  }
-  ReplaceStore(mac, addr, count);
+  const int32_t count = static_cast<int32_t>(mac.size() / kRecordSize);
+  if (!CacheTablesFit(macData, count, addrData, addr.size(), proven)) return false;
 
-  size_t versionSize = 0;
-  char* version = ReadWholeFile(CachePath(kCacheVersionFile), &versionSize);
-  if (version == nullptr) {
-    g_strDbVersion = kVersionUnknown;
-  } else {
-    g_strDbVersion = version;  // up to its first NUL
-    std::free(version);
-  }
+  auto store = std::make_shared<StoreSnapshot>();
+  store->macList = macData;
+  store->addrList = addrData;
+  store->count = count;
+  store->addrLength = addr.size();
+  store->memory = std::make_shared<std::pair<std::shared_ptr<const void>, std::shared_ptr<const void>>>(
+      std::move(macMemory), std::move(addrMemory));
+  ReplaceStore(std::move(store));
+  g_strDbVersion = std::move(versionText);
   return true;
 }
 
 }  // namespace
+
+// What every reader of the store relies on, and what shows that a table and
+// a text were written together:
+// - each record's OUI and offset fields are 14 hexadecimal digits, and its
+//   name field holds a NUL;
+// - the first block starts at 0, and each block starts at least 4 bytes
+//   after the one before and inside the text;
+// - the text, unless empty, ends with a line end ('>');
+// and, unless the set marker has already proved the files one set:
+// - each block starts with its record's index (modulo 65536) as four
+//   lower-case hexadecimal digits, as every writer of these files puts it:
+//   a table paired with another set's text fails here at its first block
+//   whose position differs;
+// - the text holds no NUL.
+// One pass over the table; the text is looked into only without the marker,
+// so a proven set's text is read from disk only as queries need it.
+bool CacheTablesFit(const char* mac, int32_t count, const char* addr, size_t addrLength, bool provenSet) {
+  static_assert(std::endian::native == std::endian::little, "HexValue8 reads little-endian words");
+  static const IndexDigits kIndex;
+  size_t previous = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const auto* record = reinterpret_cast<const unsigned char*>(mac) + static_cast<size_t>(i) * kRecordSize;
+    // Bytes 0-7 and 6-13: the OUI and the offset, overlapping by two.
+    const uint64_t head = Load64(record);
+    const uint64_t offsetDigits = Load64(record + 6);
+    if (!AllHexDigits(head) || !AllHexDigits(offsetDigits)) return false;
+    // Every writer fills the field's last byte with a NUL; anything else
+    // needs a look for one.
+    if (record[kRecordSize - 1] != 0 && std::memchr(record + kNameOffset, '\0', kNameFieldSize) == nullptr) {
+      return false;
+    }
+    const size_t offset = HexValue8(offsetDigits);
+    if (i == 0 ? offset != 0 : offset < previous + 4) return false;
+    if (offset + size_t{4} > addrLength) return false;
+    if (!provenSet) {
+      uint32_t digits;
+      std::memcpy(&digits, addr + offset, 4);
+      if (digits != kIndex.Of(static_cast<uint32_t>(i))) return false;
+    }
+    previous = offset;
+  }
+  if (addrLength > 0 && addr[addrLength - 1] != '>') return false;
+  return provenSet || std::memchr(addr, '\0', addrLength) == nullptr;
+}
 
 std::string CacheDir() {
   const char* xdg = std::getenv("XDG_CACHE_HOME");
@@ -112,24 +181,19 @@ std::string CacheDir() {
 
 std::string CachePath(const char* name) { return CacheDir() + "/" + name; }
 
-void LoadBuiltinDatabase() {
-  const int32_t count = builtinCount;
-  // calloc's zero pages give the NUL fill without touching the memory.
-  char* mac = static_cast<char*>(std::calloc(static_cast<size_t>(count), kRecordSize));
-  char* addr = static_cast<char*>(std::calloc(static_cast<size_t>(count), kAddrBytesPerRecord));
-  const char* text = builtinMacList;
-  for (int32_t i = 0; i < count; ++i) {
-    size_t length = std::strlen(text);
-    std::memcpy(mac + static_cast<size_t>(i) * kRecordSize, text, length);
-    text += length + 1;
-  }
-  size_t at = 0;
-  for (int k = 0; k < builtinAddrPieceCount; ++k) {
-    std::memcpy(addr + at, builtinAddrPieces[k], builtinAddrPieceSizes[k]);
-    at += builtinAddrPieceSizes[k];
-  }
-  ReplaceStore(mac, addr, count);
+StorePtr BuiltinStore() {
+  static const StorePtr store = [] {
+    auto s = std::make_shared<StoreSnapshot>();
+    s->macList = builtinMacTable[0];
+    s->addrList = builtinAddrText;
+    s->count = builtinCount;
+    s->addrLength = builtinAddrLength;
+    return s;
+  }();
+  return store;
 }
+
+void LoadBuiltinDatabase() { ReplaceStore(BuiltinStore()); }
 
 void LoadDatabase() {
   g_bCachePresent = 1;

@@ -1,9 +1,11 @@
-// Start-up loading of the store: the cache files when both table files are
-// usable, otherwise the built-in copy of the registry.
+// Start-up loading of the store: the cache files when they hold a sound,
+// complete set, otherwise the built-in copy of the registry.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "db/store.h"
 
 // Names of the cache files and the temporary listing file; all of them live
 // in CacheDir().
@@ -24,10 +26,16 @@ std::string CacheDir();
 std::string CachePath(const char* name);
 
 // Fills the store (replacing whatever it holds) and may set g_strDbVersion.
-// Damaged cache files (a record without a NUL in its name field, offsets that
-// decrease or point past the address text, a short read, a non-regular file)
-// count as missing: the built-in copy is loaded and nothing is reported.
+// Cache files that are missing, damaged or not one complete set count as
+// missing: the built-in copy is loaded and nothing is reported.
 void LoadDatabase();
 
-// Loads just the built-in copy; version text untouched.
+// The built-in copy, in the program's read-only data.
+StorePtr BuiltinStore();
+// Puts the built-in copy in place; the version text is left as it is.
 void LoadBuiltinDatabase();
+
+// Whether a vendor table and an address text can be read safely and, unless
+// `provenSet` (their set marker matched), belong together. See loader.cpp.
+bool CacheTablesFit(const char* mac, int32_t count, const char* addr, size_t addrLength,
+                    bool provenSet = false);

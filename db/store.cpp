@@ -4,25 +4,52 @@
 #include <cstring>
 #include <mutex>
 
-char* companyMacList = nullptr;
-char* companyAddrList = nullptr;
+const char* companyMacList = nullptr;
+const char* companyAddrList = nullptr;
 int32_t companyCount = 0;
+
+namespace {
+// The snapshot the views point into; guarded by StoreLock().
+StorePtr g_current;
+}  // namespace
+
+StorePtr StoreSnapshot::FromHeap(char* macList, char* addrList, int32_t count, size_t addrLength) {
+  auto store = std::make_shared<StoreSnapshot>();
+  store->macList = macList;
+  store->addrList = addrList;
+  store->count = count;
+  store->addrLength = addrLength;
+  store->memory = std::shared_ptr<const void>(macList, [addrList](const void* mac) {
+    std::free(addrList);
+    std::free(const_cast<void*>(mac));
+  });
+  return store;
+}
 
 std::shared_mutex& StoreLock() {
   static std::shared_mutex lock;
   return lock;
 }
 
-void ReplaceStore(char* macList, char* addrList, int32_t count) {
-  std::unique_lock lock(StoreLock());
-  std::free(companyAddrList);
-  std::free(companyMacList);
-  companyMacList = macList;
-  companyAddrList = addrList;
-  companyCount = count;
+void ReplaceStore(StorePtr store) {
+  StorePtr old;
+  {
+    std::unique_lock lock(StoreLock());
+    old = std::move(g_current);
+    g_current = std::move(store);
+    companyMacList = g_current ? g_current->macList : nullptr;
+    companyAddrList = g_current ? g_current->addrList : nullptr;
+    companyCount = g_current ? g_current->count : 0;
+  }
+  // `old` is freed here, outside the lock, unless someone still holds it.
 }
 
-void ReleaseStore() { ReplaceStore(nullptr, nullptr, 0); }
+StorePtr CurrentStore() {
+  std::shared_lock lock(StoreLock());
+  return g_current;
+}
+
+void ReleaseStore() { ReplaceStore(nullptr); }
 
 int32_t HexToInt(const char* text, int length) {
   uint32_t result = 0;  // unsigned: shifting out high digits is intended
@@ -43,8 +70,8 @@ std::string GetCompanyText(int32_t index) {
 
   // The block runs from this record's offset to the next one's (or, for the
   // last record, to the end of the text); its first four bytes are the
-  // record index. Loading and conversion guarantee offsets that never
-  // decrease and never point past the text.
+  // record index. Every store in place has offsets that increase and stay
+  // inside the text (checked when cache files are loaded).
   size_t offset = static_cast<uint32_t>(HexToInt(record + 6, 8));
   size_t end = index < companyCount - 1
                    ? static_cast<uint32_t>(HexToInt(record + kRecordSize + 6, 8))

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <shared_mutex>
 #include <string>
 
@@ -11,23 +12,41 @@
 inline constexpr int kRecordSize = 114;
 inline constexpr int kNameOffset = 14;
 inline constexpr int kNameFieldSize = 100;
-// Address-text bytes reserved per record when a store is built.
-inline constexpr int kAddrBytesPerRecord = 200;
 
-// The store. Blocks come from the C heap. Readers hold StoreLock() shared;
-// whoever replaces or frees the store holds it exclusively, so a query never
-// sees a freed block or a count larger than its table.
-extern char* companyMacList;
-extern char* companyAddrList;
+// One complete store: the vendor table, its address text (NUL-terminated,
+// every line ended by '>') and the record count, never changed once made.
+// `memory` keeps the bytes alive however they are held: C-heap blocks of a
+// conversion, read-only mappings of the cache files, or nothing for the
+// built-in copy, which lives in the program's read-only data.
+struct StoreSnapshot {
+  const char* macList = nullptr;
+  const char* addrList = nullptr;
+  int32_t count = 0;
+  size_t addrLength = 0;  // bytes of address text before its NUL
+  std::shared_ptr<const void> memory;
+
+  // Takes two C-heap blocks (freed with the snapshot).
+  static std::shared_ptr<const StoreSnapshot> FromHeap(char* macList, char* addrList,
+                                                       int32_t count, size_t addrLength);
+};
+using StorePtr = std::shared_ptr<const StoreSnapshot>;
+
+// Views of the store in place, for the queries and the window. Readers hold
+// StoreLock() shared; ReplaceStore and ReleaseStore change all three together
+// under the exclusive lock, so a query never sees a freed block or a count
+// larger than its table.
+extern const char* companyMacList;
+extern const char* companyAddrList;
 extern int32_t companyCount;
 
 std::shared_mutex& StoreLock();
 
-// Puts a new store in place of the current one, freeing the old blocks, under
-// the exclusive lock. Takes ownership of both blocks (C heap).
-void ReplaceStore(char* macList, char* addrList, int32_t count);
-
-// Frees both blocks (address text first) and leaves an empty store.
+// Puts `store` in place of the current one, whole, under the exclusive lock.
+// The old snapshot's memory goes when its last holder lets it go.
+void ReplaceStore(StorePtr store);
+// The snapshot in place (null when released).
+StorePtr CurrentStore();
+// Leaves an empty store.
 void ReleaseStore();
 
 // Decodes `length` hexadecimal digits of either case; any other byte counts

@@ -122,8 +122,7 @@ TEST_F(CompanySearchTest, ExactlyOnePageThenNothing) {
     mac += MakeRecord("00000" + std::to_string(i), i * 6, i < 5 ? "Five Ltd\n" : "Other\n");
     addr += "000" + std::to_string(i) + "X>";
   }
-  ReplaceStore(static_cast<char*>(std::memcpy(std::malloc(mac.size()), mac.data(), mac.size())),
-               strdup(addr.c_str()), 6);
+  PutStore(mac, addr);
   EXPECT_EQ(Search("five"), QueryOutcome::Results);
   EXPECT_TRUE(g_strCompanyResult.ends_with(kTrailer));
   EXPECT_TRUE(ContinueOn());
@@ -177,9 +176,7 @@ TEST_F(CompanySearchTest, ContinuationUsesTheCurrentText) {
 TEST_F(CompanySearchTest, ReplacedSmallerStoreEndsAContinuation) {
   Search("xerox");
   CompanyContinue(host);
-  std::string mac = MakeRecord("000000", 0, "XEROX\n");
-  ReplaceStore(static_cast<char*>(std::memcpy(std::malloc(kRecordSize), mac.data(), kRecordSize)),
-               strdup("0000A>"), 1);
+  PutStore(MakeRecord("000000", 0, "XEROX\n"), "0000A>");
   EXPECT_EQ(CompanyContinue(host), QueryOutcome::Message);
   EXPECT_EQ(g_strCompanyResult, "没有找到匹配");
 }

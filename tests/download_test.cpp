@@ -49,7 +49,6 @@ class DownloadTest : public CacheHomeTest {
 
 TEST(ListingUrlTest, AsksTheRegistryWithTheTimeAsQuery) {
   EXPECT_EQ(ListingUrl(1700000000), "http://standards-oui.ieee.org/oui/oui.txt?aa=1700000000");
-  EXPECT_EQ(ListingUrl(1700000000), ListingUrl(1700000000));
   EXPECT_NE(ListingUrl(1700000000), ListingUrl(1700000001));
   // Past 2038 the number keeps growing rather than wrapping.
   EXPECT_EQ(ListingUrl(4102444800), "http://standards-oui.ieee.org/oui/oui.txt?aa=4102444800");
@@ -78,12 +77,22 @@ TEST_F(DownloadTest, CopiesABodyOfManyReadsByteForByte) {
   http.Serve("/odd", 200, body, 4099);
   ASSERT_TRUE(DownloadListing(http.Url("/big"), target));
   EXPECT_EQ(ReadFile(target), body);
-  ASSERT_TRUE(DownloadListing(http.Url("/odd"), target));
-  EXPECT_EQ(ReadFile(target), body);
+  ASSERT_TRUE(DownloadListing(http.Url("/odd"), target + "2"));
+  EXPECT_EQ(ReadFile(target + "2"), body);
+}
+
+// The file is created exclusively: a file or a link planted at its name is
+// never written into or through.
+TEST_F(DownloadTest, NeverWritesThroughWhatIsAlreadyThere) {
+  http.Serve("/ok", 200, "listing");
+  const std::string victim = xdgDir + "/victim";
+  WriteFile(victim, "precious");
+  fs::create_symlink(victim, target);
+  EXPECT_FALSE(DownloadListing(http.Url("/ok"), target));
+  EXPECT_EQ(ReadFile(victim), "precious");
 }
 
 TEST_F(DownloadTest, EmptyStatus200BodyGivesAnEmptyFile) {
-  WriteFile(target, "earlier listing");
   http.Serve("/empty", 200, "");
   ASSERT_TRUE(DownloadListing(http.Url("/empty"), target));
   ASSERT_TRUE(fs::exists(target));
@@ -116,8 +125,8 @@ TEST_F(DownloadTest, FollowsUpToFiveRedirects) {
   http.Redirect("/r6", "/r5", 302);
   ASSERT_TRUE(DownloadListing(http.Url("/r2"), target));
   EXPECT_EQ(ReadFile(target), "the listing");
-  ASSERT_TRUE(DownloadListing(http.Url("/r5"), target));
-  EXPECT_EQ(ReadFile(target), "the listing");
+  ASSERT_TRUE(DownloadListing(http.Url("/r5"), target + "2"));
+  EXPECT_EQ(ReadFile(target + "2"), "the listing");
 
   WriteFile(target, "earlier listing");
   EXPECT_FALSE(DownloadListing(http.Url("/r6"), target));
@@ -172,21 +181,25 @@ TEST_F(DownloadTest, NoServerOrNoFileFailsAtOnce) {
 TEST_F(DownloadTest, DownloadThreadReportsThroughItsFlags) {
   http.StallBeforeHeaders("/slow");
   g_bDownloadOk.store(0);
-  std::thread thread = LaunchDownloadThread(http.Url("/slow"));
+  const std::string path = NewListingPath();
+  std::thread thread = LaunchDownloadThread(http.Url("/slow"), path);
   // Raised before the thread runs, so a watcher can never miss the download.
   EXPECT_EQ(g_bDownloading.load(), 1);
   http.ReleaseStalls();
   thread.join();
   EXPECT_EQ(g_bDownloading.load(), 0);
   EXPECT_EQ(g_bDownloadOk.load(), 1);
-  // The temporary file lies in the cache directory, which the thread creates.
-  EXPECT_EQ(ReadFile(CachePath(kListingTempFile)), "late");
+  // The listing lies in the cache directory, which the thread creates.
+  EXPECT_EQ(path.rfind(CachePath(kListingTempFile), 0), 0u);
+  EXPECT_EQ(ReadFile(path), "late");
 
   http.Serve("/gone", 404, "no");
-  LaunchDownloadThread(http.Url("/gone")).join();
+  const std::string other = NewListingPath();
+  EXPECT_NE(other, path);
+  LaunchDownloadThread(http.Url("/gone"), other).join();
   EXPECT_EQ(g_bDownloading.load(), 0);
   EXPECT_EQ(g_bDownloadOk.load(), 0);
-  EXPECT_EQ(ReadFile(CachePath(kListingTempFile)), "late");
+  EXPECT_FALSE(fs::exists(other));
 }
 
 // A lookup must never load libcurl: the programs have no link to it, direct

@@ -55,11 +55,7 @@ TEST_F(CompanyText, SharedPrefixRecordsKeepTheirOwnTexts) {
 // A company text is returned whole, however long: no 500-byte buffer limit.
 TEST(CompanyTextLength, LongTextIsNeverCut) {
   std::string block = "0000" + std::string(300, 'A') + ">" + std::string(300, 'B') + ">";
-  std::string record = MakeRecord("ABCDEF", 0, "Long Address Ltd\n");
-  char* mac = static_cast<char*>(std::malloc(kRecordSize));
-  std::memcpy(mac, record.data(), kRecordSize);
-  char* addr = strdup(block.c_str());
-  ReplaceStore(mac, addr, 1);
+  PutStore(MakeRecord("ABCDEF", 0, "Long Address Ltd\n"), block);
   std::string text;
   {
     std::shared_lock lock(StoreLock());
@@ -74,10 +70,7 @@ TEST(CompanyTextLength, LongTextIsNeverCut) {
 // The store gives the same text whether its lines end in '>' or in line feeds.
 TEST(CompanyTextLength, BothLineEndFormsGiveTheSameText) {
   for (const char* block : {"0000M/S 1>ROAD>", "0000M/S 1\nROAD\n"}) {
-    std::string record = MakeRecord("000000", 0, "X\n");
-    char* mac = static_cast<char*>(std::malloc(kRecordSize));
-    std::memcpy(mac, record.data(), kRecordSize);
-    ReplaceStore(mac, strdup(block), 1);
+    PutStore(MakeRecord("000000", 0, "X\n"), block);
     std::shared_lock lock(StoreLock());
     EXPECT_EQ(GetCompanyText(0), "X\nM/S 1\nROAD\n");
   }

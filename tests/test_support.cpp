@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -65,4 +66,11 @@ size_t CountOf(const std::string& text, const std::string& needle) {
   size_t n = 0;
   for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + needle.size())) ++n;
   return n;
+}
+
+void PutStore(const std::string& mac, const std::string& addr) {
+  char* table = static_cast<char*>(std::malloc(mac.size() + 1));
+  std::memcpy(table, mac.data(), mac.size());
+  char* text = strdup(addr.c_str());
+  ReplaceStore(StoreSnapshot::FromHeap(table, text, static_cast<int32_t>(mac.size() / kRecordSize), addr.size()));
 }

@@ -45,5 +45,7 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string Listing2011();
 // One 114-byte vendor record.
 std::string MakeRecord(const std::string& oui, unsigned offset, const std::string& name);
+// Puts a store of these bytes in place (the table's size decides the count).
+void PutStore(const std::string& mac, const std::string& addr);
 // Number of occurrences of `needle` in `text`.
 size_t CountOf(const std::string& text, const std::string& needle);

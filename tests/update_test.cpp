@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/cache_files.h"
 #include "db/gbk.h"
 #include "db/loader.h"
 #include "db/store.h"
@@ -32,11 +34,11 @@ namespace {
 
 using Message = std::pair<std::string, std::string>;  // caption, text (GBK)
 
-const Message M2{kCaptionUpdateFailed, kMsgDownloadFailed};
-const Message M3{kCaptionUpdateFailed, kMsgListingUnreadable};
-const Message M4{kCaptionUpdate, kMsgDownloadDone};
-const Message M5{kCaptionUpdateFailed, kMsgUpdateFailed};
-const Message M6{kCaptionUpdate, kMsgUpdateDone};
+const Message kDownloadFailed{kCaptionUpdateFailed, kMsgDownloadFailed};
+const Message kUnreadable{kCaptionUpdateFailed, kMsgListingUnreadable};
+const Message kDownloaded{kCaptionUpdate, kMsgDownloadDone};
+const Message kFailed{kCaptionUpdateFailed, kMsgUpdateFailed};
+const Message kDone{kCaptionUpdate, kMsgUpdateDone};
 
 
 // Two entries, one of them private, and a third "hex" outside any entry: the
@@ -75,6 +77,10 @@ class RecordingUi : public UpdateUi {
   std::vector<Message> Messages() {
     std::lock_guard lock(mutex_);
     return messages;
+  }
+  int Steps() {
+    std::lock_guard lock(mutex_);
+    return steps;
   }
   int steps = 0;
   int pos = 0;
@@ -156,20 +162,25 @@ class UpdateTest : public CacheHomeTest {
     return companyMacList == loadedMac && companyCount == loadedCount;
   }
 
-  static bool AddrHasLineFeeds() {
-    std::shared_lock lock(StoreLock());
-    return std::strchr(companyAddrList, '\n') != nullptr;
-  }
-
   // No temporary cache file is left behind.
   void ExpectOnlyCacheFiles() const {
     if (!fs::exists(cache)) return;
     for (const auto& entry : fs::directory_iterator(cache)) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == kCacheMacFile || name == kCacheAddrFile || name == kCacheVersionFile ||
-                  name == kListingTempFile)
+                  name == kCacheSetFile || name == kCacheLockFile)
           << name;
     }
+  }
+
+  // The one downloaded listing left in the cache directory.
+  std::string OnlyListing() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(cache)) {
+      if (entry.path().filename().string().rfind(kListingTempFile, 0) == 0) found.push_back(entry.path());
+    }
+    EXPECT_EQ(found.size(), 1u);
+    return found.empty() ? "" : found[0];
   }
 
   // The store holds the small listing's two records.
@@ -187,21 +198,6 @@ class UpdateTest : public CacheHomeTest {
   const char* loadedMac = nullptr;
   int32_t loadedCount = 0;
 };
-
-TEST(UpdateTextsTest, AreTheProgramsGbkTexts) {
-  EXPECT_EQ(GbkToUtf8(kCaptionUpdate), "更新");
-  EXPECT_EQ(GbkToUtf8(kCaptionUpdateFailed), "更新失败");
-  EXPECT_EQ(GbkToUtf8(kMsgConfirmUpdate),
-            "点击\"取消\"键退出更新\t点击\"确认\"键开始更新\r\n\r\n"
-            "更新过程将在后台运行，此过程将占用较长时间，请不要在更新完毕前关闭");
-  EXPECT_EQ(GbkToUtf8(kMsgDownloadFailed), "更新MAC地址列表失败，请检查网络连接是否正常！");
-  EXPECT_EQ(GbkToUtf8(kMsgListingUnreadable), "更新MAC地址列表失败，请稍候尝试");
-  EXPECT_EQ(GbkToUtf8(kMsgDownloadDone), "下载完成，进行数据库更新");
-  EXPECT_EQ(GbkToUtf8(kMsgUpdateFailed), "数据库更新失败");
-  EXPECT_EQ(GbkToUtf8(kMsgUpdateDone), "完成更新");
-  // GBK, not UTF-8: "完成更新" is 8 bytes.
-  EXPECT_EQ(std::strlen(kMsgUpdateDone), 8u);
-}
 
 TEST(UpdateTextsTest, VersionTextHasNoLeadingZeros) {
   std::tm day{};
@@ -227,7 +223,7 @@ TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
   // Served in 10,240-byte pieces: some 240 reads.
   http.Serve("/oui/oui.txt", 200, Listing2011(), 10240);
   const std::string before = Today();
-  EXPECT_EQ(RunUpdate(http.Url("/oui/oui.txt?aa=1")), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(RunUpdate(http.Url("/oui/oui.txt?aa=1")), (std::vector<Message>{kDownloaded, kDone}));
   const std::string after = Today();
 
   EXPECT_EQ(ui.pos, 1000);
@@ -239,8 +235,6 @@ TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
   EXPECT_TRUE(version == before || version == after) << GbkToUtf8(version);
   EXPECT_EQ(g_strDbVersion, version);
   EXPECT_EQ(g_bRefreshPending.load(), 1);
-  EXPECT_FALSE(fs::exists(Cache(kListingTempFile)));
-  EXPECT_FALSE(AddrHasLineFeeds());
   ExpectOnlyCacheFiles();
 
   // The next start loads the cache.
@@ -258,7 +252,7 @@ TEST_F(UpdateTest, TodaysRegistryFromDebian) {
   const std::string path = "/usr/share/ieee-data/oui.txt";
   if (!fs::exists(path)) GTEST_SKIP() << path << " missing (package ieee-data)";
   http.Serve("/oui.txt", 200, ReadFile(path));
-  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{kDownloaded, kDone}));
   EXPECT_EQ(companyCount, 32530);
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 32530u * kRecordSize);
   const std::string addr = ReadFile(Cache(kCacheAddrFile));
@@ -275,7 +269,7 @@ TEST_F(UpdateTest, RedirectChainToTheListing) {
   http.Redirect("/a", "/b", 301);
   http.Redirect("/b", "/c", 302);
   http.Redirect("/c", http.Url("/listing"), 307);
-  EXPECT_EQ(RunUpdate(http.Url("/a?aa=5")), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(RunUpdate(http.Url("/a?aa=5")), (std::vector<Message>{kDownloaded, kDone}));
   ExpectSmallStore();
   // Sized from three counted "hex", written for the two records found.
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
@@ -287,20 +281,20 @@ TEST_F(UpdateTest, AnHtmlPageIsRefusedAndChangesNothing) {
   PutOldCache();
   const std::string page = "<html><body>Request Rejected</body></html>\n";
   http.Serve("/oui.txt", 200, page);
-  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M5}));
+  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{kDownloaded, kFailed}));
   EXPECT_TRUE(StoreUntouched());
   EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
   EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), "old addr");
   EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
   // The listing stays for a look; the version box keeps the running text.
-  EXPECT_EQ(ReadFile(Cache(kListingTempFile)), page);
+  EXPECT_EQ(ReadFile(OnlyListing()), page);
   EXPECT_EQ(g_strDbVersion, kVersionRunning);
   EXPECT_EQ(g_bRefreshPending.load(), 0);
 }
 
 TEST_F(UpdateTest, AnEmptyListingGivesAnEmptyStore) {
   http.Serve("/oui.txt", 200, "");
-  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{kDownloaded, kDone}));
   EXPECT_EQ(companyCount, 0);
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 0u);
   EXPECT_EQ(fs::file_size(Cache(kCacheAddrFile)), 0u);
@@ -315,39 +309,41 @@ TEST_F(UpdateTest, FailedDownloadsChangeNothing) {
   http.Serve("/418", 418, "I'm a teapot");
   http.StallAfter("/stall", 3000, 90000);
   PutOldCache();
-  WriteFile(Cache(kListingTempFile), "earlier listing");
   for (const char* path : {"/404", "/206", "/418", "/stall"}) {
     SCOPED_TRACE(path);
     ui.messages.clear();
     ui.pos = 0;
-    EXPECT_EQ(RunUpdate(http.Url(path)), (std::vector<Message>{M2}));
+    EXPECT_EQ(RunUpdate(http.Url(path)), (std::vector<Message>{kDownloadFailed}));
     EXPECT_EQ(ui.pos, 1000);
     EXPECT_TRUE(StoreUntouched());
     EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
     EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
     EXPECT_EQ(g_strDbVersion, kVersionRunning);
   }
-  // Only a stall that came after the 200 touched the temporary file.
-  EXPECT_EQ(ReadFile(Cache(kListingTempFile)), std::string(3000, 'x'));
+  // Only a stall that came after the 200 left a (partial) listing.
+  EXPECT_EQ(ReadFile(OnlyListing()), std::string(3000, 'x'));
 }
 
 TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
   http.StallBeforeHeaders("/slow");
   ASSERT_TRUE(StartUpdateThreads(ui, http.Url("/slow")));
-  std::this_thread::sleep_for(std::chrono::milliseconds(900));
+  // The bar moves while the server holds the answer back.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ui.Steps() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_GT(ui.Steps(), 0);
+  EXPECT_EQ(ui.Messages(), std::vector<Message>{});
   // One update at a time.
   EXPECT_FALSE(StartUpdateThreads(ui, http.Url("/slow")));
   http.ReleaseStalls();
   WaitForUpdate();
   // "late" holds no entry: an empty store, and the update completes.
-  EXPECT_EQ(ui.Messages(), (std::vector<Message>{M4, M6}));
-  EXPECT_GT(ui.steps, 10);
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kDownloaded, kDone}));
   EXPECT_EQ(ui.pos, 1000);
   EXPECT_EQ(http.Requests().size(), 1u);
   // And a new one may start afterwards.
   ui.messages.clear();
   http.Serve("/listing", 200, kSmallListing);
-  EXPECT_EQ(RunUpdate(http.Url("/listing")), (std::vector<Message>{M4, M6}));
+  EXPECT_EQ(RunUpdate(http.Url("/listing")), (std::vector<Message>{kDownloaded, kDone}));
   ExpectSmallStore();
 }
 
@@ -359,7 +355,7 @@ TEST_F(UpdateTest, AListingThatCannotBeReadIsM3) {
   // A directory opens on Linux, but is no listing.
   options.listingPath = xdg;
   EXPECT_FALSE(ConvertThreadProc(ui, options));
-  EXPECT_EQ(ui.Messages(), (std::vector<Message>{M3, M3}));
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kUnreadable, kUnreadable}));
   EXPECT_TRUE(StoreUntouched());
 }
 
@@ -378,68 +374,68 @@ TEST_F(UpdateTest, AConvertedListingFileIsDeletedUnlessKept) {
   ExpectSmallStore();
 }
 
-// The failure table: a cache file that cannot be written ends with M5, the
-// new store in memory, and the design's deletions.
-TEST_F(UpdateTest, VendorTableCannotBeWritten) {
-  PutOldCache();
-  fs::remove(Cache(kCacheMacFile));
-  Block(Cache(kCacheMacFile));
-  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
-  ExpectSmallStore();
-  EXPECT_TRUE(AddrHasLineFeeds());
-  EXPECT_TRUE(fs::is_directory(Cache(kCacheMacFile)));
-  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), "old addr");
-  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
-  EXPECT_EQ(g_strDbVersion, kVersionRunning);
-  EXPECT_EQ(g_bRefreshPending.load(), 0);
+// A cache set that cannot be committed ends with the failure message and the
+// new store in memory; what was in place stays as it was, and nothing this
+// update wrote is left behind.
+TEST_F(UpdateTest, ACacheFileThatCannotBeReplacedChangesNoFile) {
+  for (const char* name : {kCacheMacFile, kCacheVersionFile}) {
+    SCOPED_TRACE(name);
+    PutOldCache();
+    fs::remove(Cache(name));
+    Block(Cache(name));
+    ui.messages.clear();
+    EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{kDownloaded, kFailed}));
+    ExpectSmallStore();
+    EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), "old addr");
+    EXPECT_FALSE(fs::exists(Cache(kCacheSetFile)));
+    EXPECT_EQ(g_strDbVersion, kVersionRunning);
+    EXPECT_EQ(g_bRefreshPending.load(), 0);
+    fs::remove_all(Cache(name));
+    ExpectOnlyCacheFiles();
+  }
   // The converted listing is gone all the same.
   EXPECT_FALSE(fs::exists(xdg + "/listing.txt"));
 }
 
-TEST_F(UpdateTest, AddressTextCannotBeWritten) {
+// Another process's rewrite holds the lock: the update waits a bounded time,
+// then fails and writes nothing.
+TEST_F(UpdateTest, AHeldLockFailsTheUpdateAfterAWhile) {
   PutOldCache();
-  // The temporary name beside it is taken: the file cannot be opened.
-  Block(Cache(kCacheAddrFile) + ".new");
-  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
-  ExpectSmallStore();
-  EXPECT_TRUE(AddrHasLineFeeds());
-  EXPECT_FALSE(fs::exists(Cache(kCacheMacFile)));
-  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), "old addr");
-  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), "old version");
-  EXPECT_EQ(g_strDbVersion, kVersionRunning);
-  // The next start falls back to the built-in copy.
-  LoadDatabase();
-  EXPECT_EQ(g_bCachePresent, 0);
-}
-
-TEST_F(UpdateTest, VersionFileCannotBeWritten) {
-  PutOldCache();
-  fs::remove(Cache(kCacheVersionFile));
-  Block(Cache(kCacheVersionFile));
-  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
-  ExpectSmallStore();
-  EXPECT_FALSE(AddrHasLineFeeds());
-  EXPECT_FALSE(fs::exists(Cache(kCacheMacFile)));
-  EXPECT_FALSE(fs::exists(Cache(kCacheAddrFile)));
-  EXPECT_TRUE(fs::is_directory(Cache(kCacheVersionFile)));
-  EXPECT_EQ(g_strDbVersion, kVersionRunning);
-  EXPECT_EQ(g_bRefreshPending.load(), 0);
+  std::optional<CacheDirLock> other = CacheDirLock::Exclusive(std::chrono::milliseconds(0));
+  ASSERT_TRUE(other.has_value());
+  const std::string path = xdg + "/listing.txt";
+  WriteFile(path, kSmallListing);
+  ConvertOptions options;
+  options.listingPath = path;
+  options.waitForDownload = false;
+  options.lockWait = std::chrono::milliseconds(50);
+  EXPECT_FALSE(ConvertThreadProc(ui, options));
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kDownloaded, kFailed}));
+  EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
+  other.reset();
+  ExpectOnlyCacheFiles();
 }
 
 TEST_F(UpdateTest, CacheDirectoryThatCannotBeMade) {
   WriteFile(cache, "a file where the directory should be");
-  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M5}));
+  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{kDownloaded, kFailed}));
   ExpectSmallStore();
   EXPECT_EQ(ReadFile(cache), "a file where the directory should be");
 }
 
 TEST_F(UpdateTest, RewriteReplacesEarlierCacheAndLeavesNoTemporaryFiles) {
   PutOldCache();
-  // Leftovers of an update cut short.
+  // Leftovers of updates cut short, one of them a link to a file that must
+  // survive, and the listing of a process that has ended.
   WriteFile(Cache(kCacheMacFile) + ".new", "torn");
-  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{M4, M6}));
+  WriteFile(Cache(kCacheAddrFile) + ".new.Ab12Cd", "torn");
+  WriteFile(xdg + "/victim", "precious");
+  fs::create_symlink(xdg + "/victim", Cache(kCacheVersionFile) + ".new");
+  WriteFile(Cache(kListingTempFile) + ".999999999.0", "old download");
+  EXPECT_EQ(Convert(kSmallListing), (std::vector<Message>{kDownloaded, kDone}));
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
   EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), g_strDbVersion);
+  EXPECT_EQ(ReadFile(xdg + "/victim"), "precious");
   ExpectOnlyCacheFiles();
 }
 
@@ -487,7 +483,7 @@ TEST_F(UpdateTest, CommandLineUpdate) {
   run = RunCli(xdg, "--url '" + http.Url("/oui.txt") + "'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
-  EXPECT_FALSE(fs::exists(Cache(kListingTempFile)));
+  ExpectOnlyCacheFiles();
   run = RunCli(xdg, "--url '" + http.Url("/gone") + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "更新MAC地址列表失败，请检查网络连接是否正常！\n");

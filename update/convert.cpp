@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "db/store.h"
 
@@ -57,6 +58,21 @@ void AdviseHugePages(char* block, size_t size) {
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// Replaces every line feed of an address text by '>', the line end the
+// cache files and the built-in copy hold.
+void LineFeedsToGt(char* addrText, size_t length) {
+  for (char* p = addrText; (p = static_cast<char*>(std::memchr(p, '\n', length - static_cast<size_t>(p - addrText)))) != nullptr;) {
+    *p++ = '>';
+  }
+}
+
+// A C-heap block that is freed unless handed over.
+struct HeapBlock {
+  char* p = nullptr;
+  ~HeapBlock() { std::free(p); }
+  char* release() { return std::exchange(p, nullptr); }
+};
+
 // Grows a C-heap block on demand, zero-filling the new part when asked.
 void Grow(char*& block, size_t& capacity, size_t needed, bool zeroFill) {
   if (needed <= capacity) return;
@@ -70,11 +86,6 @@ void Grow(char*& block, size_t& capacity, size_t needed, bool zeroFill) {
 
 }  // namespace
 
-ConvertedStore::~ConvertedStore() {
-  std::free(addrList);
-  std::free(macList);
-}
-
 void TextModeNewlines(std::string& text) {
   size_t out = 0;
   const size_t n = text.size();
@@ -85,13 +96,7 @@ void TextModeNewlines(std::string& text) {
   text.resize(out);
 }
 
-void LineFeedsToGt(char* addrText, size_t length) {
-  for (char* p = addrText; (p = static_cast<char*>(std::memchr(p, '\n', length - (p - addrText)))) != nullptr;) {
-    *p++ = '>';
-  }
-}
-
-bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
+StorePtr ConvertListing(std::string& listing) {
   // One pass, a cache-sized chunk at a time, finds the end of the text (a
   // NUL inside the listing ends it), cleans it, looks for '>' and counts
   // "hex": the tables are sized from that count, as the stored formats
@@ -107,7 +112,7 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
     if (nul != nullptr) len = static_cast<size_t>(static_cast<const char*>(nul) - (t + n));
     char* chunk = t + n;
     for (size_t i = 0; i < len; ++i) chunk[i] = kClean.to[static_cast<unsigned char>(chunk[i])];
-    if (std::memchr(chunk, '>', len) != nullptr) return false;
+    if (std::memchr(chunk, '>', len) != nullptr) return nullptr;
     // Cleaning never makes or unmakes an 'h', 'e' or 'x', so a "hex" that
     // runs into the next chunk is counted here already.
     for (const char* h = chunk; (h = static_cast<const char*>(std::memchr(h, 'h', len - (h - chunk)))) != nullptr; ++h) {
@@ -120,17 +125,15 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
 
   size_t macCapacity = hexCount * kRecordSize;
   size_t addrCapacity = hexCount * kAddrBytesPerRecord;
-  char* mac = static_cast<char*>(std::calloc(macCapacity ? macCapacity : 1, 1));
   // Records are NUL-filled; the address text is only ever read up to its
   // terminating NUL, so its unused capacity is left as it comes.
-  char* addr = static_cast<char*>(std::malloc(addrCapacity ? addrCapacity : 1));
-  if (mac == nullptr || addr == nullptr) {
-    std::free(mac);
-    std::free(addr);
-    throw std::bad_alloc();
-  }
+  HeapBlock macBlock{static_cast<char*>(std::calloc(macCapacity ? macCapacity : 1, 1))};
+  HeapBlock addrBlock{static_cast<char*>(std::malloc(addrCapacity ? addrCapacity : 1))};
+  if (macBlock.p == nullptr || addrBlock.p == nullptr) throw std::bad_alloc();
   if (macCapacity == 0) macCapacity = 1;
   if (addrCapacity == 0) addrCapacity = 1;
+  char*& mac = macBlock.p;
+  char*& addr = addrBlock.p;
   AdviseHugePages(mac, macCapacity);
   AdviseHugePages(addr, addrCapacity);
 
@@ -205,22 +208,7 @@ bool BuildStoreFromListing(std::string& listing, ConvertedStore& out) {
   }
 
   addr[w] = '\0';
-  std::free(out.addrList);
-  std::free(out.macList);
-  out.macList = mac;
-  out.addrList = addr;
-  out.count = count;
-  out.macCapacity = macCapacity;
-  out.addrCapacity = addrCapacity;
-  out.addrLength = w;
-  return true;
-}
-
-bool ConvertListing(std::string& text) {
-  ConvertedStore built;
-  if (!BuildStoreFromListing(text, built)) return true;
-  ReplaceStore(built.macList, built.addrList, built.count);
-  built.macList = nullptr;
-  built.addrList = nullptr;
-  return false;
+  LineFeedsToGt(addr, w);
+  char* macList = macBlock.release();
+  return StoreSnapshot::FromHeap(macList, addrBlock.release(), count, w);
 }

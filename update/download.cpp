@@ -13,10 +13,12 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #define CURL_DISABLE_TYPECHECK 1
 #include <curl/curl.h>
 
+#include "db/cache_files.h"
 #include "db/loader.h"
 
 #ifndef VESSARINE_VERSION
@@ -94,7 +96,9 @@ struct Sink {
   std::chrono::seconds stall{60};
 
   bool Create() {
-    fd = open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Each update downloads under a name of its own, created exclusively:
+    // never through a link, never into another process's download.
+    fd = open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     return fd >= 0;
   }
 
@@ -238,13 +242,18 @@ bool DownloadListing(const std::string& url, const std::string& path) {
   }
 }
 
-void DownloadThreadProc(const std::string& url) {
+std::string NewListingPath() {
+  static std::atomic<unsigned> serial{0};
+  return CachePath(kListingTempFile) + "." + std::to_string(getpid()) + "." +
+         std::to_string(serial.fetch_add(1, std::memory_order_relaxed));
+}
+
+void DownloadThreadProc(const std::string& url, const std::string& path) {
   g_bDownloading.store(1, std::memory_order_release);
   bool ok = false;
   try {
-    const std::string dir = CacheDir();
-    MakeDirectories(dir);
-    ok = DownloadListing(url, CachePath(kListingTempFile));
+    MakeDirectories(CacheDir());
+    ok = DownloadListing(url, path);
   } catch (...) {
     ok = false;
   }
@@ -253,10 +262,10 @@ void DownloadThreadProc(const std::string& url) {
   g_bDownloading.store(0, std::memory_order_release);
 }
 
-std::thread LaunchDownloadThread(const std::string& url) {
+std::thread LaunchDownloadThread(const std::string& url, const std::string& path) {
   g_bDownloading.store(1, std::memory_order_release);
   try {
-    return std::thread(DownloadThreadProc, url);
+    return std::thread(DownloadThreadProc, url, path);
   } catch (...) {
     g_bDownloadOk.store(0, std::memory_order_release);
     g_bDownloading.store(0, std::memory_order_release);

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
 #include <thread>
+
+#include "db/cache_files.h"
 
 // Written by the download thread: the result is stored before the flag clears
 // (release), and read after the flag has been seen at 0 (acquire).
@@ -21,20 +24,24 @@ extern std::atomic<uint8_t> g_bUpdateRunning;
 // "http://standards-oui.ieee.org/oui/oui.txt?aa=<now>".
 std::string ListingUrl(std::time_t now);
 
+// A path for one update's downloaded listing in the cache directory:
+// "vessarine~.<pid>.<n>", unique to this process and this update.
+std::string NewListingPath();
+
 // Fetches `url` (GET, HTTP/1.0) and copies the body of a final status-200
-// answer into `path`, created only once that status is known. Returns true
-// only then. Never throws. libcurl is loaded on first use, so programs that
-// never download never load it.
+// answer into `path`, created (exclusively) only once that status is known.
+// Returns true only then. Never throws. libcurl is loaded on first use, so
+// programs that never download never load it.
 bool DownloadListing(const std::string& url, const std::string& path);
 
-// Download thread body: sets g_bDownloading, runs DownloadListing into the
-// temporary listing file, stores g_bDownloadOk, clears g_bDownloading.
-void DownloadThreadProc(const std::string& url);
+// Download thread body: sets g_bDownloading, runs DownloadListing into
+// `path`, stores g_bDownloadOk, clears g_bDownloading.
+void DownloadThreadProc(const std::string& url, const std::string& path);
 
-// Raises g_bDownloading, then starts DownloadThreadProc(url). Raising the flag
+// Raises g_bDownloading, then starts DownloadThreadProc. Raising the flag
 // before the thread exists means a conversion thread started next can never
 // miss the download, however late the download thread gets to run.
-std::thread LaunchDownloadThread(const std::string& url);
+std::thread LaunchDownloadThread(const std::string& url, const std::string& path);
 
 // A fetch during which no byte arrives for this many seconds fails (60 by
 // default). Tests shorten it.
@@ -54,23 +61,26 @@ class UpdateUi {
 
 struct ConvertOptions {
   std::string listingPath;        // the listing to read
-  bool deleteListing = true;      // delete it after a conversion (the temp file)
+  bool deleteListing = true;      // delete it after a conversion (a download)
   bool waitForDownload = true;    // run the progress phase first
+  // How long the cache rewrite waits for another process's rewrite to end.
+  std::chrono::milliseconds lockWait = kUpdateLockWait;
 };
 
-// Starts DownloadThreadProc(url) and ConvertThreadProc (on the temporary
-// listing file in the cache directory) as detached threads, unless an update
-// is running already (then returns false and starts nothing). `ui` must
-// outlive the threads, or become a no-op once its window is gone.
+// A listing file larger than this is refused unread (today's is 5 MB).
+inline constexpr size_t kMaxListingBytes = size_t{256} << 20;
+
+// Starts DownloadThreadProc(url) and ConvertThreadProc (on a new listing path
+// in the cache directory) as detached threads, unless an update is running
+// already (then returns false and starts nothing). `ui` must outlive the
+// threads, or become a no-op once its window is gone.
 bool StartUpdateThreads(UpdateUi& ui, const std::string& url);
 
 // The version text of an update made at `local` (GBK):
 // "当前数据库版本为<year>-<month>-<day>", no leading zeros.
 std::string VersionText(const std::tm& local);
 
-// mkdir -p; true when `dir` exists as a directory afterwards.
-bool MakeDirectories(const std::string& dir);
-
-// The conversion thread: progress phase, reading and conversion, cache rewrite,
-// with the messages M2..M6. Returns true when it ended with M6 ("完成更新").
+// The conversion thread: progress phase, reading and conversion, cache
+// rewrite, each step with its message. Returns true when it ended with
+// "完成更新" (update complete).
 bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options);

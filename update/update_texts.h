@@ -5,9 +5,9 @@
 extern const char kCaptionUpdate[];        // 更新
 extern const char kCaptionUpdateFailed[];  // 更新失败
 
-extern const char kMsgConfirmUpdate[];     // M1: 点击"取消"键退出更新 ... (OK / Cancel)
-extern const char kMsgDownloadFailed[];    // M2: 更新MAC地址列表失败，请检查网络连接是否正常！
-extern const char kMsgListingUnreadable[]; // M3: 更新MAC地址列表失败，请稍候尝试
-extern const char kMsgDownloadDone[];      // M4: 下载完成，进行数据库更新
-extern const char kMsgUpdateFailed[];      // M5: 数据库更新失败
-extern const char kMsgUpdateDone[];        // M6: 完成更新
+extern const char kMsgConfirmUpdate[];     // 点击"取消"键退出更新 ... (OK / Cancel)
+extern const char kMsgDownloadFailed[];    // 更新MAC地址列表失败，请检查网络连接是否正常！
+extern const char kMsgListingUnreadable[]; // 更新MAC地址列表失败，请稍候尝试
+extern const char kMsgDownloadDone[];      // 下载完成，进行数据库更新
+extern const char kMsgUpdateFailed[];      // 数据库更新失败
+extern const char kMsgUpdateDone[];        // 完成更新

@@ -2,6 +2,7 @@
 // failure cases: each ends with the right messages, store and files.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -352,10 +353,13 @@ TEST_F(UpdateTest, AListingThatCannotBeReadIsM3) {
   options.waitForDownload = false;
   options.listingPath = xdg + "/no-such-file";
   EXPECT_FALSE(ConvertThreadProc(ui, options));
-  // A directory opens on Linux, but is no listing.
+  // A directory opens on Linux, but is no listing; a FIFO never blocks.
   options.listingPath = xdg;
   EXPECT_FALSE(ConvertThreadProc(ui, options));
-  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kUnreadable, kUnreadable}));
+  options.listingPath = xdg + "/fifo";
+  ASSERT_EQ(mkfifo(options.listingPath.c_str(), 0644), 0);
+  EXPECT_FALSE(ConvertThreadProc(ui, options));
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kUnreadable, kUnreadable, kUnreadable}));
   EXPECT_TRUE(StoreUntouched());
 }
 

@@ -134,7 +134,6 @@ bool LoadCacheFiles() {
 //   name field holds a NUL;
 // - the first block starts at 0, and each block starts at least 4 bytes
 //   after the one before and inside the text;
-// - the text, unless empty, ends with a line end ('>');
 // and, unless the set marker has already proved the files one set:
 // - each block starts with its record's index (modulo 65536) as four
 //   lower-case hexadecimal digits, as every writer of these files puts it:
@@ -168,7 +167,6 @@ bool CacheTablesFit(const char* mac, int32_t count, const char* addr, size_t add
     }
     previous = offset;
   }
-  if (addrLength > 0 && addr[addrLength - 1] != '>') return false;
   return provenSet || std::memchr(addr, '\0', addrLength) == nullptr;
 }
 

@@ -145,6 +145,11 @@ TEST_F(ConvertTest, EmptyAndOddTexts) {
   EXPECT_EQ(grown.count, 50);
   EXPECT_EQ(grown.addrLength, 50u * 195);
 
+  // No six hexadecimal digits before "base 16": no entry there.
+  StoreSnapshot odd = Convert("XYZ123     (base 16)\t\tN\n\t\t\t\tA\n\n" + Entry("000001", "A", {"B"}));
+  ASSERT_EQ(odd.count, 1);
+  EXPECT_EQ(Name(odd, 0), "A\n");
+
   // A text ending inside an entry stops there.
   StoreSnapshot cut = Convert("000001     (base 16)\t\tNam");
   EXPECT_EQ(cut.count, 1);

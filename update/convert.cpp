@@ -39,6 +39,14 @@ struct CleanMap {
   }
 };
 
+bool IsPrefix(const char* digits) {
+  for (int i = 0; i < 6; ++i) {
+    const char c = digits[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
 // `digits` lower-case hexadecimal digits of `value` (its low ones only when
 // it has more), zero-padded.
 void WriteHex(char* out, size_t value, int digits) {
@@ -153,7 +161,10 @@ StorePtr ConvertListing(std::string& listing) {
     const size_t hit = text.find(kBase16, p);
     if (hit == std::string_view::npos) break;
     const bool isPrivate = text.substr(p, hit - p).find(kPrivateHex) != std::string_view::npos;
-    if (hit < kOuiBeforeBase16) {  // no room for the digits before it
+    // No room for the digits before it, or no prefix there: not an entry.
+    // A record whose prefix is not six hexadecimal digits could never be
+    // looked up, and the cache files holding it would be refused as damaged.
+    if (hit < kOuiBeforeBase16 || !IsPrefix(t + hit - kOuiBeforeBase16)) {
       p = hit + kBase16.size();
       continue;
     }

@@ -1,0 +1,68 @@
+// Writes the fuzz targets' first corpora: slices of real listings (whole
+// entries), the cache sets they convert into, and typed queries.
+//   make_fuzz_seeds OUTDIR LISTING...
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "db/cache_files.h"
+#include "update/convert.h"
+
+namespace {
+
+void Write(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A loader input: three lengths, the table, the text, the version, the marker.
+std::string CacheSeed(const StoreSnapshot& s, const std::string& version) {
+  const std::string table(s.macList, static_cast<size_t>(s.count) * kRecordSize);
+  const std::string text(s.addrList, s.addrLength);
+  CacheSetMarker marker;
+  marker.mac = {table.size(), 0, 0, ContentHash(table.data(), table.size())};
+  marker.addr = {text.size(), 0, 0, ContentHash(text.data(), text.size())};
+  marker.version = {version.size(), 0, 0, ContentHash(version.data(), version.size())};
+  const uint32_t lengths[3] = {static_cast<uint32_t>(table.size()), static_cast<uint32_t>(text.size()),
+                               static_cast<uint32_t>(version.size())};
+  return std::string(reinterpret_cast<const char*>(lengths), sizeof lengths) + table + text + version +
+         marker.Format();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: make_fuzz_seeds OUTDIR LISTING...\n");
+    return 2;
+  }
+  const std::filesystem::path out = argv[1];
+  for (const char* corpus : {"convert", "loader", "query"}) std::filesystem::create_directories(out / corpus);
+  int n = 0;
+  for (int a = 2; a < argc; ++a) {
+    std::ifstream in(argv[a], std::ios::binary);
+    const std::string listing((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Every 997th entry starts a slice of a few entries.
+    size_t entry = 0;
+    for (size_t p = listing.find("(hex)"); p != std::string::npos; p = listing.find("(hex)", p + 5), ++entry) {
+      if (entry % 997 != 0) continue;
+      const size_t from = listing.rfind('\n', p);
+      size_t to = p;
+      for (int k = 0; k < 4 && to != std::string::npos; ++k) to = listing.find("(hex)", to + 5);
+      const std::string slice = listing.substr(from == std::string::npos ? 0 : from + 1,
+                                               to == std::string::npos ? std::string::npos : to - from);
+      const std::string name = std::to_string(n++);
+      Write(out / "convert" / name, slice);
+      std::string text = slice;
+      TextModeNewlines(text);
+      if (const StorePtr store = ConvertListing(text)) Write(out / "loader" / name, CacheSeed(*store, "v"));
+    }
+  }
+  const char* queries[] = {"\x00" "00:0c:29", "\x00" "00-0C-29-aa-bb-cc", "\x00" "00:0c-29", "\x01" "xerox",
+                           "\x02" "a", "\x01" "Cisco", "\x03" "%s%n%%"};
+  for (const char* q : queries) Write(out / "query" / std::to_string(n++), std::string(q, 1 + std::strlen(q + 1)));
+  return 0;
+}

@@ -16,6 +16,9 @@ namespace {
 constexpr std::string_view kBase16 = "base 16";
 constexpr std::string_view kPrivateHex = "(hex)\t\tPRIVATE";
 constexpr char kPrivateLine[] = "PRIVATE\n";
+// The same line in the address text, where every line ends in '>' (the form
+// of the cache files and the built-in copy).
+constexpr char kPrivateBlockLine[] = "PRIVATE>";
 // The OUI digits begin this far before "base 16", the name this far after them.
 constexpr size_t kOuiBeforeBase16 = 12;
 constexpr size_t kNameAfterOui = 22;
@@ -64,14 +67,6 @@ void AdviseHugePages(char* block, size_t size) {
   uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kPage - 1) & ~(kPage - 1);
   uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kPage - 1);
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
-// Replaces every line feed of an address text by '>', the line end the
-// cache files and the built-in copy hold.
-void LineFeedsToGt(char* addrText, size_t length) {
-  for (char* p = addrText; (p = static_cast<char*>(std::memchr(p, '\n', length - static_cast<size_t>(p - addrText)))) != nullptr;) {
-    *p++ = '>';
-  }
 }
 
 // A C-heap block that is freed unless handed over.
@@ -194,11 +189,11 @@ StorePtr ConvertListing(std::string& listing) {
     emit(index, 4);
 
     if (isPrivate) {
-      emit(kPrivateLine, sizeof kPrivateLine - 1);
+      emit(kPrivateBlockLine, sizeof kPrivateBlockLine - 1);
     } else if (p < n && t[p] == '\n') {
       // No address line at all: one empty line, and the empty line ends
       // this entry rather than the next one.
-      emit("\n", 1);
+      emit(">", 1);
       ++p;
     } else {
       while (p < n) {
@@ -208,6 +203,7 @@ StorePtr ConvertListing(std::string& listing) {
         const char* lf = static_cast<const char*>(std::memchr(t + p, '\n', limit));
         size_t len = lf ? static_cast<size_t>(lf - (t + p)) + 1 : limit;
         emit(t + p, len);
+        if (lf != nullptr) addr[w - 1] = '>';
         p += len;
         if (p < n && t[p] == '\n') {
           ++p;
@@ -219,7 +215,6 @@ StorePtr ConvertListing(std::string& listing) {
   }
 
   addr[w] = '\0';
-  LineFeedsToGt(addr, w);
   char* macList = macBlock.release();
   return StoreSnapshot::FromHeap(macList, addrBlock.release(), count, w);
 }

@@ -135,8 +135,10 @@ StorePtr ConvertListing(std::string& listing) {
   if (macBlock.p == nullptr || addrBlock.p == nullptr) throw std::bad_alloc();
   if (macCapacity == 0) macCapacity = 1;
   if (addrCapacity == 0) addrCapacity = 1;
-  char*& mac = macBlock.p;
-  char*& addr = addrBlock.p;
+  // Worked on through plain locals, which the compiler can keep in
+  // registers; the blocks follow every reallocation.
+  char* mac = macBlock.p;
+  char* addr = addrBlock.p;
   AdviseHugePages(mac, macCapacity);
   AdviseHugePages(addr, addrCapacity);
 
@@ -144,7 +146,10 @@ StorePtr ConvertListing(std::string& listing) {
   size_t w = 0;  // write position in the address text
   size_t p = 0;  // scan position in the listing
   auto emit = [&](const char* bytes, size_t len) {
-    Grow(addr, addrCapacity, w + len + 1, false);  // keep room for the final NUL
+    if (w + len + 1 > addrCapacity) {  // keep room for the final NUL
+      Grow(addrBlock.p, addrCapacity, w + len + 1, false);
+      addr = addrBlock.p;
+    }
     std::memcpy(addr + w, bytes, len);
     w += len;
   };
@@ -165,7 +170,10 @@ StorePtr ConvertListing(std::string& listing) {
     }
     const size_t d = hit - kOuiBeforeBase16;
 
-    Grow(mac, macCapacity, (static_cast<size_t>(count) + 1) * kRecordSize, true);
+    if ((static_cast<size_t>(count) + 1) * kRecordSize > macCapacity) {
+      Grow(macBlock.p, macCapacity, (static_cast<size_t>(count) + 1) * kRecordSize, true);
+      mac = macBlock.p;
+    }
     char* record = mac + static_cast<size_t>(count) * kRecordSize;
     std::memcpy(record, t + d, 6);
     WriteHex(record + 6, w, 8);

@@ -2,16 +2,18 @@
 
 #include <QApplication>
 #include <QFontDatabase>
-#include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QProxyStyle>
+#include <QScreen>
 #include <QScrollBar>
 #include <QThread>
+#include <cmath>
 #include <ctime>
 #include <utility>
 
@@ -19,6 +21,7 @@
 #include "app/dialog_texts.h"
 #include "app/program_icon.h"
 #include "app/progress_ctrl.h"
+#include "app/static_text.h"
 #include "db/loader.h"
 #include "db/store.h"
 #include "db/texts.h"
@@ -30,16 +33,10 @@ QFont* g_pTitleFont = nullptr;
 
 namespace {
 
-int s_titleFontCreations = 0;
-std::string& ListingUrlOverride() {
-  static std::string url;
-  return url;
-}
-
 // Pushes compare a box with its variable only up to this length.
 constexpr size_t kPushCompareLimit = 255;
 
-enum class Kind { Button, Edit, MultiEdit, VersionEdit, Static, StaticCentre, Progress };
+enum class Kind { Button, Edit, MultiEdit, VersionEdit, Static, StaticCentre, Rule, Progress };
 
 struct ControlDef {
   int id;
@@ -71,29 +68,14 @@ const ControlDef kTemplate102[] = {
     {IDC_COMPANY_ALL, Kind::Button, kDlgAll, 349, 352, 50, 13},
     {IDC_LIST_ALL_MACS, Kind::Button, kDlgListAll, 119, 85, 98, 13},
     {IDC_TITLE, Kind::StaticCentre, kDlgTitle, 7, 7, 450, 24},
-    {IDC_SEPARATOR, Kind::StaticCentre, kDlgSeparator, 7, 30, 450, 10},
+    {IDC_SEPARATOR, Kind::Rule, kDlgSeparator, 7, 30, 450, 10},
 };
 constexpr int kTemplateWidth = 464;
 constexpr int kTemplateHeight = 448;
 
-// The message map: button clicks and input-box changes to handlers.
-struct MapEntry {
-  int id;
-  void (CVessarineDlg::*handler)();
-};
-const MapEntry kClickMap[] = {
-    {IDC_UPDATE_DB, &CVessarineDlg::OnUpdateDb},
-    {IDC_MAC_MATCH, &CVessarineDlg::OnMacMatch},
-    {IDC_LIST_ALL_MACS, &CVessarineDlg::OnListAllMacs},
-    {IDC_COMPANY_MATCH, &CVessarineDlg::OnCompanyMatch},
-    {IDC_COMPANY_CONTINUE, &CVessarineDlg::OnCompanyContinue},
-    {IDC_COMPANY_ALL, &CVessarineDlg::OnCompanyAll},
-    {IDC_EXIT, &CVessarineDlg::OnExit},
-};
-const MapEntry kChangeMap[] = {
-    {IDC_MAC_INPUT, &CVessarineDlg::OnChangeMacInput},
-    {IDC_COMPANY_INPUT, &CVessarineDlg::OnChangeCompanyInput},
-};
+// Cell height of the title font at 96 DPI (a positive font height: the
+// character cell, not the em).
+constexpr double kTitleCell96 = 20.0;
 
 // Text colours of the colour request, by control id.
 QColor ControlTextColour(int id) {
@@ -106,8 +88,9 @@ QColor ControlTextColour(int id) {
   }
 }
 
-// SimSun 9 pt where the machine has it, else an installed CJK face.
-QFont DialogFont() {
+// SimSun where the machine has it, else an installed CJK face; its size is
+// set from the dialog units.
+QFont DialogFace() {
   const QStringList families = QFontDatabase::families();
   QString face;
   for (const QString& candidate :
@@ -118,14 +101,31 @@ QFont DialogFont() {
       break;
     }
   }
-  QFont font = face.isEmpty() ? QApplication::font() : QFont(face);
-  font.setPointSize(9);
-  return font;
+  return face.isEmpty() ? QApplication::font() : QFont(face);
 }
 
-int MulDiv(int value, int numerator, int denominator) {
-  return (value * numerator + denominator / 2) / denominator;
+// Fonts are sized in pixels of the dialog's units, which may be fractional
+// once the window has been shrunk to fit; point sizes carry fractions.
+void SetPixelSize(QFont& font, double px, double logicalDpi) {
+  font.setPointSizeF(px * 72.0 / logicalDpi);
 }
+
+// The application's style with scroll bars scaled by the window's fit.
+class CScaledChromeStyle : public QProxyStyle {
+ public:
+  explicit CScaledChromeStyle(double fit) : m_fit(fit) {}
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    const int base = QProxyStyle::pixelMetric(metric, option, widget);
+    if (metric == PM_ScrollBarExtent || metric == PM_ScrollBarSliderMin) {
+      return std::max(1, static_cast<int>(std::lround(base * m_fit)));
+    }
+    return base;
+  }
+
+ private:
+  double m_fit;
+};
 
 // Read-only boxes take the dialog's face colour as the classic edit does.
 void UseFaceBackground(QWidget* box) {
@@ -174,8 +174,9 @@ void CQtUpdateUi::SetVersionText(const std::string& text) {
 // ---------------------------------------------------------------------------
 // Construction and initialisation.
 
-CVessarineDlg::CVessarineDlg(QWidget* parent)
+CVessarineDlg::CVessarineDlg(std::string listingUrl, QWidget* parent)
     : QDialog(parent),
+      m_listingUrl(std::move(listingUrl)),
       m_bindings{{{IDC_MAC_INPUT, &g_strMacInput},
                   {IDC_COMPANY_INPUT, &g_strCompanyInput},
                   {IDC_MAC_RESULT, &g_strMacResult},
@@ -204,18 +205,28 @@ void CVessarineDlg::CreateControls() {
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowTitle(GbkToQString(kDlgCaption));
 
-  QFont font = DialogFont();
+  // The units are the template font's (6 x 12 px at 96 DPI) whatever face
+  // stands in for it, so the window has the template's size; on a screen
+  // too small for that, all of it shrinks alike.
+  QScreen* where = screen();
+  const QRect available = where->availableGeometry();
+  const double dpi = where->logicalDotsPerInchY();
+  m_units =
+      FitDialogUnits(QSize(kTemplateWidth, kTemplateHeight), available, where->geometry(), dpi);
+  QFont font = DialogFace();
+  SetPixelSize(font, m_units.BaseUnitY(), dpi);  // 9 pt: the cell is one base unit high
   setFont(font);
-  QFontMetrics metrics(font);
-  int alphabet = metrics.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  m_baseX = (alphabet / 26 + 1) / 2;
-  m_baseY = metrics.height();
-  auto toRect = [this](const ControlDef& def) {
-    return QRect(MulDiv(def.x, m_baseX, 4), MulDiv(def.y, m_baseY, 8), MulDiv(def.w, m_baseX, 4),
-                 MulDiv(def.h, m_baseY, 8));
-  };
-  setFixedSize(MulDiv(kTemplateWidth, m_baseX, 4), MulDiv(kTemplateHeight, m_baseY, 8));
+  setFixedSize(m_units.Map(QSize(kTemplateWidth, kTemplateHeight)));
+  // Where the template puts the window: the top left of the free area.
+  move(available.topLeft());
+
+  // Scroll bars shrink with a window that was shrunk to fit.
+  const double fit = m_units.Scale() * 96.0 / dpi;
+  QStyle* chrome = nullptr;
+  if (fit < 1.0) {
+    chrome = new CScaledChromeStyle(fit);
+    chrome->setParent(this);
+  }
 
   QWidget* previousTabStop = nullptr;
   for (const ControlDef& def : kTemplate102) {
@@ -231,6 +242,12 @@ void CVessarineDlg::CreateControls() {
       case Kind::Edit: {
         auto* edit = new QLineEdit(this);
         edit->setFrame(true);
+        // The box is one cell and a thin border high, as the classic edit
+        // is; a line of a fallback face is taller than its ink, so the line
+        // may reach into the frame's padding (it is centred, and its ink
+        // stays clear of the frame itself).
+        const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+        edit->setTextMargins(0, -frame, 0, -frame);
         control = edit;
         break;
       }
@@ -254,17 +271,22 @@ void CVessarineDlg::CreateControls() {
         edit->setUndoRedoEnabled(false);
         UseFaceBackground(edit);
         edit->viewport()->installEventFilter(this);
+        if (chrome) {
+          edit->setStyle(chrome);
+          edit->verticalScrollBar()->setStyle(chrome);
+          edit->horizontalScrollBar()->setStyle(chrome);
+        }
         control = edit;
         break;
       }
       case Kind::Static:
-      case Kind::StaticCentre: {
-        QString text = GbkToMultilineDisplay(def.text);
-        auto* label = new QLabel(text, this);
-        label->setTextFormat(Qt::PlainText);
-        label->setAlignment(Qt::AlignTop |
-                            (def.kind == Kind::Static ? Qt::AlignLeft : Qt::AlignHCenter));
-        label->setFocusPolicy(Qt::NoFocus);
+      case Kind::StaticCentre:
+      case Kind::Rule: {
+        const auto align = def.kind == Kind::Static         ? CStaticText::Align::Left
+                           : def.kind == Kind::StaticCentre ? CStaticText::Align::Centre
+                                                            : CStaticText::Align::Spread;
+        auto* label = new CStaticText(GbkToMultilineDisplay(def.text), align, this);
+        label->SetLineCell(m_units.BaseUnitY());
         control = label;
         break;
       }
@@ -276,9 +298,9 @@ void CVessarineDlg::CreateControls() {
       }
     }
     control->setObjectName(QString::number(def.id));
-    control->setGeometry(toRect(def));
+    control->setGeometry(m_units.Map(QRect(def.x, def.y, def.w, def.h)));
     control->installEventFilter(this);
-    if (def.kind != Kind::Static && def.kind != Kind::StaticCentre &&
+    if (def.kind != Kind::Static && def.kind != Kind::StaticCentre && def.kind != Kind::Rule &&
         def.kind != Kind::Progress) {
       control->setFocusPolicy(Qt::StrongFocus);
       if (previousTabStop) setTabOrder(previousTabStop, control);
@@ -289,6 +311,13 @@ void CVessarineDlg::CreateControls() {
     m_controls.push_back(control);
   }
 
+  QList<CStaticText*> texts;
+  for (QWidget* control : m_controls) {
+    auto* text = qobject_cast<CStaticText*>(control);
+    if (text && control->objectName().toInt() != IDC_TITLE) texts << text;
+  }
+  CStaticText::FitTogether(texts);
+
   for (Binding& binding : m_bindings) {
     QWidget* box = GetDlgItem(binding.id);
     binding.line = qobject_cast<QLineEdit*>(box);
@@ -297,10 +326,27 @@ void CVessarineDlg::CreateControls() {
 }
 
 void CVessarineDlg::WireMessageMap() {
+  // The message map: button clicks and input-box changes to handlers.
+  struct MapEntry {
+    int id;
+    void (CVessarineDlg::*handler)();
+  };
+  static const MapEntry kClickMap[] = {
+      {IDC_UPDATE_DB, &CVessarineDlg::OnUpdateDb},
+      {IDC_MAC_MATCH, &CVessarineDlg::OnMacMatch},
+      {IDC_LIST_ALL_MACS, &CVessarineDlg::OnListAllMacs},
+      {IDC_COMPANY_MATCH, &CVessarineDlg::OnCompanyMatch},
+      {IDC_COMPANY_CONTINUE, &CVessarineDlg::OnCompanyContinue},
+      {IDC_COMPANY_ALL, &CVessarineDlg::OnCompanyAll},
+      {IDC_EXIT, &CVessarineDlg::OnExit},
+  };
+  static const MapEntry kChangeMap[] = {
+      {IDC_MAC_INPUT, &CVessarineDlg::OnChangeMacInput},
+      {IDC_COMPANY_INPUT, &CVessarineDlg::OnChangeCompanyInput},
+  };
   for (const MapEntry& entry : kClickMap) {
     auto* button = qobject_cast<QPushButton*>(GetDlgItem(entry.id));
-    auto handler = entry.handler;
-    connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+    connect(button, &QPushButton::clicked, this, entry.handler);
   }
   for (const MapEntry& entry : kChangeMap) {
     auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(entry.id));
@@ -374,11 +420,6 @@ std::string CVessarineDlg::BoxText(int id) const {
   return binding ? ShownText(*binding) : std::string();
 }
 
-int CVessarineDlg::BoxWriteCount(int id) const {
-  const Binding* binding = FindBinding(id);
-  return binding ? binding->writes : 0;
-}
-
 void CVessarineDlg::WriteBox(Binding& binding, const std::string& text) {
   if (binding.multi) {
     binding.multi->setPlainText(GbkToMultilineDisplay(text));
@@ -388,16 +429,14 @@ void CVessarineDlg::WriteBox(Binding& binding, const std::string& text) {
   }
   binding.shown = text;
   binding.edited = false;
-  ++binding.writes;
+  emit boxWritten(binding.id);
 }
 
 void CVessarineDlg::UpdateData(bool saveAndValidate) {
   m_exchanging = true;
   if (saveAndValidate) {
-    ++m_pullCount;
     for (Binding& binding : m_bindings) *binding.variable = ShownText(binding);
   } else {
-    ++m_pushCount;
     for (Binding& binding : m_bindings) {
       const std::string& text = *binding.variable;
       if (text.size() <= kPushCompareLimit && text == ShownText(binding)) continue;
@@ -408,6 +447,11 @@ void CVessarineDlg::UpdateData(bool saveAndValidate) {
     }
   }
   m_exchanging = false;
+  if (saveAndValidate) {
+    emit pulled();
+  } else {
+    emit pushed();
+  }
 }
 
 void CVessarineDlg::EnableControl(int id, bool enable) {
@@ -447,14 +491,28 @@ void CVessarineDlg::OnPaint(QPaintEvent* event) {
   QDialog::paintEvent(event);
 }
 
-QColor CVessarineDlg::OnCtlColor(QWidget* control) {
+void CVessarineDlg::OnCtlColor(QWidget* control) {
   if (!g_bTitleFontCreated) {
-    g_pTitleFont = new QFont(QStringLiteral("Arial"));
-    g_pTitleFont->setPixelSize(20);
-    g_pTitleFont->setWeight(QFont::DemiBold);
-    if (QWidget* title = GetDlgItem(IDC_TITLE)) title->setFont(*g_pTitleFont);
+    // A positive height is the character cell; Qt sizes the em, so the em is
+    // the cell scaled by the face's em over its ascent plus descent.
+    auto* font = new QFont(QStringLiteral("Arial"));
+    font->setWeight(QFont::DemiBold);
+    font->setPixelSize(100);
+    const QFontMetricsF reference(*font);
+    SetPixelSize(*font, kTitleCell96 * 100.0 / (reference.ascent() + reference.descent()), 96.0);
+    g_pTitleFont = font;
     g_bTitleFontCreated = 1;
-    ++s_titleFontCreations;
+  }
+  if (!m_titleFontSet) {
+    // Every dialog shows its title in the one font, at its own units.
+    m_titleFontSet = true;
+    if (auto* title = qobject_cast<CStaticText*>(GetDlgItem(IDC_TITLE))) {
+      QFont font = *g_pTitleFont;
+      const double dpi = screen()->logicalDotsPerInchY();
+      SetPixelSize(font, m_units.Px(g_pTitleFont->pointSizeF() * 96.0 / 72.0), dpi);
+      title->setFont(font);
+      title->SetLineCell(m_units.Px(kTitleCell96));
+    }
   }
   QColor colour = ControlTextColour(control->objectName().toInt());
   if (colour.isValid() && control->palette().color(QPalette::WindowText) != colour) {
@@ -462,10 +520,7 @@ QColor CVessarineDlg::OnCtlColor(QWidget* control) {
     pal.setColor(QPalette::WindowText, colour);
     control->setPalette(pal);
   }
-  return colour;
 }
-
-int CVessarineDlg::TitleFontCreations() { return s_titleFontCreations; }
 
 bool CVessarineDlg::eventFilter(QObject* watched, QEvent* event) {
   // Every paint of a control is its colour request.
@@ -521,8 +576,6 @@ void CVessarineDlg::OnExit() {
 // ---------------------------------------------------------------------------
 // Database update.
 
-void CVessarineDlg::SetListingUrl(std::string url) { ListingUrlOverride() = std::move(url); }
-
 bool CVessarineDlg::AskUpdate() {
   QMessageBox box(QMessageBox::NoIcon, GbkToQString(kCaptionUpdate),
                   GbkToMultilineDisplay(kMsgConfirmUpdate), QMessageBox::Ok | QMessageBox::Cancel,
@@ -539,8 +592,8 @@ void CVessarineDlg::OnUpdateDb() {
   // button starts nothing.
   if (g_bUpdateRunning.load()) return;
   if (!AskUpdate()) return;
-  const std::string& url = ListingUrlOverride();
-  if (!StartUpdateThreads(*m_updateUi, url.empty() ? ListingUrl(std::time(nullptr)) : url)) {
+  const std::string url = m_listingUrl.empty() ? ListingUrl(std::time(nullptr)) : m_listingUrl;
+  if (!StartUpdateThreads(*m_updateUi, url)) {
     return;
   }
   g_strDbVersion = kVersionRunning;

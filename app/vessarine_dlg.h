@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_units.h"
 #include "query/queries.h"
 #include "update/update.h"
 
@@ -20,7 +21,8 @@ class CVessarineDlg;
 
 // 1 once the title font exists; never cleared.
 extern uint8_t g_bTitleFontCreated;
-// The title font, made at the first colour request and kept for the run.
+// The title font (Arial, cell height 20 px at 96 DPI, weight 600), made at
+// the first colour request and kept for the run.
 extern QFont* g_pTitleFont;
 
 // Carries out the update threads' requests on the user-interface thread and
@@ -47,59 +49,36 @@ class CVessarineDlg : public QDialog, public QueryHost {
   Q_OBJECT
  public:
   // Gives the bound variables their initial texts, loads the database and
-  // builds the window from template 102.
-  explicit CVessarineDlg(QWidget* parent = nullptr);
+  // builds the window from template 102, sized for the screen it opens on
+  // and placed at the top left of that screen's free area. Updates fetch
+  // `listingUrl`; empty means the registry's listing of the moment.
+  explicit CVessarineDlg(std::string listingUrl = {}, QWidget* parent = nullptr);
   ~CVessarineDlg() override;
 
   // Result of a dialog ended by 退出, Escape or the close box.
   static constexpr int kIdCancel = 2;
 
-  // Data exchange. Push (false): each bound variable into its box. Pull
-  // (true): each box's whole text into its variable.
+  // Data exchange. Push (false): each bound variable into its box; a box is
+  // written only when its text differs or is over 255 bytes long. Pull
+  // (true): each box's whole text into its variable. Neither sets off the
+  // input boxes' change handlers.
   void UpdateData(bool saveAndValidate);
-  void Push() override { UpdateData(false); }
-  void Pull() { UpdateData(true); }
   void EnableControl(int id, bool enable) override;
-
-  // The queries, carried out by the core.
-  void MacLookup(int mode);
-  void CompanySearch(int mode);
-
-  // Message map handlers.
-  void OnPaint(QPaintEvent* event);
-  QColor OnCtlColor(QWidget* control);
-  void OnMacMatch();
-  void OnListAllMacs();
-  void OnCompanyMatch();
-  void OnCompanyContinue();
-  void OnCompanyAll();
-  void OnChangeMacInput();
-  void OnChangeCompanyInput();
-  void OnUpdateDb();
-  void OnExit();
-  void OnOK();
-  void OnCancel();
 
   // The child control of an id (its objectName), or nullptr.
   QWidget* GetDlgItem(int id) const;
   // What box `id` shows, as GBK bytes (what a pull would read).
   std::string BoxText(int id) const;
-  // How often box `id` has been written by a push; pushes and pulls so far.
-  int BoxWriteCount(int id) const;
-  int PushCount() const { return m_pushCount; }
-  int PullCount() const { return m_pullCount; }
-  // Dialog base units in pixels (horizontal, vertical).
-  int BaseUnitX() const { return m_baseX; }
-  int BaseUnitY() const { return m_baseY; }
 
   // Shows an update message box owned by the dialog: OK only, no icon.
   void ShowUpdateMessage(const char* caption, const char* text);
 
-  // Listing address used by the next update instead of the registry's; empty
-  // restores the registry's.
-  static void SetListingUrl(std::string url);
-  // How many title fonts have been made in this process (one at most).
-  static int TitleFontCreations();
+ signals:
+  // A push or a pull has run.
+  void pushed();
+  void pulled();
+  // A push wrote box `id` (it was not left as it was).
+  void boxWritten(int id);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -109,6 +88,18 @@ class CVessarineDlg : public QDialog, public QueryHost {
   void reject() override;
   void done(int result) override;
 
+ private slots:
+  // The message map's handlers, reached through the controls.
+  void OnMacMatch();
+  void OnListAllMacs();
+  void OnCompanyMatch();
+  void OnCompanyContinue();
+  void OnCompanyAll();
+  void OnChangeMacInput();
+  void OnChangeCompanyInput();
+  void OnUpdateDb();
+  void OnExit();
+
  private:
   struct Binding {
     int id;
@@ -117,8 +108,17 @@ class CVessarineDlg : public QDialog, public QueryHost {
     QPlainTextEdit* multi = nullptr;
     std::string shown{};   // the bytes last written into the box
     bool edited = false;   // changed since then, not by a push
-    int writes = 0;
   };
+
+  void Push() override { UpdateData(false); }
+  void Pull() { UpdateData(true); }
+  // The queries, carried out by the core.
+  void MacLookup(int mode);
+  void CompanySearch(int mode);
+  void OnPaint(QPaintEvent* event);
+  void OnCtlColor(QWidget* control);
+  void OnOK();
+  void OnCancel();
 
   void CreateControls();
   void OnInitDialog();
@@ -129,12 +129,11 @@ class CVessarineDlg : public QDialog, public QueryHost {
   bool AskUpdate();
 
   QIcon m_hIcon;
-  int m_baseX = 6;
-  int m_baseY = 12;
+  std::string m_listingUrl;
+  DialogUnits m_units;
+  bool m_titleFontSet = false;
   std::vector<QWidget*> m_controls;  // template order
   std::array<Binding, 5> m_bindings;
   bool m_exchanging = false;
-  int m_pushCount = 0;
-  int m_pullCount = 0;
   CQtUpdateUi* m_updateUi;
 };

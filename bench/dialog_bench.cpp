@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QPaintEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -29,6 +30,11 @@ class PaintWatch : public QObject {
   }
   int paints = 0;
 };
+
+// 穷举所有MAC匹配, clicked.
+void ListAllMacs(CVessarineDlg& dlg) {
+  dlg.findChild<QPushButton*>(QString::number(IDC_LIST_ALL_MACS))->click();
+}
 
 // Processes events until `done` holds or a second has passed.
 template <class Pred>
@@ -65,7 +71,7 @@ void BM_ListingShown(benchmark::State& state) {
   box->viewport()->installEventFilter(&watch);
   for (auto _ : state) {
     watch.paints = 0;
-    dlg.OnListAllMacs();
+    ListAllMacs(dlg);
     box->viewport()->repaint();
     if (watch.paints == 0) state.SkipWithError("box 1007 was not painted");
   }
@@ -77,11 +83,11 @@ BENCHMARK(BM_ListingShown)->Unit(benchmark::kMillisecond)->Iterations(10);
 void BM_PushWithListing(benchmark::State& state) {
   CVessarineDlg dlg;
   dlg.show();
-  dlg.OnListAllMacs();
+  ListAllMacs(dlg);
   SpinUntil([] { return false; });
   auto* box = dlg.findChild<QPlainTextEdit*>(QString::number(IDC_MAC_RESULT));
   for (auto _ : state) {
-    dlg.Push();
+    dlg.UpdateData(false);
     box->viewport()->repaint();
   }
 }
@@ -91,7 +97,7 @@ BENCHMARK(BM_PushWithListing)->Unit(benchmark::kMillisecond)->Iterations(20);
 void BM_KeystrokePullWithListing(benchmark::State& state) {
   CVessarineDlg dlg;
   dlg.show();
-  dlg.OnListAllMacs();
+  ListAllMacs(dlg);
   auto* edit = dlg.findChild<QWidget*>(QString::number(IDC_MAC_INPUT));
   int i = 0;
   for (auto _ : state) {

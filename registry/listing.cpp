@@ -33,6 +33,39 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// A field as the table keeps it: UTF-8, with control characters (C0, DEL
+// and the C1 range that Latin-1 bytes 0x80-0x9F turn into) made spaces, so
+// no listing can send terminal control sequences through the output.
+std::string CleanField(std::string_view raw) {
+  std::string text = ToUtf8(Trim(raw));
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      text[i] = ' ';
+    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      text.replace(i, 2, " ");
+    }
+  }
+  return std::string(Trim(text));
+}
+
+// Address lines of a CSV field (which may span lines): trimmed, blank ones
+// dropped, joined by '\n'.
+std::string CsvAddress(std::string_view raw) {
+  std::string out;
+  while (!raw.empty()) {
+    size_t nl = raw.find('\n');
+    std::string line = CleanField(raw.substr(0, nl));
+    if (!line.empty()) {
+      if (!out.empty()) out.push_back('\n');
+      out += line;
+    }
+    if (nl == std::string_view::npos) break;
+    raw.remove_prefix(nl + 1);
+  }
+  return out;
+}
+
 std::string LineRef(size_t line) { return "line " + std::to_string(line) + ": "; }
 
 // Splits the bytes into lines (without their "\n" or "\r\n").
@@ -162,7 +195,7 @@ ParsedListing ParseText(std::string_view bytes, Registry r) {
       return Refuse(LineRef(lines.number()) + "unreadable assignment \"" + std::string(key) + "\"");
     }
     std::string_view baseName = Trim(base.substr(mark + 9));
-    entry.organization = ToUtf8(name.empty() ? baseName : name);
+    entry.organization = CleanField(name.empty() ? baseName : name);
     // Address lines run to an empty line or straight into the next entry;
     // lines of blanks among them (the older listings have some) are skipped.
     std::string_view next;
@@ -173,7 +206,7 @@ ParsedListing ParseText(std::string_view bytes, Registry r) {
       lines.Next(&next);
       if (Trim(next).empty()) continue;
       if (!entry.address.empty()) entry.address.push_back('\n');
-      entry.address += ToUtf8(Trim(next));
+      entry.address += CleanField(next);
     }
     result.entries.push_back(std::move(entry));
   }
@@ -240,8 +273,8 @@ ParsedListing ParseCsv(std::string_view bytes, Registry r) {
     if (!v) return Refuse(LineRef(recordLine) + "unreadable assignment \"" + std::string(assignment) + "\"");
     Entry entry;
     entry.prefix = *v;
-    entry.organization = ToUtf8(Trim(fields[2]));
-    entry.address = ToUtf8(Trim(fields[3]));
+    entry.organization = CleanField(fields[2]);
+    entry.address = CsvAddress(fields[3]);
     result.entries.push_back(std::move(entry));
   }
   if (result.entries.empty()) return Refuse("holds no registry entry");

@@ -86,6 +86,16 @@ TEST(RegistryListing, CidFixturesInBothForms) {
   EXPECT_EQ(At(csv, 0x1AC0FF).address, "Stra\xC3\x9F" "e 1, K\xC3\xB6ln\nDE");
 }
 
+// Terminal control sequences in a listing never reach the output.
+TEST(RegistryListing, ControlCharactersBecomeSpaces) {
+  auto parsed = ParseListing(
+      "00-22-72   (hex)\t\tEvil\x1b]0;x\x07 Corp\x9b\n002272     (base 16)\t\tEvil\n\t\t\t\tOne\x7fTwo\n\n",
+      Registry::MaL);
+  ASSERT_TRUE(parsed.ok()) << parsed.refusal;
+  EXPECT_EQ(parsed.entries[0].organization, "Evil ]0;x  Corp");
+  EXPECT_EQ(parsed.entries[0].address, "One Two");
+}
+
 // Each shape that is not a whole listing of the registry asked for.
 TEST(RegistryListing, RefusesWhatIsNotAListing) {
   const std::string mal = "OUI/MA-L   Organization\n\n00-22-72   (hex)\t\tA Corp\n002272     (base 16)\t\tA Corp\n\t\t\t\tUS\n\n";

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -45,8 +46,16 @@ class Annotator {
         n = 0;
       }
       const bool end = n == 0;
+      const bool shortRead = static_cast<size_t>(n) < kBufferSize - size;
       size += static_cast<size_t>(n);
+      // Addresses never span lines, so everything up to the last line end
+      // can be settled now; a line still arriving keeps the lookahead back.
       size_t to = end ? size : (size > registry::kScanLookahead ? size - registry::kScanLookahead : 0);
+      if (!end) {
+        if (const void* nl = ::memrchr(buf, '\n', size)) {
+          to = std::max(to, static_cast<size_t>(static_cast<const char*>(nl) - buf) + 1);
+        }
+      }
       if (to == 0 && !end) continue;
       size_t written = 0;
       auto countLines = [&](size_t upTo) {
@@ -89,6 +98,12 @@ class Annotator {
         if (text_.size() >= kOutputFlush) Flush();
       }
       if (end) break;
+      // A pipe that had no more to give: show what is done (ip neigh,
+      // tail -f) rather than wait for a full buffer.
+      if (shortRead) {
+        Flush();
+        std::fflush(out_);
+      }
       before = stop > 0 ? static_cast<unsigned char>(buf[stop - 1]) : before;
       std::memmove(buf, buf + stop, size - stop);
       base += stop;

@@ -83,12 +83,12 @@ std::optional<TableView> TableView::FromImage(const void* data, size_t size, Reg
     if (problem != nullptr) *problem = why;
     return std::nullopt;
   };
-  if (size < sizeof(ImageHeader)) return fail("too short for a registry table");
-  if (reinterpret_cast<uintptr_t>(data) % alignof(uint64_t) != 0) return fail("misaligned in memory");
+  if (size < sizeof(ImageHeader)) return fail("is too short for a registry table");
+  if (reinterpret_cast<uintptr_t>(data) % alignof(uint64_t) != 0) return fail("is misaligned in memory");
   ImageHeader header;
   std::memcpy(&header, data, sizeof header);
-  if (std::memcmp(header.magic, kImageMagic, sizeof header.magic) != 0) return fail("not a registry table");
-  if (header.version != kImageVersion) return fail("written by another version of the program");
+  if (std::memcmp(header.magic, kImageMagic, sizeof header.magic) != 0) return fail("is not a registry table");
+  if (header.version != kImageVersion) return fail("was written by another version of the program");
   if (header.registry != static_cast<uint32_t>(expected)) return fail("holds another registry's table");
   if (header.bits != static_cast<uint32_t>(Info(expected).bits)) return fail("has the wrong prefix length");
   const uint64_t count = header.count;

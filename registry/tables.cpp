@@ -49,6 +49,7 @@ void RegistryTables::Load(std::FILE* warnings) {
   for (Registry r : kAllRegistries) {
     const auto i = static_cast<size_t>(r);
     std::string problem;
+    files_[i] = MappedFile();
     views_[i] = TableView();
     sources_[i] = TableSource::None;
     auto status = OpenTable(r, &files_[i], &views_[i], &problem);

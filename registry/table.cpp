@@ -39,6 +39,18 @@ uint64_t ImageChecksum(const void* data, size_t size) {
   return h;
 }
 
+namespace {
+
+// The check stored in the header: every byte of the image, the header's own
+// check field taken as zero.
+uint64_t WholeImageChecksum(const ImageHeader& header, const char* body, size_t bodySize) {
+  ImageHeader zeroed = header;
+  zeroed.checksum = 0;
+  return ImageChecksum(&zeroed, sizeof zeroed) ^ Rotl(ImageChecksum(body, bodySize), 17);
+}
+
+}  // namespace
+
 std::string EncodeImage(Registry r, std::vector<Entry> entries) {
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Entry& x, const Entry& y) { return x.prefix < y.prefix; });
@@ -72,7 +84,7 @@ std::string EncodeImage(Registry r, std::vector<Entry> entries) {
   if (count != 0) std::memcpy(out, records.data(), count * sizeof(ImageRecord));
   out += count * sizeof(ImageRecord);
   if (!pool.empty()) std::memcpy(out, pool.data(), pool.size());
-  header.checksum = ImageChecksum(image.data() + sizeof header, image.size() - sizeof header);
+  header.checksum = WholeImageChecksum(header, image.data() + sizeof header, image.size() - sizeof header);
   std::memcpy(image.data(), &header, sizeof header);
   return image;
 }
@@ -96,7 +108,7 @@ std::optional<TableView> TableView::FromImage(const void* data, size_t size, Reg
   if (header.poolSize > UINT32_MAX || sizeof header + body + header.poolSize != size)
     return fail("is cut short or has bytes past its end");
   const auto* bytes = static_cast<const char*>(data);
-  if (verifyChecksum && ImageChecksum(bytes + sizeof header, size - sizeof header) != header.checksum)
+  if (verifyChecksum && WholeImageChecksum(header, bytes + sizeof header, size - sizeof header) != header.checksum)
     return fail("fails its checksum");
 
   TableView view;

@@ -6,8 +6,8 @@
 //   uint64_t keys[count]      assignment values, strictly ascending
 //   Record   records[count]   organization and address of keys[i] in the pool
 //   char     pool[poolSize]   UTF-8 texts, address lines joined by '\n'
-// The checksum covers everything after the header, so a torn or damaged file
-// is told from a whole one before any of it is used.
+// The checksum covers the whole image (its own field taken as zero), so a
+// torn or damaged file is told from a whole one before any of it is used.
 #pragma once
 
 #include <cstdint>

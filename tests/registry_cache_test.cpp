@@ -107,6 +107,7 @@ TEST_F(RegistryCache, DamagedTablesAreIgnoredWithAMessage) {
   } cases[] = {
       {"a flipped byte", mal.substr(0, 5000) + char(mal[5000] ^ 1) + mal.substr(5001), "fails its checksum"},
       {"cut short", mal.substr(0, mal.size() / 2), "cut short"},
+      {"a flipped header byte", mal.substr(0, 40) + char(mal[40] ^ 1) + mal.substr(41), "fails its checksum"},
       {"another registry's table", iab, "another registry's table"},
       {"not a table", ReadFile(kIeeeData + "/oui.csv").substr(0, 4096), "not a registry table"},
   };

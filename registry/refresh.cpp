@@ -133,4 +133,10 @@ std::vector<RefreshResult> RefreshFromFolder(const std::string& dir) {
   return results;
 }
 
+std::vector<RefreshResult> RefreshFromPath(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return RefreshFromFolder(path);
+  return {RefreshFromListingFile(path)};
+}
+
 }  // namespace registry

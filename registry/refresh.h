@@ -41,6 +41,10 @@ RefreshResult RefreshFromListingFile(const std::string& path);
 // Absent for those whose listing the folder lacks.
 std::vector<RefreshResult> RefreshFromFolder(const std::string& dir);
 
+// `update --from PATH`: a folder as RefreshFromFolder, anything else as one
+// listing file.
+std::vector<RefreshResult> RefreshFromPath(const std::string& path);
+
 // Saves an image as registry `r`'s cache file (temporary file and rename).
 bool SaveTableImage(Registry r, std::string_view image, std::string* error);
 

@@ -84,10 +84,13 @@ TEST_F(RegistryCache, RefusedListingKeepsThePreviousTable) {
 TEST_F(RegistryCache, ListingFileOfAnyRegistryIsToldByItsContent) {
   std::filesystem::create_directories(xdgDir + "/in");
   std::filesystem::copy_file(kFixtures + "/cid.txt", xdgDir + "/in/download.txt");
-  auto result = registry::RefreshFromListingFile(xdgDir + "/in/download.txt");
+  auto results = registry::RefreshFromPath(xdgDir + "/in/download.txt");
+  ASSERT_EQ(results.size(), 1u);
+  const auto& result = results[0];
   EXPECT_EQ(result.registry, Registry::Cid);
   EXPECT_EQ(result.status, Status::Updated);
   EXPECT_EQ(result.entries, 2u);
+  EXPECT_EQ(registry::RefreshFromPath(xdgDir + "/in").size(), 5u);  // a folder: one result per registry
 }
 
 // Each kind of damage: the table is left out with a message naming the

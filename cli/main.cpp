@@ -13,6 +13,8 @@
 #include "query/controls.h"
 #include "query/queries.h"
 #include "cli/update_cmd.h"
+#include "cli/lookup_cmd.h"
+#include "cli/annotate_cmd.h"
 
 namespace {
 
@@ -21,7 +23,9 @@ constexpr char kUsage[] =
     "       vessarine-cli list\n"
     "       vessarine-cli company TEXT [--page N | --all]\n"
     "       vessarine-cli info\n"
-    "       vessarine-cli update [--url URL | --from FILE]\n";
+    "       vessarine-cli update [--url URL | --from FILE]\n"
+    "       vessarine-cli lookup [--json | --csv] ADDRESS... (- reads stdin)\n"
+    "       vessarine-cli annotate [--json] [FILE...]\n";
 
 // Stands in for the dialog: remembers the paging buttons' state; a push has
 // nothing to show until the end.
@@ -62,6 +66,36 @@ int main(int argc, char** argv) {
   if (command == "update") {
     StartUpDatabase();
     return RunUpdateCommand(argc - 1, argv + 1);
+  }
+
+  // Registry commands: options first, then operands.
+  if (command == "lookup") {
+    LookupOptions options;
+    int i = 2;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0 && argv[i][2] != '\0'; ++i) {
+      if (std::strcmp(argv[i], "--json") == 0) {
+        options.format = LookupOptions::Format::Json;
+      } else if (std::strcmp(argv[i], "--csv") == 0) {
+        options.format = LookupOptions::Format::Csv;
+      } else {
+        return Usage();
+      }
+    }
+    if (i < argc && std::strcmp(argv[i], "--") == 0) ++i;
+    if (i == argc) return Usage();
+    options.addresses.assign(argv + i, argv + argc);
+    return RunLookup(options, stdout, stderr);
+  }
+  if (command == "annotate") {
+    AnnotateOptions options;
+    int i = 2;
+    if (i < argc && std::strcmp(argv[i], "--json") == 0) {
+      options.json = true;
+      ++i;
+    }
+    if (i < argc && std::strcmp(argv[i], "--") == 0) ++i;
+    options.files.assign(argv + i, argv + argc);
+    return RunAnnotate(options, stdout, stderr);
   }
 
   CliHost host;

@@ -1,0 +1,16 @@
+// vessarine-cli annotate: finds every MAC address in text (an ARP table, a
+// switch's address table, DHCP leases, a log) and names its holder.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct AnnotateOptions {
+  bool json = false;               // one JSON object per address instead of the annotated text
+  std::vector<std::string> files;  // none: stdin; "-" is stdin too
+};
+
+// 0 when every file was read, 1 when one could not be (the others are
+// still annotated).
+int RunAnnotate(const AnnotateOptions& options, std::FILE* out, std::FILE* err);

@@ -1,0 +1,105 @@
+#include "cli/lookup_cmd.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "registry/address.h"
+#include "registry/describe.h"
+#include "registry/tables.h"
+
+namespace {
+
+class Lookup {
+ public:
+  Lookup(const LookupOptions& options, std::FILE* out, std::FILE* err) : options_(options), out_(out), err_(err) {
+    tables_.Load(err);
+    if (options_.format == LookupOptions::Format::Csv) text_ += registry::CsvHeader();
+  }
+
+  void One(std::string_view input) {
+    std::string error;
+    auto address = registry::ParseAddress(input, &error);
+    if (!address) {
+      ok_ = false;
+      switch (options_.format) {
+        case LookupOptions::Format::Json: registry::AppendJsonError(&text_, input, error); break;
+        case LookupOptions::Format::Csv: registry::AppendCsvError(&text_, input, error); break;
+        case LookupOptions::Format::Text:
+          Flush();
+          std::fprintf(err_, "vessarine-cli lookup: \"%.*s\": %s\n", static_cast<int>(input.size()), input.data(),
+                       error.c_str());
+          break;
+      }
+      return;
+    }
+    const registry::Description d = registry::Describe(tables_, *address);
+    switch (options_.format) {
+      case LookupOptions::Format::Json:
+        text_ += '{';
+        registry::AppendJsonMembers(&text_, input, d);
+        text_ += "}\n";
+        break;
+      case LookupOptions::Format::Csv: registry::AppendCsvRow(&text_, input, d); break;
+      case LookupOptions::Format::Text:
+        if (blocks_++ != 0) text_ += '\n';
+        registry::AppendTextBlock(&text_, input, d);
+        break;
+    }
+    if (text_.size() >= 64 * 1024) Flush();
+  }
+
+  void Stdin() {
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t length;
+    while ((length = ::getline(&line, &capacity, stdin)) > 0) {
+      std::string_view text(line, static_cast<size_t>(length));
+      if (text.back() == '\n') text.remove_suffix(1);
+      Line(text);
+    }
+    std::free(line);
+  }
+
+  int Finish() {
+    Flush();
+    if (std::fflush(out_) != 0 || std::ferror(out_)) {
+      std::fputs("vessarine-cli lookup: cannot write the output\n", err_);
+      return 1;
+    }
+    return ok_ ? 0 : 1;
+  }
+
+ private:
+  void Line(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) return;  // blank lines are not inputs
+    One(line);
+  }
+
+  void Flush() {
+    std::fwrite(text_.data(), 1, text_.size(), out_);
+    text_.clear();
+  }
+
+  const LookupOptions& options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  registry::RegistryTables tables_;
+  std::string text_;
+  size_t blocks_ = 0;
+  bool ok_ = true;
+};
+
+}  // namespace
+
+int RunLookup(const LookupOptions& options, std::FILE* out, std::FILE* err) {
+  Lookup lookup(options, out, err);
+  for (const std::string& address : options.addresses) {
+    if (address == "-") {
+      lookup.Stdin();
+    } else {
+      lookup.One(address);
+    }
+  }
+  return lookup.Finish();
+}

@@ -1,0 +1,158 @@
+// Registry tables in the cache directory: saved whole or not at all, and a
+// damaged file ignored with a message rather than trusted.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "registry/refresh.h"
+#include "registry/tables.h"
+#include "tests/registry_support.h"
+#include "tests/test_support.h"
+
+using registry::Registry;
+using Status = registry::RefreshResult::Status;
+
+namespace {
+
+class RegistryCache : public CacheHomeTest {
+ protected:
+  std::string TablePath(Registry r) const {
+    return xdgDir + "/vessarine/" + std::string(registry::Info(r).cacheName);
+  }
+  // Loads every table; returns what was said on stderr.
+  std::string Load(registry::RegistryTables* tables) {
+    std::FILE* err = std::tmpfile();
+    tables->Load(err);
+    std::rewind(err);
+    std::string text;
+    for (int c; (c = std::fgetc(err)) != EOF;) text.push_back(static_cast<char>(c));
+    std::fclose(err);
+    return text;
+  }
+};
+
+}  // namespace
+
+TEST_F(RegistryCache, FolderRefreshSavesEachListedRegistry) {
+  auto results = registry::RefreshFromFolder(kIeeeData);
+  ASSERT_EQ(results.size(), 5u);
+  EXPECT_EQ(results[0].status, Status::Updated);
+  EXPECT_EQ(results[0].entries, 32527u);  // three assignments are listed twice
+  EXPECT_EQ(results[0].source, kIeeeData + "/oui.txt");
+  EXPECT_EQ(results[4].status, Status::Absent);  // Debian has no CID listing
+  EXPECT_EQ(registry::Describe(results[4]), "CID: no listing");
+
+  registry::RegistryTables tables;
+  EXPECT_EQ(Load(&tables), "");
+  EXPECT_EQ(tables.source(Registry::MaL), registry::TableSource::Cache);
+  EXPECT_EQ(tables.table(Registry::MaS).size(), 5029u);
+  EXPECT_EQ(tables.source(Registry::Cid), registry::TableSource::None);
+  // Only the registry tables are written; the store's files are not touched.
+  for (const char* name : {"~cmpymac~", "~cmpyaddr~", "~macUpDate~"})
+    EXPECT_FALSE(std::filesystem::exists(xdgDir + "/vessarine/" + name)) << name;
+}
+
+TEST_F(RegistryCache, RefusedListingKeepsThePreviousTable) {
+  ASSERT_EQ(registry::RefreshFromFile(Registry::Cid, kFixtures + "/cid.csv").status, Status::Updated);
+  ASSERT_EQ(registry::RefreshFromFile(Registry::MaM, kIeeeData + "/mam.csv").status, Status::Updated);
+  const std::string cid = ReadFile(TablePath(Registry::Cid));
+  const std::string mam = ReadFile(TablePath(Registry::MaM));
+
+  WriteFile(xdgDir + "/page.txt", "<html><body>Bad gateway</body></html>\n");
+  auto html = registry::RefreshFromFile(Registry::Cid, xdgDir + "/page.txt");
+  EXPECT_EQ(html.status, Status::Kept);
+  EXPECT_NE(registry::Describe(html).find("CID: kept the previous table: " + xdgDir + "/page.txt is an HTML page"),
+            std::string::npos);
+  // A listing cut short at an entry's end still parses, but is far smaller.
+  const std::string full = ReadFile(kIeeeData + "/mam.txt");
+  auto partial = registry::RefreshFromListing(Registry::MaM, full.substr(0, full.find("\r\n\r\n", 20000) + 4), "x");
+  EXPECT_EQ(partial.status, Status::Kept);
+  EXPECT_NE(partial.reason.find("far fewer than the 4390"), std::string::npos) << partial.reason;
+  // Another registry's listing.
+  EXPECT_EQ(registry::RefreshFromFile(Registry::MaM, kIeeeData + "/oui36.txt").status, Status::Kept);
+  // Not a regular file.
+  EXPECT_EQ(registry::RefreshFromFile(Registry::MaM, xdgDir).status, Status::Kept);
+
+  EXPECT_EQ(ReadFile(TablePath(Registry::Cid)), cid);
+  EXPECT_EQ(ReadFile(TablePath(Registry::MaM)), mam);
+}
+
+TEST_F(RegistryCache, ListingFileOfAnyRegistryIsToldByItsContent) {
+  std::filesystem::create_directories(xdgDir + "/in");
+  std::filesystem::copy_file(kFixtures + "/cid.txt", xdgDir + "/in/download.txt");
+  auto results = registry::RefreshFromPath(xdgDir + "/in/download.txt");
+  ASSERT_EQ(results.size(), 1u);
+  const auto& result = results[0];
+  EXPECT_EQ(result.registry, Registry::Cid);
+  EXPECT_EQ(result.status, Status::Updated);
+  EXPECT_EQ(result.entries, 2u);
+  EXPECT_EQ(registry::RefreshFromPath(xdgDir + "/in").size(), 5u);  // a folder: one result per registry
+}
+
+// Each kind of damage: the table is left out with a message naming the
+// file, and MA-L falls back to the built-in table.
+TEST_F(RegistryCache, DamagedTablesAreIgnoredWithAMessage) {
+  ASSERT_EQ(registry::RefreshFromFile(Registry::MaL, kIeeeData + "/oui.csv").status, Status::Updated);
+  ASSERT_EQ(registry::RefreshFromFile(Registry::Iab, kIeeeData + "/iab.csv").status, Status::Updated);
+  const std::string mal = ReadFile(TablePath(Registry::MaL));
+  const std::string iab = ReadFile(TablePath(Registry::Iab));
+  registry::RegistryTables builtIn;
+  builtIn.LoadBuiltInOnly();
+
+  struct Case {
+    const char* what;
+    std::string malBytes;
+    const char* message;
+  } cases[] = {
+      {"a flipped byte", mal.substr(0, 5000) + char(mal[5000] ^ 1) + mal.substr(5001), "fails its checksum"},
+      {"cut short", mal.substr(0, mal.size() / 2), "cut short"},
+      {"a flipped header byte", mal.substr(0, 40) + char(mal[40] ^ 1) + mal.substr(41), "fails its checksum"},
+      {"another registry's table", iab, "another registry's table"},
+      {"not a table", ReadFile(kIeeeData + "/oui.csv").substr(0, 4096), "not a registry table"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(TablePath(Registry::MaL), c.malBytes);
+    registry::RegistryTables tables;
+    const std::string said = Load(&tables);
+    EXPECT_NE(said.find(TablePath(Registry::MaL)), std::string::npos) << said;
+    EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    EXPECT_NE(said.find("using the built-in MA-L table"), std::string::npos) << said;
+    EXPECT_EQ(tables.source(Registry::MaL), registry::TableSource::BuiltIn);
+    EXPECT_EQ(tables.table(Registry::MaL).size(), builtIn.table(Registry::MaL).size());
+    EXPECT_EQ(tables.table(Registry::Iab).size(), 4575u);  // the others still load
+  }
+
+  // A link or a FIFO in the table's place is never followed or opened for
+  // blocking reads.
+  std::filesystem::remove(TablePath(Registry::Iab));
+  std::filesystem::create_symlink(xdgDir + "/elsewhere", TablePath(Registry::Iab));
+  WriteFile(xdgDir + "/elsewhere", iab);
+  std::filesystem::remove(TablePath(Registry::MaL));
+  ASSERT_EQ(::mkfifo(TablePath(Registry::MaL).c_str(), 0600), 0);
+  registry::RegistryTables tables;
+  const std::string said = Load(&tables);
+  EXPECT_NE(said.find("symbolic link"), std::string::npos) << said;
+  EXPECT_NE(said.find("not a regular file"), std::string::npos) << said;
+  EXPECT_EQ(tables.source(Registry::Iab), registry::TableSource::None);
+  EXPECT_EQ(tables.source(Registry::MaL), registry::TableSource::BuiltIn);
+}
+
+TEST(RegistryTable, ImageRoundTripKeepsFirstOfDuplicates) {
+  std::vector<registry::Entry> entries = {
+      {0x70B3D5F2F, "B", "x\ny"}, {0x0050C27D5, "A", ""}, {0x70B3D5F2F, "later duplicate", ""}};
+  const std::string image = registry::EncodeImage(Registry::MaS, entries);
+  std::string problem;
+  auto view = registry::TableView::FromImage(image.data(), image.size(), Registry::MaS, true, &problem);
+  ASSERT_TRUE(view) << problem;
+  ASSERT_EQ(view->size(), 2u);
+  EXPECT_EQ(view->Find(0x0050C27D5), 0);
+  EXPECT_EQ(view->OrganizationAt(1), "B");
+  EXPECT_EQ(view->AddressAt(1), "x\ny");
+  EXPECT_EQ(view->Find(0x70B3D5F30), -1);
+  EXPECT_EQ(view->Find(0), -1);
+}

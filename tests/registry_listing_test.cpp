@@ -1,0 +1,141 @@
+// Reading the five listings in both forms, and refusing what is not one.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "registry/listing.h"
+#include "tests/registry_support.h"
+#include "tests/test_support.h"
+
+using registry::ParseListing;
+using registry::Registry;
+
+namespace {
+
+std::map<uint64_t, registry::Entry> ByPrefix(const registry::ParsedListing& parsed) {
+  std::map<uint64_t, registry::Entry> out;
+  for (const auto& e : parsed.entries) out.emplace(e.prefix, e);
+  return out;
+}
+
+const registry::Entry& At(const std::map<uint64_t, registry::Entry>& m, uint64_t prefix) {
+  auto it = m.find(prefix);
+  EXPECT_NE(it, m.end()) << std::hex << prefix;
+  static const registry::Entry kNone;
+  return it == m.end() ? kNone : it->second;
+}
+
+}  // namespace
+
+// Debian's copies: the text and CSV form of each registry give the same
+// assignments, and range lines give the extra digits.
+TEST(RegistryListing, DebianListingsInBothForms) {
+  struct Case {
+    Registry r;
+    const char* base;
+    size_t entries;
+    uint64_t prefix;
+    const char* organization;
+  } cases[] = {
+      {Registry::MaL, "oui", 32530, 0x002272, "American Micro-Fuel Device Corp."},
+      {Registry::MaM, "mam", 4390, 0x208593B, "IOG Products LLC"},
+      {Registry::MaS, "oui36", 5029, 0x70B3D5F2F, "TELEPLATFORMS"},
+      {Registry::Iab, "iab", 4575, 0x0050C27D5, "DEUTA-WERKE GmbH"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.base);
+    auto text = ParseListing(ReadFile(kIeeeData + "/" + c.base + ".txt"), c.r);
+    auto csv = ParseListing(ReadFile(kIeeeData + "/" + c.base + ".csv"), c.r);
+    ASSERT_TRUE(text.ok()) << text.refusal;
+    ASSERT_TRUE(csv.ok()) << csv.refusal;
+    EXPECT_EQ(text.entries.size(), c.entries);
+    auto t = ByPrefix(text), v = ByPrefix(csv);
+    EXPECT_EQ(t.size(), v.size());
+    EXPECT_EQ(At(t, c.prefix).organization, c.organization);
+    EXPECT_EQ(At(v, c.prefix).organization, c.organization);
+  }
+  // Multi-line addresses in the text form, one line in the CSV form;
+  // "Private" entries have no address.
+  auto mam = ByPrefix(ParseListing(ReadFile(kIeeeData + "/mam.txt"), Registry::MaM));
+  EXPECT_EQ(At(mam, 0x208593B).address, "9737 LURLINE AVENUE\nCHATSWORTH  CA  91311\nUS");
+  EXPECT_EQ(At(mam, 0x741AE09).organization, "Private");
+  EXPECT_EQ(At(mam, 0x741AE09).address, "");
+}
+
+// The 2011 listing is ISO 8859-1 with a few UTF-8 lines: each text ends up
+// as UTF-8, converted once.
+TEST(RegistryListing, OlderListingBecomesUtf8) {
+  auto parsed = ParseListing(Listing2011(), Registry::MaL);
+  ASSERT_TRUE(parsed.ok()) << parsed.refusal;
+  auto m = ByPrefix(parsed);
+  EXPECT_EQ(At(m, 0x000DD2).address.substr(0, 14), "Ensj\xC3\xB8veien 23");
+  EXPECT_EQ(At(m, 0x0014AD).organization, "Gassner Wiege- u. Me\xC3\x9Ftechnik GmbH");
+  // Blank-only lines inside an address and a "Private" entry running
+  // straight into the next one.
+  EXPECT_EQ(At(m, 0x000DD3).address, "171, Dangjung-Dong,\nGunpo Kyoung-Gi 435-831\nKOREA, REPUBLIC OF");
+  EXPECT_EQ(At(m, 0x00006C).organization, "PRIVATE");
+  EXPECT_EQ(At(m, 0x00006D).organization, "CRAY COMMUNICATIONS, LTD.");
+}
+
+TEST(RegistryListing, CidFixturesInBothForms) {
+  auto text = ByPrefix(ParseListing(ReadFile(kFixtures + "/cid.txt"), Registry::Cid));
+  EXPECT_EQ(At(text, 0x0AE6A6).address, "1 Example Road\nSpringfield  IL  62701\nUS");
+  EXPECT_EQ(At(text, 0xBA5500).organization, "Private");
+  auto csv = ByPrefix(ParseListing(ReadFile(kFixtures + "/cid.csv"), Registry::Cid));
+  EXPECT_EQ(At(csv, 0x1AC0FF).organization, "Quote \"Q\" GmbH");
+  EXPECT_EQ(At(csv, 0x1AC0FF).address, "Stra\xC3\x9F" "e 1, K\xC3\xB6ln\nDE");
+}
+
+// Terminal control sequences in a listing never reach the output.
+TEST(RegistryListing, ControlCharactersBecomeSpaces) {
+  auto parsed = ParseListing(
+      "00-22-72   (hex)\t\tEvil\x1b]0;x\x07 Corp\x9b\n002272     (base 16)\t\tEvil\n\t\t\t\tOne\x7fTwo\n\n",
+      Registry::MaL);
+  ASSERT_TRUE(parsed.ok()) << parsed.refusal;
+  EXPECT_EQ(parsed.entries[0].organization, "Evil ]0;x  Corp");
+  EXPECT_EQ(parsed.entries[0].address, "One Two");
+}
+
+// Each shape that is not a whole listing of the registry asked for.
+TEST(RegistryListing, RefusesWhatIsNotAListing) {
+  const std::string mal = "OUI/MA-L   Organization\n\n00-22-72   (hex)\t\tA Corp\n002272     (base 16)\t\tA Corp\n\t\t\t\tUS\n\n";
+  ASSERT_TRUE(ParseListing(mal, Registry::MaL).ok());
+  struct Case {
+    const char* what;
+    std::string bytes;
+    Registry r;
+    const char* reason;
+  } cases[] = {
+      {"html", "<!DOCTYPE html>\n<html><body>Service Unavailable</body></html>\n", Registry::MaL, "HTML"},
+      {"empty", "\n\n", Registry::MaL, "empty"},
+      {"cut mid-line", mal.substr(0, mal.size() - 4), Registry::MaL, "cut short"},
+      {"cut after hex line", mal.substr(0, mal.find("002272")), Registry::MaL, "(base 16)"},
+      {"other registry's header", ReadFile(kIeeeData + "/mam.txt"), Registry::MaL, "MA-M listing"},
+      {"36-bit ranges as MA-M", "00-50-C2   (hex)\t\tX\n7D5000-7D5FFF     (base 16)\t\tX\n\n", Registry::MaM,
+       "not a 28-bit block"},
+      {"24-bit as MA-S", "00-22-72   (hex)\t\tA\n002272     (base 16)\t\tA\n\n", Registry::MaS, "24-bit assignment"},
+      {"hex and base 16 disagree", "00-22-72   (hex)\t\tA\n002273     (base 16)\t\tA\n\n", Registry::MaL,
+       "does not match"},
+      {"text after the entries", mal + "<p>error</p>\n", Registry::MaL, "outside any entry"},
+      {"csv of another registry", ReadFile(kIeeeData + "/iab.csv"), Registry::MaS, "IAB listing"},
+      {"csv quote never closed", "Registry,Assignment,Organization Name,Organization Address\nMA-L,002272,\"A Corp,x\n",
+       Registry::MaL, "never closed"},
+      {"csv short row", "Registry,Assignment,Organization Name,Organization Address\nMA-L,002272,A Corp\n",
+       Registry::MaL, "4 fields"},
+      {"csv bad assignment", "Registry,Assignment,Organization Name,Organization Address\nMA-L,00227,A,B\n",
+       Registry::MaL, "assignment"},
+  };
+  for (const Case& c : cases) {
+    auto parsed = ParseListing(c.bytes, c.r);
+    EXPECT_FALSE(parsed.ok()) << c.what;
+    EXPECT_NE(parsed.refusal.find(c.reason), std::string::npos) << c.what << ": " << parsed.refusal;
+  }
+}
+
+TEST(RegistryListing, TellsWhichRegistryAListingIs) {
+  EXPECT_EQ(registry::RegistryOfListing(ReadFile(kIeeeData + "/oui36.txt")), Registry::MaS);
+  EXPECT_EQ(registry::RegistryOfListing(ReadFile(kIeeeData + "/iab.csv")), Registry::Iab);
+  EXPECT_EQ(registry::RegistryOfListing(ReadFile(kFixtures + "/cid.txt")), Registry::Cid);
+  EXPECT_EQ(registry::RegistryOfListing(Listing2011()), Registry::MaL);
+  EXPECT_EQ(registry::RegistryOfListing("<html></html>\n"), std::nullopt);
+}

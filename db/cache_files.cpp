@@ -117,13 +117,22 @@ bool MakeDirectories(const std::string& dir) {
 // ---- reading -------------------------------------------------------------
 
 ReadOnlyFile::Status ReadOnlyFile::Open(const std::string& path, size_t maxBytes, ReadOnlyFile& file,
-                                        bool followLinks) {
+                                        bool followLinks, std::string* problem) {
+  auto unusable = [problem](std::string why) {
+    if (problem != nullptr) *problem = std::move(why);
+    return Status::Unusable;
+  };
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
-  if (fd < 0) return errno == ENOENT ? Status::Missing : Status::Unusable;
+  if (fd < 0) {
+    if (errno == ENOENT) return Status::Missing;
+    return unusable(errno == ELOOP && !followLinks ? "is a symbolic link"
+                                                   : std::string("cannot be opened: ") + std::strerror(errno));
+  }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maxBytes) {
+    const bool regular = S_ISREG(st.st_mode);
     close(fd);
-    return Status::Unusable;
+    return unusable(regular ? "is larger than " + std::to_string(maxBytes >> 20) + " MiB" : "is not a regular file");
   }
   ReadOnlyFile opened;
   opened.fd_ = fd;
@@ -287,6 +296,7 @@ bool PendingCacheFile::Commit() {
 }
 
 bool WriteCacheFile(const char* name, std::string_view bytes) {
+  if (!MakeDirectories(CacheDir())) return false;
   PendingCacheFile file(name);
   if (!file.Write(bytes) || !file.Commit()) return false;
   SyncCacheDir();
@@ -306,11 +316,9 @@ void RemoveStaleTemporaries() {
   const std::string listingPrefix = std::string(kListingTempFile) + ".";
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
-    bool stale = false;
-    for (const char* file : {kCacheMacFile, kCacheAddrFile, kCacheVersionFile, kCacheSetFile}) {
-      const std::string temp = std::string(file) + ".new";
-      if (name.substr(0, temp.size()) == temp) stale = true;
-    }
+    // Temporaries of cache files: "<name>.new.XXXXXX" (and "<name>.new" of
+    // earlier versions).
+    bool stale = name.find(".new.") != std::string_view::npos || name.ends_with(".new");
     if (name.substr(0, listingPrefix.size()) == listingPrefix) {
       // vessarine~.<pid>.<n>: a download of a process that has ended.
       const long pid = std::strtol(entry->d_name + listingPrefix.size(), nullptr, 10);

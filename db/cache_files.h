@@ -67,8 +67,9 @@ bool MakeDirectories(const std::string& dir);
 class ReadOnlyFile {
  public:
   enum class Status { Ok, Missing, Unusable };
+  // `problem`, when given, tells why a file is Unusable.
   static Status Open(const std::string& path, size_t maxBytes, ReadOnlyFile& file,
-                     bool followLinks = false);
+                     bool followLinks = false, std::string* problem = nullptr);
 
   ReadOnlyFile() = default;
   ReadOnlyFile(ReadOnlyFile&& other) noexcept;
@@ -133,7 +134,8 @@ class PendingCacheFile {
   bool written_ = false;
 };
 
-// Writes one file (temporary and rename). The caller holds the lock exclusively.
+// Writes one file of the cache directory (created when missing) by temporary
+// file and rename. The caller holds the lock exclusively.
 bool WriteCacheFile(const char* name, std::string_view bytes);
 
 // Removes what killed updates left: temporaries of the cache files and the

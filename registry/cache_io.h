@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,16 +15,9 @@ namespace registry {
 inline constexpr size_t kMaxTableFileSize = 256u << 20;
 inline constexpr size_t kMaxListingSize = 64u << 20;
 
-// A read-only mapping of a whole file, unmapped on destruction.
+// A read-only mapping of a whole file, unmapped with its last holder.
 class MappedFile {
  public:
-  MappedFile() = default;
-  MappedFile(MappedFile&& other) noexcept;
-  MappedFile& operator=(MappedFile&& other) noexcept;
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  ~MappedFile();
-
   const void* data() const { return data_; }
   size_t size() const { return size_; }
 
@@ -33,7 +27,8 @@ class MappedFile {
   static Status Map(const std::string& path, size_t cap, MappedFile* out, std::string* problem);
 
  private:
-  void* data_ = nullptr;
+  std::shared_ptr<const void> mapping_;
+  const void* data_ = nullptr;
   size_t size_ = 0;
 };
 

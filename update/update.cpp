@@ -14,6 +14,7 @@
 #include "db/store.h"
 #include "db/texts.h"
 #include "update/convert.h"
+#include "update/registries.h"
 #include "update/update_texts.h"
 
 std::atomic<uint8_t> g_bRefreshPending{0};
@@ -42,11 +43,12 @@ std::optional<ReadOnlyFile> OpenListing(const std::string& path) {
 }
 
 // The whole listing converted into a new store; null when it cannot be read
-// or is refused.
-StorePtr ReadAndConvert(const ReadOnlyFile& listing) {
+// or is refused. `raw`, when given, keeps the listing as read.
+StorePtr ReadAndConvert(const ReadOnlyFile& listing, std::string* raw) {
   try {
     std::string text;
     if (listing.size() > kMaxListingBytes || !listing.ReadAll(text)) return nullptr;
+    if (raw != nullptr) *raw = text;
     TextModeNewlines(text);
     return ConvertListing(text);
   } catch (const std::bad_alloc&) {
@@ -77,7 +79,8 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
 
   // The new store is built aside; the loaded one stays in use until it is
   // swapped in whole, and stays as it is when the listing is refused.
-  const StorePtr store = ReadAndConvert(*listing);
+  std::string raw;
+  const StorePtr store = ReadAndConvert(*listing, options.afterCompleted ? &raw : nullptr);
   listing.reset();
   if (!store) {
     ui.ShowMessage(kCaptionUpdateFailed, kMsgUpdateFailed);
@@ -100,6 +103,7 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
   ui.SetVersionText(version);
   g_bRefreshPending.store(1, std::memory_order_release);
   ui.ShowMessage(kCaptionUpdate, kMsgUpdateDone);
+  if (options.afterCompleted) options.afterCompleted(raw);
   return true;
 }
 
@@ -111,6 +115,7 @@ bool StartUpdateThreads(UpdateUi& ui, const std::string& url) {
   try {
     ConvertOptions options;
     options.listingPath = NewListingPath();
+    options.afterCompleted = [](std::string_view listing) { RefreshRegistryFromListing(registry::Registry::MaL, listing); };
     LaunchDownloadThread(url, options.listingPath).detach();
     std::thread([&ui, options] {
       try {

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "db/cache_files.h"
@@ -65,13 +67,17 @@ struct ConvertOptions {
   bool waitForDownload = true;    // run the progress phase first
   // How long the cache rewrite waits for another process's rewrite to end.
   std::chrono::milliseconds lockWait = kUpdateLockWait;
+  // Called after a completed update with the listing as read (before any
+  // cleaning), for what else is made from it.
+  std::function<void(std::string_view listing)> afterCompleted;
 };
 
 // A listing file larger than this is refused unread (today's is 5 MB).
 inline constexpr size_t kMaxListingBytes = size_t{256} << 20;
 
 // Starts DownloadThreadProc(url) and ConvertThreadProc (on a new listing path
-// in the cache directory) as detached threads, unless an update is running
+// in the cache directory; a completed update then refreshes the MA-L registry
+// table from the same listing) as detached threads, unless an update is running
 // already (then returns false and starts nothing). `ui` must outlive the
 // threads, or become a no-op once its window is gone.
 bool StartUpdateThreads(UpdateUi& ui, const std::string& url);

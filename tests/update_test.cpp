@@ -169,7 +169,7 @@ class UpdateTest : public CacheHomeTest {
     for (const auto& entry : fs::directory_iterator(cache)) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == kCacheMacFile || name == kCacheAddrFile || name == kCacheVersionFile ||
-                  name == kCacheSetFile || name == kCacheLockFile)
+                  name == kCacheSetFile || name == kCacheLockFile || name.ends_with(".regtable"))
           << name;
     }
   }
@@ -236,6 +236,8 @@ TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
   EXPECT_TRUE(version == before || version == after) << GbkToUtf8(version);
   EXPECT_EQ(g_strDbVersion, version);
   EXPECT_EQ(g_bRefreshPending.load(), 1);
+  // The registry lookup's MA-L table comes from the same listing.
+  EXPECT_TRUE(fs::exists(Cache("ma-l.regtable")));
   ExpectOnlyCacheFiles();
 
   // The next start loads the cache.

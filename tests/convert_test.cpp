@@ -46,23 +46,33 @@ ConvertedStore Convert(std::string text) {
 
 class ConvertTest : public CoreTest {};
 
-// The 2011 listing converts into exactly the built-in copy.
-TEST_F(ConvertTest, ListingOf2011IsTheBuiltInCopy) {
-  std::string listing = Listing2011();
+// The built-in copy is exactly the conversion of the listing the build made
+// it from, whichever that was.
+TEST_F(ConvertTest, BuiltInCopyIsItsListingConverted) {
+  std::string listing = BuiltinListing();
   TextModeNewlines(listing);
   ConvertedStore s = Convert(listing);  // a copy: the listing stays uncleaned
-  ASSERT_EQ(s.count, 15199);
-  // Tables are sized from the count of "hex" (two names hold it too).
+  ASSERT_GT(s.count, 0);
+  // Tables are sized from the count of "hex" (names may hold it too).
   EXPECT_EQ(s.macCapacity, CountOf(listing, "hex") * 114);
   EXPECT_EQ(s.addrCapacity, CountOf(listing, "hex") * 200);
-  EXPECT_EQ(s.addrLength, 1018044u);
   LineFeedsToGt(s.addrList, s.addrLength);
 
   StartUp();
   std::shared_lock lock(StoreLock());
   ASSERT_EQ(companyCount, s.count);
-  EXPECT_EQ(std::memcmp(companyMacList, s.macList, 15199u * 114), 0);
+  EXPECT_EQ(std::memcmp(companyMacList, s.macList, static_cast<size_t>(s.count) * 114), 0);
   EXPECT_EQ(std::memcmp(companyAddrList, s.addrList, s.addrLength + 1), 0);
+}
+
+// The 2011 listing's figures, and the blocks of its private entries.
+TEST_F(ConvertTest, ListingOf2011) {
+  std::string listing = Listing2011();
+  TextModeNewlines(listing);
+  ConvertedStore s = Convert(listing);
+  ASSERT_EQ(s.count, listing2011::kRecords);
+  EXPECT_EQ(s.addrLength, listing2011::kAddrLength);
+  LineFeedsToGt(s.addrList, s.addrLength);
   EXPECT_EQ(Block(s, 108), "006cPRIVATE>");
   EXPECT_EQ(Block(s, 457), "01c9>");
 }
@@ -77,10 +87,11 @@ TEST_F(ConvertTest, CleaningAndRefusal) {
   // A '>' anywhere (an HTML page, say) refuses the listing: nothing changes.
   StartUp();
   char* macBefore = companyMacList;
+  const int32_t countBefore = companyCount;
   std::string html = "<html><body>" + Entry("000001", "X", {"Y"}) + "</body></html>";
   EXPECT_TRUE(ConvertListing(html));
   EXPECT_EQ(companyMacList, macBefore);
-  EXPECT_EQ(companyCount, 15199);
+  EXPECT_EQ(companyCount, countBefore);
   ConvertedStore untouched;
   std::string again = "a > b";
   EXPECT_FALSE(BuildStoreFromListing(again, untouched));

@@ -29,6 +29,7 @@
 #include "db/texts.h"
 #include "query/controls.h"
 #include "query/queries.h"
+#include "tests/listing_2011.h"
 #include "tests/loopback_http.h"
 #include "update/update.h"
 #include "update/update_texts.h"
@@ -338,6 +339,7 @@ class DialogTest : public QObject {
   }
 
   void macLookupAndListing() {
+    if (!kBuiltinIs2011) QSKIP("built-in copy made from another listing");
     Open();
     Click(IDC_MAC_MATCH);  // the initial 00:00:00:00:00:00
     QCOMPARE(g_strMacResult, std::string(kXeroxFirst));
@@ -369,6 +371,7 @@ class DialogTest : public QObject {
   }
 
   void xeroxPaging() {
+    if (!kBuiltinIs2011) QSKIP("built-in copy made from another listing");
     Open();
     auto states = [&] {
       return std::make_pair(Button(IDC_COMPANY_CONTINUE)->isEnabled(),
@@ -578,7 +581,7 @@ class DialogTest : public QObject {
 
   // The whole update through the dialog against a loopback server.
   void updateThroughTheDialog() {
-    const std::string listing = ReadAll(VESSARINE_DATA_DIR "/ieee-oui-2011-07.txt");
+    const std::string listing = ReadAll(std::string(VESSARINE_DATA_DIR "/") + listing2011::kFileName);
     QVERIFY(!listing.empty());
     LoopbackHttp server;
     server.Serve("/oui.txt", 200, listing);
@@ -626,11 +629,11 @@ class DialogTest : public QObject {
     QCOMPARE(server.Requests().size(), size_t{1});
 
     // Both queries answer from the new store; the cache files are written.
-    QCOMPARE(companyCount, m_builtinCount);
+    QCOMPARE(companyCount, listing2011::kRecords);
     Type(IDC_MAC_INPUT, "00:00:00");
     Click(IDC_MAC_MATCH);
     QCOMPARE(g_strMacResult, std::string(kXeroxFirst));
-    QCOMPARE(ReadAll(CachePath(kCacheMacFile)).size(), size_t(m_builtinCount) * kRecordSize);
+    QCOMPARE(ReadAll(CachePath(kCacheMacFile)).size(), size_t{listing2011::kRecords} * kRecordSize);
     QCOMPARE(ReadAll(CachePath(kCacheVersionFile)), std::string(today));
     QVERIFY(!Exists(CachePath(kListingTempFile)));
 

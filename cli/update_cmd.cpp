@@ -3,10 +3,9 @@
 #include "cli/update_cmd.h"
 
 #include <cstdio>
-#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
-#include <string_view>
 #include <thread>
 
 #include "db/gbk.h"
@@ -14,10 +13,6 @@
 #include "update/update.h"
 
 namespace {
-
-constexpr char kUpdateUsage[] =
-    "usage: vessarine-cli update [--url URL]\n"
-    "       vessarine-cli update --from FILE\n";
 
 // Every call runs on the calling thread and returns at once, which is all
 // the conversion thread waits for.
@@ -48,46 +43,30 @@ class TerminalUi : public UpdateUi {
   bool dots_ = false;
 };
 
-int UsageError() {
-  std::fputs(kUpdateUsage, stderr);
-  return 2;
+// A folder stands for the registry listing it holds under its usual name.
+std::string ListingPath(const std::string& from) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(from, ec)) return from + "/oui.txt";
+  return from;
 }
 
 }  // namespace
 
-int RunUpdateCommand(int argc, char** argv) {
-  const char* url = nullptr;
-  const char* from = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if ((arg == "--url" || arg == "--from") && i + 1 < argc) {
-      const char*& target = arg == "--url" ? url : from;
-      if (target != nullptr) return UsageError();
-      target = argv[++i];
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUpdateUsage, stdout);
-      return 0;
-    } else {
-      return UsageError();
-    }
-  }
-  if (url != nullptr && from != nullptr) return UsageError();
-  if ((url != nullptr && *url == '\0') || (from != nullptr && *from == '\0')) return UsageError();
-
+int RunUpdate(const UpdateOptions& options) {
   TerminalUi ui;
-  ConvertOptions options;
+  ConvertOptions convert;
   bool completed = false;
-  if (from != nullptr) {
+  if (!options.from.empty()) {
     // The user's own file: read, never deleted.
-    options.listingPath = from;
-    options.deleteListing = false;
-    options.waitForDownload = false;
-    completed = ConvertThreadProc(ui, options);
+    convert.listingPath = ListingPath(options.from);
+    convert.deleteListing = false;
+    convert.waitForDownload = false;
+    completed = ConvertThreadProc(ui, convert);
   } else {
-    const std::string address = url != nullptr ? std::string(url) : ListingUrl(std::time(nullptr));
-    options.listingPath = CachePath(kListingTempFile);
+    const std::string address = options.url.empty() ? ListingUrl(std::time(nullptr)) : options.url;
+    convert.listingPath = CachePath(kListingTempFile);
     std::thread download = LaunchDownloadThread(address);
-    completed = ConvertThreadProc(ui, options);
+    completed = ConvertThreadProc(ui, convert);
     download.join();
   }
   return completed ? 0 : 1;

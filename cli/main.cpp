@@ -1,31 +1,40 @@
 // vessarine-cli: the dialog's operations from a terminal. It loads the
-// database as the program does, runs one operation and prints what the
-// result box would then hold, in UTF-8, with nothing added.
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <string_view>
+// database as the program does, runs one command and prints what the result
+// box would then hold, in UTF-8, with nothing added.
+//
+// Exit status, the same for every command: 0 results shown (or the update
+// completed), 1 a message shown instead, 2 a usage error (the command's usage
+// on stderr). --help on any level prints the usage on stdout and exits 0.
+#include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "cli/annotate_cmd.h"
+#include "cli/lookup_cmd.h"
+#include "cli/update_cmd.h"
 #include "db/gbk.h"
 #include "db/loader.h"
 #include "db/store.h"
 #include "query/controls.h"
 #include "query/queries.h"
-#include "cli/update_cmd.h"
-#include "cli/lookup_cmd.h"
-#include "cli/annotate_cmd.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: vessarine-cli mac TEXT\n"
-    "       vessarine-cli list\n"
-    "       vessarine-cli company TEXT [--page N | --all]\n"
-    "       vessarine-cli info\n"
-    "       vessarine-cli update [--url URL | --from FILE]\n"
-    "       vessarine-cli lookup [--json | --csv] ADDRESS... (- reads stdin)\n"
-    "       vessarine-cli annotate [--json] [FILE...]\n";
+constexpr int kExitUsage = 2;
+
+// A command: its part of the parser and what runs once it was chosen. Each
+// Add...Command keeps its parsed values in its own statics, which live as
+// long as the parser.
+struct Command {
+  CLI::App* parser;
+  std::function<int()> run;
+};
 
 // Stands in for the dialog: remembers the paging buttons' state; a push has
 // nothing to show until the end.
@@ -40,100 +49,182 @@ class CliHost : public QueryHost {
   bool allEnabled = false;
 };
 
-int Usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
 int Print(const std::string& gbk, QueryOutcome outcome) {
   std::string text = GbkToUtf8(gbk);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return outcome == QueryOutcome::Results ? 0 : 1;
 }
 
-// Parses a positive page number; 0 when it is not one.
-long PageNumber(const char* text) {
-  char* end = nullptr;
-  long n = std::strtol(text, &end, 10);
-  return (end != text && *end == '\0' && n > 0) ? n : 0;
+// A page number: decimal digits only (no sign, no blanks), 1 to INT_MAX;
+// 0 when `text` is not one.
+int PageNumber(const std::string& text) {
+  const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+  int value = 0;
+  if (!digits || std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) return 0;
+  return value;
+}
+
+std::string CheckPageNumber(std::string& text) {
+  if (PageNumber(text) > 0) return {};
+  return "page must be a whole number from 1 to " + std::to_string(std::numeric_limits<int>::max()) + ": '" +
+         text + "'";
+}
+
+std::string CheckNotEmpty(std::string& text) { return text.empty() ? "must not be empty" : ""; }
+
+Command AddMacCommand(CLI::App& app) {
+  static std::string text;
+  CLI::App* cmd = app.add_subcommand("mac", "Show the company of a MAC address prefix");
+  cmd->add_option("TEXT", text, "All six bytes or the first three, separated by ':' or '-'")
+      ->required()
+      ->type_name("");
+  return {cmd, [] {
+            CliHost host;
+            StartUpDatabase();
+            g_strMacInput = Utf8ToGbk(text);
+            return Print(g_strMacResult, MacLookup(host, 0));
+          }};
+}
+
+Command AddListCommand(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("list", "List every prefix with its company");
+  return {cmd, [] {
+            CliHost host;
+            StartUpDatabase();
+            return Print(g_strMacResult, MacLookup(host, 1));
+          }};
+}
+
+Command AddCompanyCommand(CLI::App& app) {
+  static std::string text;
+  static std::string page;
+  static bool all = false;
+  CLI::App* cmd = app.add_subcommand("company", "Find the prefixes of companies whose name contains TEXT");
+  cmd->add_option("TEXT", text, "Part of the company's English name; letters in any case")
+      ->required()
+      ->type_name("");
+  CLI::Option* pageOption = cmd->add_option("--page", page, "Show page N of five results (as after N-1 presses of 继续)")
+                          ->type_name("N")
+                          ->check(CLI::Validator(CheckPageNumber, ""));
+  cmd->add_flag("--all", all, "Show every match at once (as after pressing 全部)")->excludes(pageOption);
+  return {cmd, [] {
+            CliHost host;
+            StartUpDatabase();
+            g_strCompanyInput = Utf8ToGbk(text);
+            QueryOutcome outcome = CompanyMatch(host);
+            const int pages = page.empty() ? 1 : PageNumber(page);
+            // A press of a disabled button does nothing.
+            for (int n = 2; n <= pages && host.continueEnabled; ++n) outcome = CompanyContinue(host);
+            if (all && host.allEnabled) outcome = CompanyAll(host);
+            return Print(g_strCompanyResult, outcome);
+          }};
+}
+
+Command AddInfoCommand(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("info", "Show the record count, cache or built-in, and the version text");
+  return {cmd, [] {
+            StartUpDatabase();
+            std::printf("%d\n%s\n%s\n", companyCount, g_bCachePresent ? "cache" : "built-in",
+                        GbkToUtf8(g_strDbVersion).c_str());
+            return 0;
+          }};
+}
+
+Command AddUpdateCommand(CLI::App& app) {
+  static UpdateOptions options;
+  CLI::App* cmd = app.add_subcommand(
+      "update", "Download the registry's current listings and make them the database and the registry tables");
+  CLI::Option* url = cmd->add_option("--url", options.url, "Download the MA-L listing (oui.txt) from URL instead")
+                         ->type_name("URL")
+                         ->check(CLI::Validator(CheckNotEmpty, ""));
+  CLI::Option* site = cmd->add_option("--site", options.site,
+                                      "Download every listing from this mirror of the registry's site instead")
+                          ->type_name("URL")
+                          ->check(CLI::Validator(CheckNotEmpty, ""));
+  cmd->add_option("--from", options.from,
+                  "Take a listing file of any registry, or a folder of listings (such as /usr/share/ieee-data), instead")
+      ->type_name("PATH")
+      ->check(CLI::Validator(CheckNotEmpty, ""))
+      ->excludes(url)
+      ->excludes(site);
+  return {cmd, [] {
+            StartUpDatabase();
+            return RunUpdate(options);
+          }};
+}
+
+Command AddLookupCommand(CLI::App& app) {
+  static LookupOptions options;
+  static bool json = false;
+  static bool csv = false;
+  CLI::App* cmd = app.add_subcommand("lookup", "Name the holder of each address from every IEEE registry, and its class");
+  CLI::Option* jsonFlag = cmd->add_flag("--json", json, "One JSON object per address (JSON Lines)");
+  cmd->add_flag("--csv", csv, "CSV with one header line")->excludes(jsonFlag);
+  cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff, aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabbccddeeff or aa:bb:cc; - reads addresses from stdin")
+      ->required()
+      ->type_name("");
+  return {cmd, [] {
+            options.format = json ? LookupOptions::Format::Json
+                                  : csv ? LookupOptions::Format::Csv : LookupOptions::Format::Text;
+            return RunLookup(options, stdout, stderr);
+          }};
+}
+
+Command AddAnnotateCommand(CLI::App& app) {
+  static AnnotateOptions options;
+  CLI::App* cmd = app.add_subcommand("annotate", "Name the holder after every MAC address found in text");
+  cmd->add_flag("--json", options.json, "One JSON object per address found, with its line and column");
+  cmd->add_option("FILE", options.files, "Files to read; none or - reads stdin")->type_name("");
+  return {cmd, [] { return RunAnnotate(options, stdout, stderr); }};
+}
+
+std::string VersionText() {
+  StartUpDatabase();
+  std::string text = "vessarine-cli " VESSARINE_VERSION "\ndatabase: " + std::to_string(companyCount) + " records, ";
+  text += g_bCachePresent ? "cache in " + CacheDir() : std::string("built-in");
+  return text + ", " + GbkToUtf8(g_strDbVersion);
+}
+
+// The error and the usage of the command it belongs to, on stderr (help()
+// describes the command chosen, if any).
+int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char** argv) {
+  if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') {
+    std::fprintf(stderr, "vessarine-cli: unknown command '%s'\n", argv[1]);
+  } else {
+    std::fprintf(stderr, "vessarine-cli: %s\n", error.what());
+  }
+  std::fputs(app.help().c_str(), stderr);
+  return kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  const std::string_view command = argv[1];
-  if (command == "update") {
-    StartUpDatabase();
-    return RunUpdateCommand(argc - 1, argv + 1);
-  }
+  CLI::App app{"Which company owns a MAC address prefix, and which prefixes a company owns.", "vessarine-cli"};
+  app.set_version_flag("--version", VersionText, "Show the version and the database it would load");
+  app.require_subcommand(1);
+  app.footer("Exit status: 0 results shown, 1 a message shown instead, 2 usage error.");
 
-  // Registry commands: options first, then operands.
-  if (command == "lookup") {
-    LookupOptions options;
-    int i = 2;
-    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0 && argv[i][2] != '\0'; ++i) {
-      if (std::strcmp(argv[i], "--json") == 0) {
-        options.format = LookupOptions::Format::Json;
-      } else if (std::strcmp(argv[i], "--csv") == 0) {
-        options.format = LookupOptions::Format::Csv;
-      } else {
-        return Usage();
-      }
-    }
-    if (i < argc && std::strcmp(argv[i], "--") == 0) ++i;
-    if (i == argc) return Usage();
-    options.addresses.assign(argv + i, argv + argc);
-    return RunLookup(options, stdout, stderr);
-  }
-  if (command == "annotate") {
-    AnnotateOptions options;
-    int i = 2;
-    if (i < argc && std::strcmp(argv[i], "--json") == 0) {
-      options.json = true;
-      ++i;
-    }
-    if (i < argc && std::strcmp(argv[i], "--") == 0) ++i;
-    options.files.assign(argv + i, argv + argc);
-    return RunAnnotate(options, stdout, stderr);
-  }
+  const std::vector<Command> commands = {
+      AddMacCommand(app), AddListCommand(app), AddCompanyCommand(app), AddInfoCommand(app),
+      AddUpdateCommand(app), AddLookupCommand(app), AddAnnotateCommand(app),
+  };
 
-  CliHost host;
-  if (command == "mac" && argc == 3) {
-    StartUpDatabase();
-    g_strMacInput = Utf8ToGbk(argv[2]);
-    QueryOutcome outcome = MacLookup(host, 0);
-    return Print(g_strMacResult, outcome);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return UsageError(app, e, argc, argv);
   }
-  if (command == "list" && argc == 2) {
-    StartUpDatabase();
-    QueryOutcome outcome = MacLookup(host, 1);
-    return Print(g_strMacResult, outcome);
+  for (const Command& command : commands) {
+    if (command.parser->parsed()) return command.run();
   }
-  if (command == "company" && (argc == 3 || argc == 4 || argc == 5)) {
-    long pages = 1;
-    bool all = false;
-    if (argc == 4 && std::strcmp(argv[3], "--all") == 0) {
-      all = true;
-    } else if (argc == 5 && std::strcmp(argv[3], "--page") == 0) {
-      pages = PageNumber(argv[4]);
-      if (pages == 0) return Usage();
-    } else if (argc != 3) {
-      return Usage();
-    }
-    StartUpDatabase();
-    g_strCompanyInput = Utf8ToGbk(argv[2]);
-    QueryOutcome outcome = CompanyMatch(host);
-    // A press of a disabled button does nothing.
-    for (long page = 2; page <= pages && host.continueEnabled; ++page) outcome = CompanyContinue(host);
-    if (all && host.allEnabled) outcome = CompanyAll(host);
-    return Print(g_strCompanyResult, outcome);
-  }
-  if (command == "info" && argc == 2) {
-    StartUpDatabase();
-    std::printf("%d\n%s\n%s\n", companyCount, g_bCachePresent ? "cache" : "built-in",
-                GbkToUtf8(g_strDbVersion).c_str());
-    return 0;
-  }
-  return Usage();
+  return kExitUsage;  // require_subcommand(1) makes this unreachable
 }

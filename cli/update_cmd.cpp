@@ -2,22 +2,23 @@
 // the dialog, with the messages printed instead of shown in boxes.
 #include "cli/update_cmd.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
+#include <optional>
+#include <filesystem>
 #include <string>
-#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "db/gbk.h"
 #include "db/loader.h"
+#include "registry/listing.h"
+#include "registry/refresh.h"
+#include "update/registries.h"
 #include "update/update.h"
 
 namespace {
-
-constexpr char kUpdateUsage[] =
-    "usage: vessarine-cli update [--url URL]\n"
-    "       vessarine-cli update --from FILE\n";
 
 // Every call runs on the calling thread and returns at once, which is all
 // the conversion thread waits for.
@@ -48,47 +49,83 @@ class TerminalUi : public UpdateUi {
   bool dots_ = false;
 };
 
-int UsageError() {
-  std::fputs(kUpdateUsage, stderr);
-  return 2;
+registry::RefreshResult NotUpdated(const std::string& source) {
+  registry::RefreshResult result;
+  result.registry = registry::Registry::MaL;
+  result.status = registry::RefreshResult::Status::Kept;
+  result.source = source;
+  result.reason = "was not taken: the database update did not complete";
+  return result;
+}
+
+// Whether the store's own conversion should read this listing file: the text
+// form of the MA-L listing, or a file that does not say which registry it
+// lists (which the conversion reads as it always has). Another registry's
+// listing, or the CSV form, would convert into wrong or no records.
+bool ForTheStore(const std::string& path) {
+  std::string head(4096, '\0');
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return true;  // the conversion reports it
+  head.resize(std::fread(head.data(), 1, head.size(), file));
+  std::fclose(file);
+  if (head.find("Registry,Assignment") != std::string::npos) return false;
+  const std::optional<registry::Registry> r = registry::RegistryOfListing(head);
+  return !r || *r == registry::Registry::MaL;
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
 }
 
 }  // namespace
 
-int RunUpdateCommand(int argc, char** argv) {
-  const char* url = nullptr;
-  const char* from = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if ((arg == "--url" || arg == "--from") && i + 1 < argc) {
-      const char*& target = arg == "--url" ? url : from;
-      if (target != nullptr) return UsageError();
-      target = argv[++i];
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUpdateUsage, stdout);
-      return 0;
-    } else {
-      return UsageError();
+int RunUpdate(const UpdateOptions& options) {
+  TerminalUi ui;
+  ConvertOptions convert;
+  bool completed = true;
+  std::vector<registry::RefreshResult> results;
+  if (!options.from.empty()) {
+    // The user's own files: read, never deleted.
+    convert.deleteListing = false;
+    convert.waitForDownload = false;
+    const bool folder = IsDirectory(options.from);
+    convert.listingPath = folder ? options.from + "/oui.txt" : options.from;
+    if (folder ? std::filesystem::exists(convert.listingPath) : ForTheStore(options.from)) {
+      completed = ConvertThreadProc(ui, convert);
+    }
+    results = RefreshRegistriesFromPath(options.from);
+    const bool anyListing = std::any_of(results.begin(), results.end(), [](const registry::RefreshResult& r) {
+      return r.status != registry::RefreshResult::Status::Absent;
+    });
+    if (folder && !anyListing && !std::filesystem::exists(convert.listingPath)) {
+      std::fprintf(stderr, "%s holds none of the registry listings (oui.txt, mam.txt, oui36.txt, iab.txt, cid.txt or .csv)\n",
+                   options.from.c_str());
+      return 1;
+    }
+  } else {
+    const std::string site = options.site.empty() ? kRegistrySite : options.site;
+    std::string address = options.url;
+    if (address.empty()) {
+      address = options.site.empty() ? ListingUrl(std::time(nullptr))
+                                     : RegistryListingUrl(registry::Registry::MaL, site);
+    }
+    convert.listingPath = NewListingPath();
+    convert.afterCompleted = [&results](std::string_view listing) {
+      results.push_back(RefreshRegistryFromListing(registry::Registry::MaL, listing));
+    };
+    std::thread download = LaunchDownloadThread(address, convert.listingPath);
+    completed = ConvertThreadProc(ui, convert);
+    download.join();
+    if (!completed) results.push_back(NotUpdated(address));
+    for (registry::Registry r : registry::kAllRegistries) {
+      if (r != registry::Registry::MaL) results.push_back(DownloadRegistry(r, RegistryListingUrl(r, site)));
     }
   }
-  if (url != nullptr && from != nullptr) return UsageError();
-  if ((url != nullptr && *url == '\0') || (from != nullptr && *from == '\0')) return UsageError();
-
-  TerminalUi ui;
-  ConvertOptions options;
-  bool completed = false;
-  if (from != nullptr) {
-    // The user's own file: read, never deleted.
-    options.listingPath = from;
-    options.deleteListing = false;
-    options.waitForDownload = false;
-    completed = ConvertThreadProc(ui, options);
-  } else {
-    const std::string address = url != nullptr ? std::string(url) : ListingUrl(std::time(nullptr));
-    options.listingPath = NewListingPath();
-    std::thread download = LaunchDownloadThread(address, options.listingPath);
-    completed = ConvertThreadProc(ui, options);
-    download.join();
+  bool noneKept = true;
+  for (const registry::RefreshResult& result : results) {
+    std::fprintf(stderr, "%s\n", registry::Describe(result).c_str());
+    if (result.status == registry::RefreshResult::Status::Kept) noneKept = false;
   }
-  return completed ? 0 : 1;
+  return completed && noneKept ? 0 : 1;
 }

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the window need,
-# when any is missing. Safe to run again.
+# Installs the Debian 12 packages the build, the tests, the window and the
+# package need, when any is missing. Safe to run again.
 set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libcurl4 libcurl4-openssl-dev
+  libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   fonts-wqy-zenhei fonts-liberation
   xvfb xauth
   ieee-data
+  # the Debian package and the checks of its files
+  dpkg-dev file man-db desktop-file-utils appstream
 )
 
 missing=()

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test; then again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the race tests
-# under ThreadSanitizer.
+# Builds everything with warnings as errors and runs every test (build-test/);
+# then again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/), and the race tests under ThreadSanitizer (build-tsan/).
+# Each build keeps its own folder, apart from scripts/run.sh's build-release/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs="$(nproc)"
 
-echo "== Release build, warnings as errors =="
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESSARINE_WERROR=ON >/dev/null
-cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+echo "== Build with warnings as errors =="
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESSARINE_WERROR=ON >/dev/null
+cmake --build build-test -j"$jobs"
+ctest --test-dir build-test --output-on-failure -j"$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
@@ -25,4 +26,4 @@ echo "== ThreadSanitizer: queries racing an update =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
   -DVESSARINE_SANITIZE=thread -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target race_test
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^Race'
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L race

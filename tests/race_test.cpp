@@ -52,7 +52,7 @@ class RaceTest : public CacheHomeTest {
     LoadDatabase();
     big = dir + "/oui-2011.txt";
     tiny = dir + "/tiny.txt";
-    fs::copy_file(VESSARINE_DATA_DIR "/ieee-oui-2011-07.txt", big);
+    fs::copy_file(std::string(VESSARINE_DATA_DIR "/") + listing2011::kFileName, big);
     std::ofstream(tiny, std::ios::binary) << kTinyListing;
   }
 
@@ -113,8 +113,8 @@ TEST_F(RaceTest, StoreReleasedDuringAnUpdate) {
   done.store(true);
   exits.join();
   EXPECT_TRUE(completed);
-  EXPECT_EQ(fs::file_size(CachePath(kCacheMacFile)), 15199u * 114u);
-  EXPECT_EQ(fs::file_size(CachePath(kCacheAddrFile)), 1018044u);
+  EXPECT_EQ(fs::file_size(CachePath(kCacheMacFile)), size_t{listing2011::kRecords} * kRecordSize);
+  EXPECT_EQ(fs::file_size(CachePath(kCacheAddrFile)), listing2011::kAddrLength);
   LoadDatabase();
   EXPECT_EQ(g_bCachePresent, 1);
 }

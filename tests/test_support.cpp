@@ -49,8 +49,14 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string Listing2011() {
-  std::string text = ReadFile(std::string(VESSARINE_DATA_DIR) + "/ieee-oui-2011-07.txt");
-  EXPECT_EQ(text.size(), 2436815u);
+  std::string text = ReadFile(std::string(VESSARINE_DATA_DIR) + "/" + listing2011::kFileName);
+  EXPECT_EQ(text.size(), listing2011::kFileBytes);
+  return text;
+}
+
+std::string BuiltinListing() {
+  std::string text = ReadFile(VESSARINE_LISTING);
+  EXPECT_FALSE(text.empty()) << VESSARINE_LISTING;
   return text;
 }
 

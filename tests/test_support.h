@@ -8,6 +8,14 @@
 #include <string>
 
 #include "query/queries.h"
+#include "tests/listing_2011.h"
+
+// First line of a test that pins figures of the built-in copy: such a test
+// runs only when the build made that copy from the 2011 listing.
+#define SKIP_UNLESS_BUILTIN_IS_2011()                                          \
+  do {                                                                         \
+    if (!kBuiltinIs2011) GTEST_SKIP() << "built-in copy made from another listing"; \
+  } while (0)
 
 // A fresh, empty $XDG_CACHE_HOME for each test, removed afterwards; loopback
 // requests never go through a proxy.
@@ -41,8 +49,10 @@ class RecordingHost : public QueryHost {
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
-// The 2011 registry listing the built-in copy is made from.
+// The 2011 registry listing (data/), whatever the built-in copy is made from.
 std::string Listing2011();
+// The listing this build made its built-in copy from.
+std::string BuiltinListing();
 // One 114-byte vendor record.
 std::string MakeRecord(const std::string& oui, unsigned offset, const std::string& name);
 // Puts a store of these bytes in place (the table's size decides the count).

@@ -213,6 +213,7 @@ TEST(UpdateTextsTest, VersionTextHasNoLeadingZeros) {
 }
 
 TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
+  SKIP_UNLESS_BUILTIN_IS_2011();
   // The built-in copy is this listing converted; the update must give the
   // same bytes.
   std::string builtinMac, builtinAddr;
@@ -229,7 +230,7 @@ TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
 
   EXPECT_EQ(ui.pos, 1000);
   EXPECT_FALSE(StoreUntouched());
-  EXPECT_EQ(companyCount, 15199);
+  EXPECT_EQ(companyCount, listing2011::kRecords);
   EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), builtinMac);
   EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)), builtinAddr);
   const std::string version = ReadFile(Cache(kCacheVersionFile));
@@ -246,7 +247,7 @@ TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
   EXPECT_EQ(g_bCachePresent, 1);
   EXPECT_EQ(g_strDbVersion, version);
   std::shared_lock lock(StoreLock());
-  ASSERT_EQ(companyCount, 15199);
+  ASSERT_EQ(companyCount, listing2011::kRecords);
   EXPECT_EQ(GetCompanyText(0),
             "XEROX CORPORATION\nM/S 105-50C\n800 PHILLIPS ROAD\nWEBSTER NY 14580\nUNITED STATES\n");
 }
@@ -449,11 +450,12 @@ TEST_F(UpdateTest, RewriteReplacesEarlierCacheAndLeavesNoTemporaryFiles) {
 struct CliRun {
   int status = -1;
   std::string out;
+  std::string err;  // one line per registry
 };
 
 CliRun RunCli(const std::string& xdg, const std::string& args) {
   const std::string command = "XDG_CACHE_HOME='" + xdg + "' no_proxy=127.0.0.1 NO_PROXY=127.0.0.1 '" +
-                              VESSARINE_CLI + "' update " + args + " 2>/dev/null";
+                              VESSARINE_CLI + "' update " + args + " 2>'" + xdg + "/err'";
   CliRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -462,6 +464,7 @@ CliRun RunCli(const std::string& xdg, const std::string& args) {
   while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = ReadFile(xdg + "/err");
   return run;
 }
 
@@ -469,10 +472,12 @@ TEST_F(UpdateTest, CommandLineUpdate) {
   const std::string listing = xdg + "/oui.txt";
   WriteFile(listing, kSmallListing);
   CliRun run = RunCli(xdg, "--from '" + listing + "'");
-  EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
   EXPECT_EQ(ReadFile(listing), kSmallListing);  // the user's file is kept
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
+  // No registry table takes two entries in place of the thousands it has.
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.rfind("MA-L: kept the previous table", 0), 0u) << run.err;
 
   const std::string page = xdg + "/page.html";
   WriteFile(page, "<html></html>");
@@ -484,23 +489,45 @@ TEST_F(UpdateTest, CommandLineUpdate) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "更新MAC地址列表失败，请稍候尝试\n");
 
-  http.Serve("/oui.txt", 200, kSmallListing);
   http.Serve("/gone", 404, "no");
-  run = RunCli(xdg, "--url '" + http.Url("/oui.txt") + "'");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
-  ExpectOnlyCacheFiles();
   run = RunCli(xdg, "--url '" + http.Url("/gone") + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "更新MAC地址列表失败，请检查网络连接是否正常！\n");
 
   for (const char* bad : {"--bogus", "--url", "--from", "--url a --from b", "--from a --from b",
-                          "extra"}) {
+                          "--site a --from b", "extra"}) {
     SCOPED_TRACE(bad);
     run = RunCli(xdg, bad);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
   }
+}
+
+// Every registry from a mirror of the registry's site: the store and the
+// MA-L table from oui.txt, the other tables from their own listings. A
+// registry whose listing fails keeps its table and fails the command.
+TEST_F(UpdateTest, CommandLineUpdateRefreshesEveryRegistry) {
+  const std::string debian = "/usr/share/ieee-data";
+  if (!fs::exists(debian + "/mam.txt")) GTEST_SKIP() << debian << " missing (package ieee-data)";
+  http.Serve("/oui/oui.txt", 200, ReadFile(debian + "/oui.txt"));
+  http.Serve("/oui28/mam.txt", 200, ReadFile(debian + "/mam.txt"));
+  http.Serve("/oui36/oui36.txt", 200, ReadFile(debian + "/oui36.txt"));
+  http.Serve("/iab/iab.txt", 200, ReadFile(debian + "/iab.txt"));
+  http.Serve("/cid/cid.txt", 200, ReadFile(VESSARINE_TEST_DATA "/cid.txt"));
+  CliRun run = RunCli(xdg, "--site '" + http.Url("") + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
+  EXPECT_EQ(CountOf(run.err, ": updated, "), 5u) << run.err;
+  ExpectOnlyCacheFiles();
+  const std::string cidTable = ReadFile(Cache("cid.regtable"));
+  ASSERT_FALSE(cidTable.empty());
+
+  http.Serve("/cid/cid.txt", 200, "<html><body>Request Rejected</body></html>");
+  run = RunCli(xdg, "--site '" + http.Url("") + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(CountOf(run.err, ": updated, "), 4u) << run.err;
+  EXPECT_NE(run.err.find("CID: kept the previous table"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(Cache("cid.regtable")), cidTable);
 }
 
 }  // namespace

@@ -91,11 +91,19 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   *out += ",\"broadcast\":";
   AppendBool(out, d.cls.broadcast);
   *out += ",\"note\":";
-  if (d.cls.note != nullptr) {
-    AppendJsonString(out, d.cls.note);
+  const std::string note = Note(d);
+  if (!note.empty()) {
+    AppendJsonString(out, note);
   } else {
     *out += "null";
   }
+}
+
+std::string Note(const Description& d) {
+  if (d.cls.note != nullptr) return d.cls.note;
+  // The only other thing an address's bits say: a local address's quadrant.
+  if (d.cls.local && d.cls.quadrant != Quadrant::None) return "IEEE 802c " + std::string(QuadrantName(d.cls.quadrant));
+  return {};
 }
 
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error) {
@@ -131,7 +139,7 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   *out += d.cls.group ? ",true" : ",false";
   *out += d.cls.local ? ",true" : ",false";
   *out += d.cls.broadcast ? ",true," : ",false,";
-  if (d.cls.note != nullptr) AppendCsvField(out, d.cls.note);
+  AppendCsvField(out, Note(d));
   *out += ",\r\n";
 }
 

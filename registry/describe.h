@@ -22,6 +22,10 @@ struct Description {
 // it is gets its holder's assignment (the address with the I/G bit clear).
 Description Describe(const RegistryTables& tables, const ParsedAddress& address);
 
+// The "note" field: the well-known meaning of the address, else for a
+// locally administered address its IEEE 802c quadrant; empty when neither.
+std::string Note(const Description& d);
+
 // The JSON object's members, without the braces: "input", "mac",
 // "registry", "assignment", "bits", "organization", "address", "group",
 // "local", "broadcast", "note".

@@ -14,6 +14,8 @@ packages=(
   ieee-data
   # the Debian package and the checks of its files
   dpkg-dev file man-db desktop-file-utils appstream
+  # the fuzz targets (clang's libFuzzer) and the whole-process benchmarks
+  clang libclang-rt-14-dev hyperfine time
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test (build-test/);
 # then again under AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan/), and the race tests under ThreadSanitizer (build-tsan/).
+# (build-asan/), the race tests under ThreadSanitizer (build-tsan/), and each
+# fuzz target for a short while (build-fuzz/).
 # Each build keeps its own folder, apart from scripts/run.sh's build-release/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,3 +28,6 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
   -DVESSARINE_SANITIZE=thread -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target race_test
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L race
+
+echo "== Fuzz targets, briefly =="
+scripts/fuzz.sh 20

@@ -156,7 +156,7 @@ TEST_F(RegistryCommands, LookupExitStatusAndFormats) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
             "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error\r\n");
-  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,,\r\n"), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,\"IEEE 802c AAI (administratively assigned, e.g. random)\",\r\n"), std::string::npos);
 
   run = RunCli(xdgDir, "lookup 02:00:00:00:00:01");
   EXPECT_EQ(run.status, 0);

@@ -143,4 +143,8 @@ TEST_F(RegistryLookup, JsonHasExactlyTheDocumentedKeys) {
                       "\"group\":true,\"local\":true,\"broadcast\":false,\"note\":\"IPv6 multicast\""),
             std::string::npos)
       << json;
+  // A random (locally administered) address says which IEEE 802c quadrant.
+  json.clear();
+  registry::AppendJsonMembers(&json, "02:00:00:00:00:01", Look("02:00:00:00:00:01"));
+  EXPECT_NE(json.find("\"local\":true,\"broadcast\":false,\"note\":\"IEEE 802c AAI"), std::string::npos) << json;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Whole-process start-up of a lookup, paired with grep over Debian's listing
-# in one hyperfine run each (--output=pipe: grep -m1 writing to /dev/null
+# in one hyperfine run each (--output=pipe: grep --max-count=1 writing to /dev/null
 # would stop early): once with the built-in copy, once with a cache made
 # from today's listing. Prints the medians, their ratio and the peak memory.
 #   bench/startup.sh [BINDIR]     (default: build/bin)
@@ -17,7 +17,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/builtin" "$work/cache"
 XDG_CACHE_HOME="$work/cache" "$cli" update --from "$listing" >/dev/null
-grep_cmd="grep -m1 -A4 ^00-0C-29 $listing"
+grep_cmd="grep --max-count=1 -A4 ^00-0C-29 $listing"
 
 peak_kb() { # peak resident memory of one run, in kB (GNU time)
   /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1

@@ -50,6 +50,16 @@ std::optional<int> OpenLockFile(bool create) {
   return fd;
 }
 
+uint64_t Load64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+uint64_t Rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
+
+}  // namespace
+
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, data, size);
@@ -62,16 +72,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   }
   return true;
 }
-
-uint64_t Load64(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-uint64_t Rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
-
-}  // namespace
 
 // ---- lock ----------------------------------------------------------------
 

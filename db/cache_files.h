@@ -58,6 +58,10 @@ class CacheDirLock {
   int fd_;
 };
 
+// Writes all of `data` to `fd` (through short writes and signals); false on
+// any failure.
+bool WriteAll(int fd, const char* data, size_t size);
+
 // mkdir -p; true when `dir` exists as a directory afterwards.
 bool MakeDirectories(const std::string& dir);
 

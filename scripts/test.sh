@@ -23,11 +23,11 @@ LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp":print_suppressions=0 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+echo "== Fuzz targets, briefly =="
+scripts/fuzz.sh 20
+
 echo "== ThreadSanitizer: queries racing an update =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
   -DVESSARINE_SANITIZE=thread -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target race_test
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L race
-
-echo "== Fuzz targets, briefly =="
-scripts/fuzz.sh 20

@@ -110,18 +110,7 @@ struct Sink {
 
   // A short or failed write would leave a truncated listing that converts
   // into a smaller registry without any sign of it, so it fails the fetch.
-  bool WriteAll(const char* data, size_t size) {
-    while (size > 0) {
-      const ssize_t n = write(fd, data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
+  bool WriteAll(const char* data, size_t size) { return ::WriteAll(fd, data, size); }
 
   bool Close() {
     if (fd < 0) return true;

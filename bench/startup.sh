@@ -16,7 +16,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/builtin" "$work/cache"
-XDG_CACHE_HOME="$work/cache" "$cli" update --from "$listing" >/dev/null
+XDG_CACHE_HOME="$work/cache" "$cli" update --from "$listing" >/dev/null 2>&1
 grep_cmd="grep --max-count=1 -A4 ^00-0C-29 $listing"
 
 peak_kb() { # peak resident memory of one run, in kB (GNU time)

@@ -172,7 +172,7 @@ bool ReadOnlyFile::ReadAll(std::string& out) const {
   return true;
 }
 
-std::shared_ptr<const void> ReadOnlyFile::Map(const char** data, bool populate) const {
+std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
   // An anonymous, zero-filled reservation one byte longer than the file, with
   // the file mapped over its start: the byte after the file's end is always
   // a NUL, even when the size is a whole number of pages.
@@ -180,7 +180,7 @@ std::shared_ptr<const void> ReadOnlyFile::Map(const char** data, bool populate) 
   const size_t length = (size_ + 1 + page - 1) / page * page;
   void* base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (base == MAP_FAILED) return nullptr;
-  if (size_ > 0 && mmap(base, size_, PROT_READ, MAP_PRIVATE | MAP_FIXED | (populate ? MAP_POPULATE : 0), fd_, 0) == MAP_FAILED) {
+  if (size_ > 0 && mmap(base, size_, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd_, 0) == MAP_FAILED) {
     munmap(base, length);
     return nullptr;
   }

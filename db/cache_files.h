@@ -84,9 +84,10 @@ class ReadOnlyFile {
   // Reads the whole file; false on a short read.
   bool ReadAll(std::string& out) const;
   // Maps the whole file read-only with a NUL byte right after its end; the
-  // returned owner unmaps it. Null on failure. `populate` maps every page at
-  // once, for a file about to be read whole.
-  std::shared_ptr<const void> Map(const char** data, bool populate) const;
+  // returned owner unmaps it. Null on failure. Pages are mapped as they are
+  // first read (the kernel maps their neighbours along), which costs less
+  // than mapping them all up front, even for a file read whole.
+  std::shared_ptr<const void> Map(const char** data) const;
 
   uint64_t inode = 0;
   int64_t mtimeNs = 0;

@@ -22,7 +22,7 @@ MappedFile::Status MappedFile::Map(const std::string& path, size_t cap, MappedFi
     return Status::Refused;
   }
   const char* data = nullptr;
-  std::shared_ptr<const void> mapping = file.Map(&data, true);
+  std::shared_ptr<const void> mapping = file.Map(&data);
   if (!mapping) {
     *problem = "cannot be read";
     return Status::Refused;

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 # Registry tables from Debian's listings, in a private cache directory.
 export XDG_CACHE_HOME="$work/cache"
-"$build/bin/registry_bench" --write-tables=/usr/share/ieee-data
+"$cli" update --from /usr/share/ieee-data >/dev/null 2>&1
 
 log="$work/log.txt"
 awk -v seed=7 'BEGIN {

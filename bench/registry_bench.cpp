@@ -2,9 +2,7 @@
 // a mix across every registry >= 10 million addresses per second per core;
 // loading every table <= 1 ms beyond the store's load; the scanner well
 // above 500 MB/s so annotate's whole process stays within a tenth of grep.
-//
-// --write-tables=DIR (alone) saves tables from the listings in DIR into the
-// cache directory and exits; bench/annotate.sh uses it.
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -118,17 +116,4 @@ BENCHMARK(BM_Scan)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc == 2 && std::strncmp(argv[1], "--write-tables=", 15) == 0) {
-    int status = 0;
-    for (const auto& result : registry::RefreshFromFolder(argv[1] + 15)) {
-      std::fprintf(stderr, "%s\n", registry::Describe(result).c_str());
-      if (result.status == registry::RefreshResult::Status::Kept) status = 1;
-    }
-    return status;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+BENCHMARK_MAIN();

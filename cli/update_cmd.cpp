@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "db/cache_files.h"
 #include "db/gbk.h"
 #include "db/loader.h"
 #include "registry/listing.h"
@@ -63,11 +64,12 @@ registry::RefreshResult NotUpdated(const std::string& source) {
 // lists (which the conversion reads as it always has). Another registry's
 // listing, or the CSV form, would convert into wrong or no records.
 bool ForTheStore(const std::string& path) {
-  std::string head(4096, '\0');
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return true;  // the conversion reports it
-  head.resize(std::fread(head.data(), 1, head.size(), file));
-  std::fclose(file);
+  ReadOnlyFile file;
+  std::string head;
+  // Opening never blocks (a FIFO); what cannot be read, the conversion reports.
+  if (ReadOnlyFile::Open(path, kMaxListingBytes, file, true) != ReadOnlyFile::Status::Ok || !file.ReadAll(head)) {
+    return true;
+  }
   if (head.find("Registry,Assignment") != std::string::npos) return false;
   const std::optional<registry::Registry> r = registry::RegistryOfListing(head);
   return !r || *r == registry::Registry::MaL;

@@ -91,7 +91,7 @@ struct IndexDigits {
 
 // The version file's text up to its first NUL; the "unknown" text when it
 // cannot be read.
-std::string VersionText(ReadOnlyFile::Status status, const ReadOnlyFile& file, std::string& bytes) {
+std::string ReadVersionText(ReadOnlyFile::Status status, const ReadOnlyFile& file, std::string& bytes) {
   if (status != ReadOnlyFile::Status::Ok || !file.ReadAll(bytes)) return kVersionUnknown;
   return std::string(bytes.c_str());
 }
@@ -118,7 +118,7 @@ bool LoadCacheFiles() {
   if (!macMemory || !addrMemory) return false;
 
   std::string versionBytes;
-  std::string versionText = VersionText(versionStatus, version, versionBytes);
+  std::string versionText = ReadVersionText(versionStatus, version, versionBytes);
   bool proven = false;
   if (markerStatus == ReadOnlyFile::Status::Unusable) return false;
   if (markerStatus == ReadOnlyFile::Status::Ok) {

@@ -488,6 +488,10 @@ TEST_F(UpdateTest, CommandLineUpdate) {
   run = RunCli(xdg, "--from '" + xdg + "/absent'");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "更新MAC地址列表失败，请稍候尝试\n");
+  ASSERT_EQ(mkfifo((xdg + "/fifo").c_str(), 0644), 0);
+  run = RunCli(xdg, "--from '" + xdg + "/fifo'");  // never blocks
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "更新MAC地址列表失败，请稍候尝试\n");
 
   http.Serve("/gone", 404, "no");
   run = RunCli(xdg, "--url '" + http.Url("/gone") + "'");

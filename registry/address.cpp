@@ -1,21 +1,16 @@
 #include "registry/address.h"
 
+#include "registry/registry.h"
+
 namespace registry {
 
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Reads `count` hex digits at text[pos]; false when any is not one.
 bool ReadHex(std::string_view text, size_t pos, size_t count, uint64_t* value) {
   if (pos + count > text.size()) return false;
   for (size_t i = 0; i < count; ++i) {
-    int d = HexValue(text[pos + i]);
+    int d = HexDigitValue(text[pos + i]);
     if (d < 0) return false;
     *value = (*value << 4) | static_cast<uint64_t>(d);
   }

@@ -6,19 +6,12 @@ namespace registry {
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Value of exactly `text.size()` hex digits, or nullopt.
 std::optional<uint64_t> HexNumber(std::string_view text) {
   if (text.empty() || text.size() > 15) return std::nullopt;
   uint64_t v = 0;
   for (char c : text) {
-    int d = HexValue(c);
+    int d = HexDigitValue(c);
     if (d < 0) return std::nullopt;
     v = (v << 4) | static_cast<uint64_t>(d);
   }

@@ -487,6 +487,7 @@ class DialogTest : public QObject {
   void macLookup() {
     QFETCH(QByteArray, input);
     QFETCH(QString, shown);
+    if (!kBuiltinIs2011) QSKIP("built-in copy made from another listing");
     Open();
     Type(IDC_MAC_INPUT, input.constData());
     Click(IDC_MAC_MATCH);
@@ -497,6 +498,7 @@ class DialogTest : public QObject {
   }
 
   void listAllMacs() {
+    if (!kBuiltinIs2011) QSKIP("built-in copy made from another listing");
     Open();
     Click(IDC_LIST_ALL_MACS);
     QVERIFY(g_strMacResult.size() > 500000);
@@ -595,6 +597,7 @@ class DialogTest : public QObject {
   void enterKey() {
     QFETCH(int, focus);
     QFETCH(bool, looksUp);
+    if (!kBuiltinIs2011) QSKIP("built-in copy made from another listing");
     Open();
     QWidget* target = Item(focus);
     target->setFocus();
@@ -809,7 +812,7 @@ class DialogTest : public QObject {
     QCOMPARE(m_dlg->BoxText(IDC_DB_VERSION), std::string(today));
     QCOMPARE(g_progress.GetPos(), 1000);
     // Both queries answer from the new store; the cache files are written.
-    QCOMPARE(companyCount, m_builtinCount);
+    QCOMPARE(companyCount, listing2011::kRecords);
     Click(IDC_MAC_MATCH);
     QCOMPARE(g_strMacResult, std::string(kXeroxFirst));
     QCOMPARE(ReadAll(CachePath(kCacheMacFile)).size(), size_t{listing2011::kRecords} * kRecordSize);

@@ -75,26 +75,22 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 // ---- lock ----------------------------------------------------------------
 
-std::optional<CacheDirLock> CacheDirLock::Exclusive(std::chrono::milliseconds wait) {
-  if (!MakeDirectories(CacheDir())) return std::nullopt;
-  std::optional<int> fd = OpenLockFile(true);
+std::optional<CacheDirLock> CacheDirLock::Take(int operation, std::chrono::milliseconds wait) {
+  std::optional<int> fd = OpenLockFile(operation == LOCK_EX);
   if (!fd) return std::nullopt;
-  if (!LockWithin(*fd, LOCK_EX, wait)) {
+  if (!LockWithin(*fd, operation, wait)) {
     close(*fd);
     return std::nullopt;
   }
   return CacheDirLock(*fd);
 }
 
-std::optional<CacheDirLock> CacheDirLock::Shared(std::chrono::milliseconds wait) {
-  std::optional<int> fd = OpenLockFile(false);
-  if (!fd) return std::nullopt;
-  if (!LockWithin(*fd, LOCK_SH, wait)) {
-    close(*fd);
-    return std::nullopt;
-  }
-  return CacheDirLock(*fd);
+std::optional<CacheDirLock> CacheDirLock::Exclusive(std::chrono::milliseconds wait) {
+  if (!MakeDirectories(CacheDir())) return std::nullopt;
+  return Take(LOCK_EX, wait);
 }
+
+std::optional<CacheDirLock> CacheDirLock::Shared(std::chrono::milliseconds wait) { return Take(LOCK_SH, wait); }
 
 CacheDirLock::CacheDirLock(CacheDirLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 

@@ -55,6 +55,8 @@ class CacheDirLock {
 
  private:
   explicit CacheDirLock(int fd) : fd_(fd) {}
+  // Opens the lock file (creating it for an exclusive lock) and flocks it.
+  static std::optional<CacheDirLock> Take(int operation, std::chrono::milliseconds wait);
   int fd_;
 };
 

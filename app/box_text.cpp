@@ -1,6 +1,6 @@
-#include "app/box_text.h"
+#include "vessarine/app/box_text.h"
 
-#include "db/gbk.h"
+#include "vessarine/store/gbk.h"
 
 QString GbkToQString(std::string_view gbk) {
   std::string utf8 = GbkToUtf8(gbk);

@@ -1,5 +1,5 @@
 // Compiled with -fexec-charset=GBK: every literal here becomes GBK bytes.
-#include "app/dialog_texts.h"
+#include "vessarine/app/dialog_texts.h"
 
 const char kDlgCaption[] = "Vessarine";
 const char kDlgExit[] = "退出";

@@ -1,4 +1,4 @@
-#include "app/dialog_units.h"
+#include "vessarine/app/dialog_units.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,3 @@
-#include "app/vessarine_app.h"
+#include "vessarine/app/vessarine_app.h"
 
 int main(int argc, char** argv) { return theApp.Run(argc, argv); }

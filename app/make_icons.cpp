@@ -4,7 +4,7 @@
 #include <QGuiApplication>
 #include <cstdio>
 
-#include "app/program_icon.h"
+#include "vessarine/app/program_icon.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,4 +1,4 @@
-#include "app/program_icon.h"
+#include "vessarine/app/program_icon.h"
 
 #include <QPainter>
 #include <QPainterPath>

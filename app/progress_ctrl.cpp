@@ -1,4 +1,4 @@
-#include "app/progress_ctrl.h"
+#include "vessarine/app/progress_ctrl.h"
 
 #include <QPainter>
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "app/static_text.h"
+#include "vessarine/app/static_text.h"
 
 #include <QEvent>
 #include <QFontMetricsF>

@@ -1,12 +1,12 @@
-#include "app/vessarine_app.h"
+#include "vessarine/app/vessarine_app.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/program_icon.h"
-#include "app/vessarine_dlg.h"
-#include "update/update.h"
+#include "vessarine/app/program_icon.h"
+#include "vessarine/app/vessarine_dlg.h"
+#include "vessarine/update/update.h"
 
 CVessarineApp theApp;
 

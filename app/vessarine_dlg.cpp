@@ -1,4 +1,4 @@
-#include "app/vessarine_dlg.h"
+#include "vessarine/app/vessarine_dlg.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -17,16 +17,16 @@
 #include <ctime>
 #include <utility>
 
-#include "app/box_text.h"
-#include "app/dialog_texts.h"
-#include "app/program_icon.h"
-#include "app/progress_ctrl.h"
-#include "app/static_text.h"
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
-#include "query/controls.h"
-#include "update/update_texts.h"
+#include "vessarine/app/box_text.h"
+#include "vessarine/app/dialog_texts.h"
+#include "vessarine/app/program_icon.h"
+#include "vessarine/app/progress_ctrl.h"
+#include "vessarine/app/static_text.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
+#include "vessarine/query/controls.h"
+#include "vessarine/update/update_texts.h"
 
 uint8_t g_bTitleFontCreated = 0;
 QFont* g_pTitleFont = nullptr;

@@ -12,11 +12,11 @@
 #include <iterator>
 #include <string>
 
-#include "db/cache_files.h"
-#include "db/loader.h"
-#include "db/store.h"
-#include "query/queries.h"
-#include "update/convert.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/query/queries.h"
+#include "vessarine/listing/convert.h"
 
 namespace {
 

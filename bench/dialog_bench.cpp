@@ -15,9 +15,9 @@
 #include <string>
 #include <sys/resource.h>
 
-#include "app/vessarine_dlg.h"
-#include "query/controls.h"
-#include "query/queries.h"
+#include "vessarine/app/vessarine_dlg.h"
+#include "vessarine/query/controls.h"
+#include "vessarine/query/queries.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "db/loader.h"
-#include "registry/refresh.h"
-#include "registry/scanner.h"
-#include "registry/tables.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/registry/refresh.h"
+#include "vessarine/registry/scanner.h"
+#include "vessarine/registry/tables.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/annotate_cmd.h"
+#include "annotate_cmd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,10 +10,10 @@
 #include <memory>
 #include <string_view>
 
-#include "registry/describe.h"
-#include "registry/escape.h"
-#include "registry/scanner.h"
-#include "registry/tables.h"
+#include "vessarine/registry/describe.h"
+#include "vessarine/registry/escape.h"
+#include "vessarine/registry/scanner.h"
+#include "vessarine/registry/tables.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "cli/lookup_cmd.h"
+#include "lookup_cmd.h"
 
 #include <cstdlib>
 #include <string_view>
 
-#include "registry/address.h"
-#include "registry/describe.h"
-#include "registry/tables.h"
+#include "vessarine/registry/address.h"
+#include "vessarine/registry/describe.h"
+#include "vessarine/registry/tables.h"
 
 namespace {
 

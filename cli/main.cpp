@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/annotate_cmd.h"
-#include "cli/lookup_cmd.h"
-#include "cli/update_cmd.h"
-#include "db/gbk.h"
-#include "db/loader.h"
-#include "db/store.h"
-#include "query/controls.h"
-#include "query/queries.h"
+#include "annotate_cmd.h"
+#include "lookup_cmd.h"
+#include "update_cmd.h"
+#include "vessarine/store/gbk.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/query/controls.h"
+#include "vessarine/query/queries.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The update from a terminal: the same download and conversion threads as
 // the dialog, with the messages printed instead of shown in boxes.
-#include "cli/update_cmd.h"
+#include "update_cmd.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,13 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "db/cache_files.h"
-#include "db/gbk.h"
-#include "db/loader.h"
-#include "registry/listing.h"
-#include "registry/refresh.h"
-#include "update/registries.h"
-#include "update/update.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/store/gbk.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/listing/listing.h"
+#include "vessarine/registry/refresh.h"
+#include "vessarine/update/registries.h"
+#include "vessarine/update/update.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "db/cache_files.h"
+#include "vessarine/db/cache_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,7 +16,6 @@
 #include <thread>
 #include <utility>
 
-#include "db/loader.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "db/loader.h"
+#include "vessarine/db/loader.h"
 
 #include <bit>
 #if defined(__SSE2__)
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <optional>
 
-#include "db/builtin.h"
-#include "db/cache_files.h"
-#include "db/texts.h"
+#include "vessarine/db/builtin.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/store/texts.h"
 
 std::string g_strDbVersion;
 uint8_t g_bCachePresent = 0;
@@ -192,15 +192,6 @@ bool CacheTablesFit(const char* mac, int32_t count, const char* addr, size_t add
   }
   return provenSet || std::memchr(addr, '\0', addrLength) == nullptr;
 }
-
-std::string CacheDir() {
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  if (xdg != nullptr && *xdg != '\0') return std::string(xdg) + "/vessarine";
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.cache/vessarine";
-}
-
-std::string CachePath(const char* name) { return CacheDir() + "/" + name; }
 
 StorePtr BuiltinStore() {
   static const StorePtr store = [] {

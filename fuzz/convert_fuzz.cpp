@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "db/loader.h"
+#include "vessarine/db/loader.h"
 #include "fuzz/fuzz_support.h"
-#include "update/convert.h"
+#include "vessarine/listing/convert.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

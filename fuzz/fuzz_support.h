@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "db/loader.h"
-#include "db/store.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
 
 // Aborts (a finding) unless the store in place keeps what its readers rely
 // on: a NUL in every name field, offsets in order and inside the text.

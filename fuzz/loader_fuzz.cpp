@@ -11,10 +11,10 @@
 #include <cstring>
 #include <string>
 
-#include "db/cache_files.h"
-#include "db/loader.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
 #include "fuzz/fuzz_support.h"
-#include "query/queries.h"
+#include "vessarine/query/queries.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <iterator>
 #include <string>
 
-#include "db/cache_files.h"
-#include "update/convert.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/listing/convert.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "db/loader.h"
-#include "query/controls.h"
-#include "query/queries.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/query/controls.h"
+#include "vessarine/query/queries.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "query/format.h"
-#include "query/queries.h"
+#include "vessarine/query/format.h"
+#include "vessarine/query/queries.h"
 
 std::string FormatText(const char* format, ...) {
   va_list args;

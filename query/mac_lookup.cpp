@@ -2,12 +2,12 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
-#include "query/controls.h"
-#include "query/format.h"
-#include "query/queries.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
+#include "vessarine/query/controls.h"
+#include "vessarine/query/format.h"
+#include "vessarine/query/queries.h"
 
 std::string g_strMacInput;
 std::string g_strMacResult;

@@ -1,6 +1,6 @@
-#include "registry/address.h"
+#include "vessarine/registry/address.h"
 
-#include "registry/registry.h"
+#include "vessarine/listing/registry.h"
 
 namespace registry {
 

@@ -1,9 +1,9 @@
-#include "registry/cache_io.h"
+#include "vessarine/registry/cache_io.h"
 
 #include <utility>
 
-#include "db/cache_files.h"
-#include "db/loader.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
 
 namespace registry {
 

@@ -1,6 +1,6 @@
-#include "registry/describe.h"
+#include "vessarine/registry/describe.h"
 
-#include "registry/escape.h"
+#include "vessarine/registry/escape.h"
 
 namespace registry {
 

@@ -1,6 +1,6 @@
-#include "registry/escape.h"
+#include "vessarine/registry/escape.h"
 
-#include "registry/listing.h"
+#include "vessarine/listing/listing.h"
 
 namespace registry {
 

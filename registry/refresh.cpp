@@ -1,13 +1,13 @@
-#include "registry/refresh.h"
+#include "vessarine/registry/refresh.h"
 
 #include <sys/stat.h>
 
 #include <optional>
 
-#include "registry/cache_io.h"
-#include "registry/listing.h"
-#include "registry/table.h"
-#include "registry/tables.h"
+#include "vessarine/registry/cache_io.h"
+#include "vessarine/listing/listing.h"
+#include "vessarine/listing/table.h"
+#include "vessarine/registry/tables.h"
 
 namespace registry {
 
@@ -65,7 +65,7 @@ std::string Describe(const RefreshResult& result) {
 }
 
 bool SaveTableImage(Registry r, std::string_view image, std::string* error) {
-  return WriteCacheFileAtomically(std::string(Info(r).cacheName), image, error);
+  return WriteCacheFileAtomically(TableFile(r), image, error);
 }
 
 RefreshResult RefreshFromListing(Registry r, std::string_view listing, std::string_view source) {

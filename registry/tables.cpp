@@ -1,9 +1,9 @@
-#include "registry/tables.h"
+#include "vessarine/registry/tables.h"
 
 #include <algorithm>
 
-#include "db/loader.h"
-#include "registry/builtin_table.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/registry/builtin_table.h"
 
 namespace registry {
 
@@ -24,7 +24,7 @@ TableView BuiltInView() {
 
 // Maps and checks one registry's cache file.
 MappedFile::Status OpenTable(Registry r, MappedFile* file, TableView* view, std::string* problem) {
-  auto status = MappedFile::Map(CachePath(std::string(Info(r).cacheName).c_str()), kMaxTableFileSize, file, problem);
+  auto status = MappedFile::Map(CachePath(TableFile(r)), kMaxTableFileSize, file, problem);
   if (status != MappedFile::Status::Ok) return status;
   auto checked = TableView::FromImage(file->data(), file->size(), r, true, problem);
   if (!checked) {
@@ -59,7 +59,7 @@ void RegistryTables::Load(std::FILE* warnings) {
     }
     if (status == MappedFile::Status::Refused && warnings != nullptr) {
       std::fprintf(warnings, "vessarine: ignoring the %s registry cache %s: it %s%s\n",
-                   std::string(Info(r).name).c_str(), CachePath(std::string(Info(r).cacheName).c_str()).c_str(),
+                   std::string(Info(r).name).c_str(), CachePath(TableFile(r)).c_str(),
                    problem.c_str(), r == Registry::MaL ? "; using the built-in MA-L table" : "");
     }
     if (r == Registry::MaL) {

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "db/cache_files.h"
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
 #include "tests/test_support.h"
-#include "update/convert.h"
+#include "vessarine/listing/convert.h"
 
 extern char** environ;
 

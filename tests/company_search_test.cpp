@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "db/store.h"
-#include "query/controls.h"
+#include "vessarine/store/store.h"
+#include "vessarine/query/controls.h"
 #include "tests/test_support.h"
 
 namespace {

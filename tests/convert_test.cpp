@@ -4,8 +4,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "db/store.h"
-#include "update/convert.h"
+#include "vessarine/store/store.h"
+#include "vessarine/listing/convert.h"
 #include "tests/test_support.h"
 
 namespace {

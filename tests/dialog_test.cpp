@@ -22,21 +22,21 @@
 #include <memory>
 #include <sstream>
 
-#include "app/box_text.h"
-#include "app/dialog_units.h"
-#include "app/progress_ctrl.h"
-#include "app/static_text.h"
-#include "app/vessarine_dlg.h"
-#include "db/gbk.h"
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
-#include "query/controls.h"
-#include "query/queries.h"
+#include "vessarine/app/box_text.h"
+#include "vessarine/app/dialog_units.h"
+#include "vessarine/app/progress_ctrl.h"
+#include "vessarine/app/static_text.h"
+#include "vessarine/app/vessarine_dlg.h"
+#include "vessarine/store/gbk.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
+#include "vessarine/query/controls.h"
+#include "vessarine/query/queries.h"
 #include "tests/listing_2011.h"
 #include "tests/loopback_http.h"
-#include "update/update.h"
-#include "update/update_texts.h"
+#include "vessarine/update/update.h"
+#include "vessarine/update/update_texts.h"
 
 namespace {
 

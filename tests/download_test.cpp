@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "db/loader.h"
+#include "vessarine/db/loader.h"
 #include "tests/loopback_http.h"
 #include "tests/test_support.h"
-#include "update/update.h"
+#include "vessarine/update/update.h"
 
 namespace fs = std::filesystem;
 

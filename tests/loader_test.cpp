@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <mutex>
 
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
 #include "tests/test_support.h"
 
 namespace {

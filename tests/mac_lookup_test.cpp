@@ -1,8 +1,8 @@
 // MAC-prefix lookup and the full listing over the built-in copy.
 #include <cstring>
 
-#include "db/store.h"
-#include "query/controls.h"
+#include "vessarine/store/store.h"
+#include "vessarine/query/controls.h"
 #include "tests/test_support.h"
 
 namespace {

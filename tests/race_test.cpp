@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "db/loader.h"
-#include "db/store.h"
-#include "query/queries.h"
-#include "update/update.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/query/queries.h"
+#include "vessarine/update/update.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;

@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "registry/escape.h"
-#include "registry/scanner.h"
+#include "vessarine/registry/escape.h"
+#include "vessarine/registry/scanner.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 

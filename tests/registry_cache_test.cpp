@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "registry/refresh.h"
-#include "registry/tables.h"
+#include "vessarine/registry/refresh.h"
+#include "vessarine/registry/tables.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 
@@ -21,7 +21,7 @@ namespace {
 class RegistryCache : public CacheHomeTest {
  protected:
   std::string TablePath(Registry r) const {
-    return xdgDir + "/vessarine/" + std::string(registry::Info(r).cacheName);
+    return xdgDir + "/vessarine/" + registry::TableFile(r);
   }
   // Loads every table; returns what was said on stderr.
   std::string Load(registry::RegistryTables* tables) {

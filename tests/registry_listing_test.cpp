@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "registry/listing.h"
+#include "vessarine/listing/listing.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "registry/address.h"
-#include "registry/describe.h"
-#include "registry/refresh.h"
-#include "registry/tables.h"
+#include "vessarine/registry/address.h"
+#include "vessarine/registry/describe.h"
+#include "vessarine/registry/refresh.h"
+#include "vessarine/registry/tables.h"
 #include "tests/registry_support.h"
 
 using registry::ParseAddress;

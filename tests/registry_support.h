@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "registry/listing.h"
+#include "vessarine/listing/listing.h"
 
 inline const std::string kIeeeData = "/usr/share/ieee-data";
 inline const std::string kFixtures = VESSARINE_TEST_DATA;

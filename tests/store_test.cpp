@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "db/store.h"
+#include "vessarine/store/store.h"
 #include "tests/test_support.h"
 
 // HexToInt reads either case and counts any other byte as a zero digit.

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
 
 void CacheHomeTest::SetUp() {
   char pattern[] = "/tmp/vessarine-test-XXXXXX";

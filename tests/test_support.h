@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "query/queries.h"
+#include "vessarine/query/queries.h"
 #include "tests/listing_2011.h"
 
 // First line of a test that pins figures of the built-in copy: such a test

@@ -19,15 +19,15 @@
 #include <utility>
 #include <vector>
 
-#include "db/cache_files.h"
-#include "db/gbk.h"
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/store/gbk.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
 #include "tests/loopback_http.h"
 #include "tests/test_support.h"
-#include "update/update.h"
-#include "update/update_texts.h"
+#include "vessarine/update/update.h"
+#include "vessarine/update/update_texts.h"
 
 namespace fs = std::filesystem;
 

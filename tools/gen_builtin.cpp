@@ -8,8 +8,8 @@
 #include <iterator>
 #include <string>
 
-#include "db/store.h"
-#include "update/convert.h"
+#include "vessarine/store/store.h"
+#include "vessarine/listing/convert.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
       << "// " << (base ? base + 1 : argv[1]) << " (sha256 " << argv[2] << ").\n"
       << "// " << store->count << " vendor records, " << store->addrLength
       << " bytes of address text. Do not edit.\n"
-      << "#include \"db/builtin.h\"\n\n"
+      << "#include \"vessarine/db/builtin.h\"\n\n"
       << "extern const int32_t builtinCount = " << store->count << ";\n"
       << "// One row a record; each row's text is NUL-filled to 114 bytes.\n"
       << "extern const char builtinMacTable[][kRecordSize] = {\n";

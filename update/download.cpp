@@ -3,7 +3,7 @@
 // libcurl is not linked into any program: it is loaded with dlopen on the
 // first download, so a MAC lookup never pays for loading it and its
 // dependencies. Only its headers are used here, for types and constants.
-#include "update/update.h"
+#include "vessarine/update/update.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -18,8 +18,8 @@
 #define CURL_DISABLE_TYPECHECK 1
 #include <curl/curl.h>
 
-#include "db/cache_files.h"
-#include "db/loader.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
 
 #ifndef VESSARINE_VERSION
 #define VESSARINE_VERSION "1.3"

@@ -1,12 +1,12 @@
-#include "update/registries.h"
+#include "vessarine/update/registries.h"
 
 #include <unistd.h>
 
 #include <optional>
 
-#include "db/cache_files.h"
-#include "db/loader.h"
-#include "update/update.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/update/update.h"
 
 namespace {
 

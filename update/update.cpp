@@ -1,6 +1,6 @@
 // The update after the download: reading and converting the listing, putting
 // the new store in place and committing it as the cache files.
-#include "update/update.h"
+#include "vessarine/update/update.h"
 
 #include <unistd.h>
 
@@ -9,13 +9,13 @@
 #include <new>
 #include <optional>
 
-#include "db/cache_files.h"
-#include "db/loader.h"
-#include "db/store.h"
-#include "db/texts.h"
-#include "update/convert.h"
-#include "update/registries.h"
-#include "update/update_texts.h"
+#include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
+#include "vessarine/listing/convert.h"
+#include "vessarine/update/registries.h"
+#include "vessarine/update/update_texts.h"
 
 std::atomic<uint8_t> g_bRefreshPending{0};
 std::atomic<uint8_t> g_bUpdateRunning{0};

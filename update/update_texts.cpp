@@ -1,5 +1,5 @@
 // The update's message texts. Kept UTF-8 here; compiled to GBK byte strings.
-#include "update/update_texts.h"
+#include "vessarine/update/update_texts.h"
 
 const char kCaptionUpdate[] = "更新";
 const char kCaptionUpdateFailed[] = "更新失败";

@@ -1,0 +1,100 @@
+// A registry's table: the entries a listing yields, and the compact image
+// they are kept in (cache file or built-in data), read in place.
+//
+// Image layout, little-endian, all offsets from the image's start:
+//   ImageHeader (64 bytes)
+//   uint64_t keys[count]      assignment values, strictly ascending
+//   Record   records[count]   organization and address of keys[i] in the pool
+//   char     pool[poolSize]   UTF-8 texts, address lines joined by '\n'
+// The checksum covers the whole image (its own field taken as zero), so a
+// torn or damaged file is told from a whole one before any of it is used.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vessarine/listing/registry.h"
+
+namespace registry {
+
+struct Entry {
+  uint64_t prefix = 0;       // the assignment's `bits` leading bits as a number
+  std::string organization;  // UTF-8
+  std::string address;       // UTF-8 lines joined by '\n'; empty for private entries
+};
+
+inline constexpr char kImageMagic[8] = {'V', 'S', 'R', 'G', 'T', 'A', 'B', '\0'};
+inline constexpr uint32_t kImageVersion = 1;
+
+struct ImageHeader {
+  char magic[8];
+  uint32_t version;
+  uint32_t registry;
+  uint32_t bits;
+  uint32_t count;
+  uint64_t poolSize;
+  uint64_t checksum;
+  uint64_t reserved[3];
+};
+static_assert(sizeof(ImageHeader) == 64);
+
+struct ImageRecord {
+  uint32_t orgOffset;
+  uint32_t orgLength;
+  uint32_t addrOffset;
+  uint32_t addrLength;
+};
+static_assert(sizeof(ImageRecord) == 16);
+
+// Sorts the entries by assignment (the first of duplicate assignments is
+// kept) and lays them out as an image.
+std::string EncodeImage(Registry r, std::vector<Entry> entries);
+
+// A fast 64-bit checksum over 32-byte stripes (four independent lanes), so
+// proving a multi-megabyte table whole costs a fraction of a millisecond.
+uint64_t ImageChecksum(const void* data, size_t size);
+
+// Read-only view of an image; the memory must outlive the view.
+class TableView {
+ public:
+  TableView() = default;
+  // Checks header, sizes, order and every record's bounds (and the checksum
+  // when asked); nullopt with the reason in *problem when anything is off.
+  static std::optional<TableView> FromImage(const void* data, size_t size, Registry expected,
+                                            bool verifyChecksum, std::string* problem);
+
+  uint32_t size() const { return count_; }
+  int bits() const { return bits_; }
+  // Index of the entry whose assignment equals `prefix`, or -1.
+  int64_t Find(uint64_t prefix) const {
+    if (count_ == 0) return -1;
+    const uint64_t* base = keys_;
+    size_t n = count_;
+    // Branch-free lower bound: the compiler turns the step into a cmov.
+    while (n > 1) {
+      size_t half = n / 2;
+      base = (base[half] <= prefix) ? base + half : base;
+      n -= half;
+    }
+    return *base == prefix ? base - keys_ : -1;
+  }
+  uint64_t KeyAt(size_t i) const { return keys_[i]; }
+  std::string_view OrganizationAt(size_t i) const {
+    return {pool_ + records_[i].orgOffset, records_[i].orgLength};
+  }
+  std::string_view AddressAt(size_t i) const {
+    return {pool_ + records_[i].addrOffset, records_[i].addrLength};
+  }
+
+ private:
+  const uint64_t* keys_ = nullptr;
+  const ImageRecord* records_ = nullptr;
+  const char* pool_ = nullptr;
+  uint32_t count_ = 0;
+  int bits_ = 0;
+};
+
+}  // namespace registry

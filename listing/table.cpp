@@ -1,0 +1,134 @@
+#include "vessarine/listing/table.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace registry {
+
+namespace {
+
+constexpr uint64_t kP1 = 0x9E3779B185EBCA87ULL;
+constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4FULL;
+constexpr uint64_t kP3 = 0x165667B19E3779F9ULL;
+
+inline uint64_t Rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+inline uint64_t Round(uint64_t acc, uint64_t word) { return Rotl(acc + word * kP2, 31) * kP1; }
+inline uint64_t Load64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+}  // namespace
+
+uint64_t ImageChecksum(const void* data, size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  uint64_t a = kP1 + kP2, b = kP2, c = 0, d = 0 - kP1;
+  size_t i = 0;
+  for (; i + 32 <= size; i += 32) {
+    a = Round(a, Load64(p + i));
+    b = Round(b, Load64(p + i + 8));
+    c = Round(c, Load64(p + i + 16));
+    d = Round(d, Load64(p + i + 24));
+  }
+  uint64_t h = Rotl(a, 1) + Rotl(b, 7) + Rotl(c, 12) + Rotl(d, 18) + size;
+  for (; i < size; ++i) h = Rotl(h ^ (p[i] * kP3), 11) * kP1;
+  h ^= h >> 33;
+  h *= kP2;
+  h ^= h >> 29;
+  return h;
+}
+
+namespace {
+
+// The check stored in the header: every byte of the image, the header's own
+// check field taken as zero.
+uint64_t WholeImageChecksum(const ImageHeader& header, const char* body, size_t bodySize) {
+  ImageHeader zeroed = header;
+  zeroed.checksum = 0;
+  return ImageChecksum(&zeroed, sizeof zeroed) ^ Rotl(ImageChecksum(body, bodySize), 17);
+}
+
+}  // namespace
+
+std::string EncodeImage(Registry r, std::vector<Entry> entries) {
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const Entry& x, const Entry& y) { return x.prefix < y.prefix; });
+  entries.erase(std::unique(entries.begin(), entries.end(),
+                            [](const Entry& x, const Entry& y) { return x.prefix == y.prefix; }),
+                entries.end());
+
+  const size_t count = entries.size();
+  std::string pool;
+  std::vector<ImageRecord> records(count);
+  for (size_t i = 0; i < count; ++i) {
+    records[i].orgOffset = static_cast<uint32_t>(pool.size());
+    records[i].orgLength = static_cast<uint32_t>(entries[i].organization.size());
+    pool += entries[i].organization;
+    records[i].addrOffset = static_cast<uint32_t>(pool.size());
+    records[i].addrLength = static_cast<uint32_t>(entries[i].address.size());
+    pool += entries[i].address;
+  }
+
+  ImageHeader header{};
+  std::memcpy(header.magic, kImageMagic, sizeof header.magic);
+  header.version = kImageVersion;
+  header.registry = static_cast<uint32_t>(r);
+  header.bits = static_cast<uint32_t>(Info(r).bits);
+  header.count = static_cast<uint32_t>(count);
+  header.poolSize = pool.size();
+
+  std::string image(sizeof header + count * (sizeof(uint64_t) + sizeof(ImageRecord)) + pool.size(), '\0');
+  char* out = image.data() + sizeof header;
+  for (size_t i = 0; i < count; ++i, out += sizeof(uint64_t)) std::memcpy(out, &entries[i].prefix, sizeof(uint64_t));
+  if (count != 0) std::memcpy(out, records.data(), count * sizeof(ImageRecord));
+  out += count * sizeof(ImageRecord);
+  if (!pool.empty()) std::memcpy(out, pool.data(), pool.size());
+  header.checksum = WholeImageChecksum(header, image.data() + sizeof header, image.size() - sizeof header);
+  std::memcpy(image.data(), &header, sizeof header);
+  return image;
+}
+
+std::optional<TableView> TableView::FromImage(const void* data, size_t size, Registry expected,
+                                              bool verifyChecksum, std::string* problem) {
+  auto fail = [problem](const char* why) -> std::optional<TableView> {
+    if (problem != nullptr) *problem = why;
+    return std::nullopt;
+  };
+  if (size < sizeof(ImageHeader)) return fail("is too short for a registry table");
+  if (reinterpret_cast<uintptr_t>(data) % alignof(uint64_t) != 0) return fail("is misaligned in memory");
+  ImageHeader header;
+  std::memcpy(&header, data, sizeof header);
+  if (std::memcmp(header.magic, kImageMagic, sizeof header.magic) != 0) return fail("is not a registry table");
+  if (header.version != kImageVersion) return fail("was written by another version of the program");
+  if (header.registry != static_cast<uint32_t>(expected)) return fail("holds another registry's table");
+  if (header.bits != static_cast<uint32_t>(Info(expected).bits)) return fail("has the wrong prefix length");
+  const uint64_t count = header.count;
+  const uint64_t body = count * (sizeof(uint64_t) + sizeof(ImageRecord));
+  if (header.poolSize > UINT32_MAX || sizeof header + body + header.poolSize != size)
+    return fail("is cut short or has bytes past its end");
+  const auto* bytes = static_cast<const char*>(data);
+  if (verifyChecksum && WholeImageChecksum(header, bytes + sizeof header, size - sizeof header) != header.checksum)
+    return fail("fails its checksum");
+
+  TableView view;
+  view.keys_ = reinterpret_cast<const uint64_t*>(bytes + sizeof header);
+  view.records_ = reinterpret_cast<const ImageRecord*>(bytes + sizeof header + count * sizeof(uint64_t));
+  view.pool_ = bytes + sizeof header + body;
+  view.count_ = header.count;
+  view.bits_ = static_cast<int>(header.bits);
+  // The lookup relies on ascending keys and in-bounds texts; a checksum
+  // proves the bytes whole, not that whoever wrote them got these right.
+  const uint64_t limit = uint64_t{1} << header.bits;
+  for (uint64_t i = 0; i < count; ++i) {
+    if (view.keys_[i] >= limit || (i != 0 && view.keys_[i] <= view.keys_[i - 1]))
+      return fail("has its entries out of order");
+    const ImageRecord& rec = view.records_[i];
+    if (uint64_t{rec.orgOffset} + rec.orgLength > header.poolSize ||
+        uint64_t{rec.addrOffset} + rec.addrLength > header.poolSize)
+      return fail("points outside its text");
+  }
+  return view;
+}
+
+}  // namespace registry

@@ -1,0 +1,48 @@
+// What the lookup and annotate commands say about one address: the match,
+// if any, and the address's class, as JSON fields, a CSV row, a text block
+// or a short label.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "vessarine/registry/address.h"
+#include "vessarine/registry/tables.h"
+
+namespace registry {
+
+struct Description {
+  ParsedAddress address;
+  AddressClass cls;
+  std::optional<Match> match;
+};
+
+// The broadcast address is never looked up; a group address not listed as
+// it is gets its holder's assignment (the address with the I/G bit clear).
+Description Describe(const RegistryTables& tables, const ParsedAddress& address);
+
+// The "note" field: the well-known meaning of the address, else for a
+// locally administered address its IEEE 802c quadrant; empty when neither.
+std::string Note(const Description& d);
+
+// The JSON object's members, without the braces: "input", "mac",
+// "registry", "assignment", "bits", "organization", "address", "group",
+// "local", "broadcast", "note".
+void AppendJsonMembers(std::string* out, std::string_view input, const Description& d);
+// {"input": ..., "error": ...}
+void AppendJsonError(std::string* out, std::string_view input, std::string_view error);
+
+// CSV: the same fields plus "error"; address lines joined by line feeds.
+std::string_view CsvHeader();
+void AppendCsvRow(std::string* out, std::string_view input, const Description& d);
+void AppendCsvError(std::string* out, std::string_view input, std::string_view error);
+
+// A readable block of lines, each ending in '\n'.
+void AppendTextBlock(std::string* out, std::string_view input, const Description& d);
+
+// "[organization]", or "[broadcast]", "[multicast: ...]", "[locally
+// administered]", "[unknown]" when no registry lists the address.
+void AppendLabel(std::string* out, const Description& d);
+
+}  // namespace registry

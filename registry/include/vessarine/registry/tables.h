@@ -1,0 +1,69 @@
+// Every registry's table, loaded once at start, and the longest-prefix
+// lookup over them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "vessarine/registry/cache_io.h"
+#include "vessarine/listing/registry.h"
+#include "vessarine/listing/table.h"
+
+namespace registry {
+
+struct Match {
+  Registry registry;
+  uint64_t prefix;  // the assignment, `bits` wide
+  int bits;
+  std::string_view organization;
+  std::string_view address;  // lines joined by '\n'
+};
+
+// "70B3D5F2F": the assignment's hex digits as the CSV listings write them.
+std::string AssignmentDigits(const Match& m);
+
+enum class TableSource { None, Cache, BuiltIn };
+
+class RegistryTables {
+ public:
+  RegistryTables() = default;
+  RegistryTables(const RegistryTables&) = delete;
+  RegistryTables& operator=(const RegistryTables&) = delete;
+
+  // Maps each registry's cache file. A damaged or unreadable one is named on
+  // `warnings` (when not null) and left out; MA-L then falls back to the
+  // built-in table, as it does when it has no cache file.
+  void Load(std::FILE* warnings);
+  // Only the built-in MA-L table (for tests and benchmarks).
+  void LoadBuiltInOnly();
+
+  // Longest prefix first: 36-bit (MA-S, IAB), then 28-bit (MA-M), then
+  // 24-bit (MA-L, CID), so a block's holder wins over the "IEEE
+  // Registration Authority" entry of its parent. A three-byte input
+  // (prefixOnly) can only match a 24-bit assignment.
+  std::optional<Match> Lookup(uint64_t mac, bool prefixOnly) const;
+
+  const TableView& table(Registry r) const { return views_[static_cast<size_t>(r)]; }
+  TableSource source(Registry r) const { return sources_[static_cast<size_t>(r)]; }
+
+ private:
+  void Index();
+  bool HasChildren(uint32_t p24) const;
+
+  std::array<MappedFile, 5> files_;
+  std::array<TableView, 5> views_;
+  std::array<TableSource, 5> sources_{};
+  // Distinct 24-bit parents of every MA-M, MA-S and IAB block, ascending:
+  // addresses outside them skip the finer tables.
+  std::vector<uint32_t> parents_;
+};
+
+// Number of entries in the table registry `r` now has (its cache file when
+// whole, else the built-in MA-L table, else 0).
+size_t CurrentEntryCount(Registry r);
+
+}  // namespace registry

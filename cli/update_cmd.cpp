@@ -67,7 +67,7 @@ bool ForTheStore(const std::string& path) {
   ReadOnlyFile file;
   std::string head;
   // Opening never blocks (a FIFO); what cannot be read, the conversion reports.
-  if (ReadOnlyFile::Open(path, kMaxListingBytes, file, true) != ReadOnlyFile::Status::Ok || !file.ReadAll(head)) {
+  if (ReadOnlyFile::Open(path, registry::kMaxListingBytes, file, true) != ReadOnlyFile::Status::Ok || !file.ReadAll(head)) {
     return true;
   }
   if (head.find("Registry,Assignment") != std::string::npos) return false;

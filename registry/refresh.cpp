@@ -93,14 +93,14 @@ RefreshResult RefreshFromListing(Registry r, std::string_view listing, std::stri
 
 RefreshResult RefreshFromFile(Registry r, const std::string& path) {
   std::string bytes, problem;
-  if (!ReadRegularFile(path, kMaxListingSize, &bytes, &problem)) return Kept(r, path, problem);
+  if (!ReadRegularFile(path, kMaxListingBytes, &bytes, &problem)) return Kept(r, path, problem);
   return RefreshFromListing(r, bytes, path);
 }
 
 RefreshResult RefreshFromListingFile(const std::string& path) {
   std::string bytes, problem;
   std::optional<Registry> byName = RegistryOfFileName(path);
-  if (!ReadRegularFile(path, kMaxListingSize, &bytes, &problem))
+  if (!ReadRegularFile(path, kMaxListingBytes, &bytes, &problem))
     return Kept(byName.value_or(Registry::MaL), path, problem);
   std::optional<Registry> r = RegistryOfListing(bytes);
   if (!r) r = byName;

@@ -14,6 +14,7 @@
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
 #include "vessarine/listing/convert.h"
+#include "vessarine/listing/listing.h"
 #include "vessarine/update/registries.h"
 #include "vessarine/update/update_texts.h"
 
@@ -47,7 +48,7 @@ std::optional<ReadOnlyFile> OpenListing(const std::string& path) {
 StorePtr ReadAndConvert(const ReadOnlyFile& listing, std::string* raw) {
   try {
     std::string text;
-    if (listing.size() > kMaxListingBytes || !listing.ReadAll(text)) return nullptr;
+    if (listing.size() > registry::kMaxListingBytes || !listing.ReadAll(text)) return nullptr;
     if (raw != nullptr) *raw = text;
     TextModeNewlines(text);
     return ConvertListing(text);

@@ -13,6 +13,10 @@
 
 namespace registry {
 
+// The cap on every listing, read from disk or downloaded: a larger one is
+// refused unread (today's largest, oui.txt, is 6 MB).
+inline constexpr size_t kMaxListingBytes = size_t{64} << 20;
+
 struct ParsedListing {
   std::vector<Entry> entries;  // in listing order; empty when refused
   std::string refusal;         // why the listing was refused; empty when accepted

@@ -17,9 +17,8 @@ namespace registry {
 // Registry `r`'s table file in the cache directory.
 inline const char* TableFile(Registry r) { return kRegistryTableFiles[static_cast<size_t>(r)]; }
 
-// Largest table file or listing read.
+// Largest table file read.
 inline constexpr size_t kMaxTableFileSize = 256u << 20;
-inline constexpr size_t kMaxListingSize = 64u << 20;
 
 // A read-only mapping of a whole file, unmapped with its last holder.
 class MappedFile {

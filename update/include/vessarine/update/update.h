@@ -72,9 +72,6 @@ struct ConvertOptions {
   std::function<void(std::string_view listing)> afterCompleted;
 };
 
-// A listing file larger than this is refused unread (today's is 5 MB).
-inline constexpr size_t kMaxListingBytes = size_t{256} << 20;
-
 // Starts DownloadThreadProc(url) and ConvertThreadProc (on a new listing path
 // in the cache directory; a completed update then refreshes the MA-L registry
 // table from the same listing) as detached threads, unless an update is running

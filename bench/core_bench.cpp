@@ -29,7 +29,6 @@ class NullHost : public QueryHost {
 std::string ReadListing(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  TextModeNewlines(text);
   return text;
 }
 
@@ -51,7 +50,7 @@ void BM_LoadCache(benchmark::State& state) {
     return;
   }
   setenv("XDG_CACHE_HOME", dir, 1);
-  const StorePtr store = ConvertListing(listing);
+  const StorePtr store = registry::ConvertListing(listing);
   CommitCacheSet(*store, "bench");
   for (auto _ : state) LoadDatabase();
   state.counters["cache"] = g_bCachePresent;
@@ -95,7 +94,7 @@ void ConvertBench(benchmark::State& state, const std::string& listing, int copie
     state.PauseTiming();
     std::string text = input;
     state.ResumeTiming();
-    StorePtr store = ConvertListing(text);
+    StorePtr store = registry::ConvertListing(text);
     benchmark::DoNotOptimize(store->count);
     state.PauseTiming();
     store.reset();

@@ -12,10 +12,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
-  TextModeNewlines(text);
   const std::string original = text;
   const StorePtr before = CurrentStore();
-  const StorePtr store = ConvertListing(text);
+  const StorePtr store = registry::ConvertListing(text);
   if (!store) {
     // Refused only for a '>' (as cleaning leaves it) before the first NUL,
     // and a refusal changes nothing.

@@ -1,5 +1,6 @@
 #include "vessarine/listing/listing.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace registry {
@@ -42,23 +43,6 @@ std::string CleanField(std::string_view raw) {
   return std::string(Trim(text));
 }
 
-// Address lines of a CSV field (which may span lines): trimmed, blank ones
-// dropped, joined by '\n'.
-std::string CsvAddress(std::string_view raw) {
-  std::string out;
-  while (!raw.empty()) {
-    size_t nl = raw.find('\n');
-    std::string line = CleanField(raw.substr(0, nl));
-    if (!line.empty()) {
-      if (!out.empty()) out.push_back('\n');
-      out += line;
-    }
-    if (nl == std::string_view::npos) break;
-    raw.remove_prefix(nl + 1);
-  }
-  return out;
-}
-
 std::string LineRef(size_t line) { return "line " + std::to_string(line) + ": "; }
 
 // Splits the bytes into lines (without their "\n" or "\r\n").
@@ -82,6 +66,8 @@ class Lines {
     return copy.Next(line);
   }
   size_t number() const { return number_; }
+  // Offset of the next line.
+  size_t position() const { return pos_ < bytes_.size() ? pos_ : bytes_.size(); }
 
  private:
   std::string_view bytes_;
@@ -95,7 +81,8 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 bool IsCsv(std::string_view firstLine) { return StartsWith(firstLine, "Registry,Assignment"); }
 
-// "00-22-72   (hex)\t\tName": the assignment's 24 bits and the name.
+// "00-22-72   (hex)\t\tName": the assignment's 24 bits, and what follows
+// "(hex)" as it stands.
 bool ParseHexLine(std::string_view line, uint64_t* oui, std::string_view* name) {
   size_t mark = line.find("(hex)");
   if (mark == std::string_view::npos) return false;
@@ -105,13 +92,19 @@ bool ParseHexLine(std::string_view line, uint64_t* oui, std::string_view* name) 
   auto v = HexNumber(digits);
   if (!v) return false;
   *oui = *v;
-  *name = Trim(line.substr(mark + 5));
+  *name = line.substr(mark + 5);
   return true;
+}
+
+bool IsHexLine(std::string_view line) {
+  uint64_t oui;
+  std::string_view name;
+  return ParseHexLine(line, &oui, &name);
 }
 
 // The registry a text listing's header names ("OUI/MA-L", "IAB Range", ...).
 std::optional<Registry> HeaderRegistry(std::string_view header) {
-  // Longest names first would not matter: none contains another.
+  // None of the names contains another, so the order does not matter.
   for (Registry r : kAllRegistries) {
     if (header.find(Info(r).name) != std::string_view::npos) return r;
   }
@@ -123,23 +116,82 @@ std::string NotThisListing(Registry found, Registry wanted) {
          std::string(Info(wanted).name) + " listing";
 }
 
+std::string NotTheListing(Registry r) { return "this is not the " + std::string(Info(r).name) + " listing"; }
+
 ParsedListing Refuse(std::string why) {
   ParsedListing result;
   result.refusal = std::move(why);
   return result;
 }
 
-ParsedListing ParseText(std::string_view bytes, Registry r) {
+// The assignment on a "(base 16)" line: six digits equal to the "(hex)"
+// line's for a 24-bit registry, else the range of a finer block below it
+// ("B00000-BFFFFF" for 28 bits: one more digit; "F2F000-F2FFFF" for 36:
+// three more). Empty with the reason in *why when it is neither.
+std::optional<uint64_t> BaseAssignment(std::string_view key, uint64_t oui, Registry r, std::string* why) {
   const int bits = Info(r).bits;
+  if (key.size() == 6) {
+    if (bits != 24) {
+      *why = "24-bit assignment in a listing of " + std::to_string(bits) + "-bit blocks; " + NotTheListing(r);
+      return std::nullopt;
+    }
+    auto v = HexNumber(key);
+    if (!v || *v != oui) *why = "assignment does not match the line before";
+    return v && *v == oui ? v : std::nullopt;
+  }
+  if (key.size() != 13 || key[6] != '-') {
+    *why = "unreadable assignment \"" + std::string(key) + "\"";
+    return std::nullopt;
+  }
+  if (bits == 24) {
+    *why = "range of a finer block; " + NotTheListing(r);
+    return std::nullopt;
+  }
+  const size_t extra = static_cast<size_t>(bits - 24) / 4;
+  std::string_view from = key.substr(0, 6), to = key.substr(7);
+  auto v = HexNumber(from.substr(0, extra));
+  const bool shape = v && from.substr(0, extra) == to.substr(0, extra) &&
+                     from.find_first_not_of('0', extra) == std::string_view::npos &&
+                     to.find_first_not_of("Ff", extra) == std::string_view::npos;
+  if (!shape) {
+    // A well-formed range of the other width names the wrong listing.
+    *why = "range \"" + std::string(key) + "\" is not a " + std::to_string(bits) + "-bit block; " +
+           NotTheListing(r) + " or it is damaged";
+    return std::nullopt;
+  }
+  return (oui << (bits - 24)) | *v;
+}
+
+// Address lines run to an empty line or straight into the next entry; the
+// entry keeps them as they stand, from the first to the end of the last.
+std::string_view TakeAddress(std::string_view bytes, Lines& lines) {
+  const size_t begin = lines.position();
+  size_t end = begin;
+  std::string_view next;
+  while (lines.Peek(&next) && !next.empty() && !IsHexLine(next)) {
+    lines.Next(&next);
+    end = lines.position();
+  }
+  return bytes.substr(begin, end - begin);
+}
+
+// Columns of indentation before an address line's text: the text form
+// indents with tabs or spaces, the store drops that many bytes.
+uint8_t AddressIndent(std::string_view address) {
+  size_t n = 0;
+  while (n < address.size() && n < 4 && IsBlank(address[n])) ++n;
+  return static_cast<uint8_t>(n);
+}
+
+ParsedListing ParseText(std::string_view bytes, Registry r) {
   Lines lines(bytes);
   ParsedListing result;
   std::string header;
   std::string_view line;
   while (lines.Next(&line)) {
     if (Trim(line).empty()) continue;
-    uint64_t oui = 0;
-    std::string_view name;
-    if (!ParseHexLine(line, &oui, &name)) {
+    ListedEntry entry;
+    if (!ParseHexLine(line, &entry.prefix, &entry.name)) {
       if (!result.entries.empty())
         return Refuse(LineRef(lines.number()) + "text outside any entry; not a registry listing");
       if (header.size() < 4096) header.append(line).push_back('\n');
@@ -151,107 +203,68 @@ ParsedListing ParseText(std::string_view bytes, Registry r) {
     }
     const size_t hexLine = lines.number();
     std::string_view base;
-    size_t mark = std::string_view::npos;
-    if (lines.Next(&base)) mark = base.find("(base 16)");
+    const size_t mark = lines.Next(&base) ? base.find("(base 16)") : std::string_view::npos;
     if (mark == std::string_view::npos)
       return Refuse(LineRef(hexLine) + "entry without its \"(base 16)\" line; the listing is cut short or damaged");
-    std::string_view key = Trim(base.substr(0, mark));
-    Entry entry;
-    if (key.size() == 6) {
-      if (bits != 24)
-        return Refuse(LineRef(lines.number()) + "24-bit assignment in a listing of " +
-                      std::to_string(bits) + "-bit blocks; this is not the " + std::string(Info(r).name) +
-                      " listing");
-      auto v = HexNumber(key);
-      if (!v || *v != oui) return Refuse(LineRef(lines.number()) + "assignment does not match the line before");
-      entry.prefix = oui;
-    } else if (key.size() == 13 && key[6] == '-') {
-      if (bits == 24)
-        return Refuse(LineRef(lines.number()) + "range of a finer block; this is not the " +
-                      std::string(Info(r).name) + " listing");
-      // "B00000-BFFFFF" (28-bit: one more digit) or "F2F000-F2FFFF" (36-bit:
-      // three more); the rest of the range runs from all 0 to all F.
-      const size_t extra = static_cast<size_t>(bits - 24) / 4;
-      std::string_view from = key.substr(0, 6), to = key.substr(7);
-      auto v = HexNumber(from.substr(0, extra));
-      bool shape = v && from.substr(0, extra) == to.substr(0, extra) &&
-                   from.find_first_not_of('0', extra) == std::string_view::npos &&
-                   to.find_first_not_of("Ff", extra) == std::string_view::npos;
-      if (!shape) {
-        // A well-formed range of the other width names the wrong listing.
-        return Refuse(LineRef(lines.number()) + "range \"" + std::string(key) + "\" is not a " +
-                      std::to_string(bits) + "-bit block; this is not the " + std::string(Info(r).name) +
-                      " listing or it is damaged");
-      }
-      entry.prefix = (oui << (bits - 24)) | *v;
-    } else {
-      return Refuse(LineRef(lines.number()) + "unreadable assignment \"" + std::string(key) + "\"");
-    }
-    std::string_view baseName = Trim(base.substr(mark + 9));
-    entry.organization = CleanField(name.empty() ? baseName : name);
-    // Address lines run to an empty line or straight into the next entry;
-    // lines of blanks among them (the older listings have some) are skipped.
-    std::string_view next;
-    while (lines.Peek(&next)) {
-      uint64_t ignored;
-      std::string_view ignoredName;
-      if (next.empty() || ParseHexLine(next, &ignored, &ignoredName)) break;
-      lines.Next(&next);
-      if (Trim(next).empty()) continue;
-      if (!entry.address.empty()) entry.address.push_back('\n');
-      entry.address += CleanField(next);
-    }
-    result.entries.push_back(std::move(entry));
+    std::string why;
+    auto prefix = BaseAssignment(Trim(base.substr(0, mark)), entry.prefix, r, &why);
+    if (!prefix) return Refuse(LineRef(lines.number()) + why);
+    entry.prefix = *prefix;
+    entry.baseName = base.substr(mark + 9);
+    entry.address = TakeAddress(bytes, lines);
+    entry.indent = AddressIndent(entry.address);
+    result.entries.push_back(entry);
   }
   if (result.entries.empty()) return Refuse("holds no registry entry; not a registry listing");
   return result;
 }
 
-// RFC 4180 records; quoted fields may hold commas, quotes ("") and line ends.
+// One RFC 4180 record's fields. A quoted field may hold commas, doubled
+// quotes and line ends; it is undoubled into `unquoted`, reserved up front to
+// the listing's size so that the views into it stay valid. An unquoted field
+// is a view of the bytes. False when a quoted field never closes.
+bool ReadCsvRecord(std::string_view bytes, size_t& pos, size_t& line, std::string& unquoted,
+                   std::vector<std::string_view>& fields) {
+  fields.clear();
+  for (;;) {
+    std::string_view field;
+    if (pos < bytes.size() && bytes[pos] == '"') {
+      const size_t start = unquoted.size();
+      for (++pos;; ++pos) {
+        if (pos >= bytes.size()) return false;
+        const char q = bytes[pos];
+        if (q == '"' && (pos + 1 >= bytes.size() || bytes[++pos] != '"')) break;
+        if (q == '\n') ++line;
+        unquoted.push_back(q);
+      }
+      field = std::string_view(unquoted).substr(start);
+      pos = std::min(bytes.find_first_of(",\n", pos), bytes.size());  // past what trails the quote
+    } else {
+      const size_t end = std::min(bytes.find_first_of(",\n", pos), bytes.size());
+      field = bytes.substr(pos, end - pos);
+      if (!field.empty() && field.back() == '\r') field.remove_suffix(1);
+      pos = end;
+    }
+    fields.push_back(field);
+    if (pos >= bytes.size() || bytes[pos++] == '\n') {
+      ++line;
+      return true;
+    }
+  }
+}
+
 ParsedListing ParseCsv(std::string_view bytes, Registry r) {
   const int bits = Info(r).bits;
   ParsedListing result;
+  result.unquoted = std::make_unique<std::string>();
+  result.unquoted->reserve(bytes.size());
   size_t pos = bytes.find('\n') + 1;  // past the header line
   size_t line = 2;
-  std::vector<std::string> fields;
+  std::vector<std::string_view> fields;
   while (pos < bytes.size()) {
     const size_t recordLine = line;
-    fields.clear();
-    fields.emplace_back();
-    bool endOfRecord = false;
-    while (!endOfRecord) {
-      if (pos >= bytes.size()) break;
-      char c = bytes[pos];
-      if (c == '"' && fields.back().empty()) {
-        ++pos;
-        for (;;) {
-          if (pos >= bytes.size())
-            return Refuse(LineRef(recordLine) + "quoted field never closed; the listing is cut short");
-          char q = bytes[pos++];
-          if (q == '"') {
-            if (pos < bytes.size() && bytes[pos] == '"') {
-              fields.back().push_back('"');
-              ++pos;
-            } else {
-              break;
-            }
-          } else {
-            if (q == '\n') ++line;
-            fields.back().push_back(q);
-          }
-        }
-      } else if (c == ',') {
-        fields.emplace_back();
-        ++pos;
-      } else if (c == '\n') {
-        ++pos;
-        ++line;
-        endOfRecord = true;
-      } else {
-        if (!(c == '\r' && pos + 1 < bytes.size() && bytes[pos + 1] == '\n')) fields.back().push_back(c);
-        ++pos;
-      }
-    }
+    if (!ReadCsvRecord(bytes, pos, line, *result.unquoted, fields))
+      return Refuse(LineRef(recordLine) + "quoted field never closed; the listing is cut short");
     if (fields.size() == 1 && Trim(fields[0]).empty()) continue;  // empty line
     if (fields.size() != 4)
       return Refuse(LineRef(recordLine) + "expected 4 fields, found " + std::to_string(fields.size()));
@@ -264,15 +277,42 @@ ParsedListing ParseCsv(std::string_view bytes, Registry r) {
     std::string_view assignment = Trim(fields[1]);
     auto v = assignment.size() == static_cast<size_t>(bits / 4) ? HexNumber(assignment) : std::nullopt;
     if (!v) return Refuse(LineRef(recordLine) + "unreadable assignment \"" + std::string(assignment) + "\"");
-    Entry entry;
-    entry.prefix = *v;
-    entry.organization = CleanField(fields[2]);
-    entry.address = CsvAddress(fields[3]);
-    result.entries.push_back(std::move(entry));
+    result.entries.push_back(ListedEntry{*v, fields[2], fields[2], fields[3], 0, true});
   }
   if (result.entries.empty()) return Refuse("holds no registry entry");
   return result;
 }
+
+// The address lines of an entry as the table keeps them: cleaned, blank
+// ones dropped, joined by '\n'.
+std::string TableAddress(std::string_view raw) {
+  std::string out;
+  while (!raw.empty()) {
+    const size_t nl = raw.find('\n');
+    std::string line = CleanField(raw.substr(0, nl));
+    if (!line.empty()) {
+      if (!out.empty()) out.push_back('\n');
+      out += line;
+    }
+    if (nl == std::string_view::npos) break;
+    raw.remove_prefix(nl + 1);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<Entry> TableEntries(const ParsedListing& parsed) {
+  std::vector<Entry> entries;
+  entries.reserve(parsed.entries.size());
+  for (const ListedEntry& e : parsed.entries) {
+    std::string_view name = Trim(e.name);
+    entries.push_back(Entry{e.prefix, CleanField(name.empty() ? e.baseName : name), TableAddress(e.address)});
+  }
+  return entries;
+}
+
+namespace {
 
 std::string_view WithoutBom(std::string_view bytes) {
   if (StartsWith(bytes, "\xEF\xBB\xBF")) bytes.remove_prefix(3);

@@ -44,10 +44,8 @@ class CacheSetTest : public CoreTest {
     }
     WriteFile(listingA, a);
     WriteFile(listingB, b);
-    TextModeNewlines(a);
-    TextModeNewlines(b);
-    storeA = ConvertListing(a);
-    storeB = ConvertListing(b);
+    storeA = registry::ConvertListing(a);
+    storeB = registry::ConvertListing(b);
   }
 
   std::string Path(const char* name) const { return cacheDir + "/" + name; }

@@ -1,6 +1,7 @@
 // Reading the five listings in both forms, and refusing what is not one.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 
 #include "vessarine/listing/listing.h"
@@ -12,9 +13,16 @@ using registry::Registry;
 
 namespace {
 
+// The entries view the listing's bytes: each listing read here stays for the
+// rest of the run.
+std::string_view Kept(std::string bytes) {
+  static std::deque<std::string> kept;
+  return kept.emplace_back(std::move(bytes));
+}
+
 std::map<uint64_t, registry::Entry> ByPrefix(const registry::ParsedListing& parsed) {
   std::map<uint64_t, registry::Entry> out;
-  for (const auto& e : parsed.entries) out.emplace(e.prefix, e);
+  for (auto& e : registry::TableEntries(parsed)) out.emplace(e.prefix, std::move(e));
   return out;
 }
 
@@ -44,8 +52,8 @@ TEST(RegistryListing, DebianListingsInBothForms) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.base);
-    auto text = ParseListing(ReadFile(kIeeeData + "/" + c.base + ".txt"), c.r);
-    auto csv = ParseListing(ReadFile(kIeeeData + "/" + c.base + ".csv"), c.r);
+    auto text = ParseListing(Kept(ReadFile(kIeeeData + "/" + c.base + ".txt")), c.r);
+    auto csv = ParseListing(Kept(ReadFile(kIeeeData + "/" + c.base + ".csv")), c.r);
     ASSERT_TRUE(text.ok()) << text.refusal;
     ASSERT_TRUE(csv.ok()) << csv.refusal;
     EXPECT_EQ(text.entries.size(), c.entries);
@@ -56,7 +64,7 @@ TEST(RegistryListing, DebianListingsInBothForms) {
   }
   // Multi-line addresses in the text form, one line in the CSV form;
   // "Private" entries have no address.
-  auto mam = ByPrefix(ParseListing(ReadFile(kIeeeData + "/mam.txt"), Registry::MaM));
+  auto mam = ByPrefix(ParseListing(Kept(ReadFile(kIeeeData + "/mam.txt")), Registry::MaM));
   EXPECT_EQ(At(mam, 0x208593B).address, "9737 LURLINE AVENUE\nCHATSWORTH  CA  91311\nUS");
   EXPECT_EQ(At(mam, 0x741AE09).organization, "Private");
   EXPECT_EQ(At(mam, 0x741AE09).address, "");
@@ -65,7 +73,7 @@ TEST(RegistryListing, DebianListingsInBothForms) {
 // The 2011 listing is ISO 8859-1 with a few UTF-8 lines: each text ends up
 // as UTF-8, converted once.
 TEST(RegistryListing, OlderListingBecomesUtf8) {
-  auto parsed = ParseListing(Listing2011(), Registry::MaL);
+  auto parsed = ParseListing(Kept(Listing2011()), Registry::MaL);
   ASSERT_TRUE(parsed.ok()) << parsed.refusal;
   auto m = ByPrefix(parsed);
   EXPECT_EQ(At(m, 0x000DD2).address.substr(0, 14), "Ensj\xC3\xB8veien 23");
@@ -78,10 +86,10 @@ TEST(RegistryListing, OlderListingBecomesUtf8) {
 }
 
 TEST(RegistryListing, CidFixturesInBothForms) {
-  auto text = ByPrefix(ParseListing(ReadFile(kFixtures + "/cid.txt"), Registry::Cid));
+  auto text = ByPrefix(ParseListing(Kept(ReadFile(kFixtures + "/cid.txt")), Registry::Cid));
   EXPECT_EQ(At(text, 0x0AE6A6).address, "1 Example Road\nSpringfield  IL  62701\nUS");
   EXPECT_EQ(At(text, 0xBA5500).organization, "Private");
-  auto csv = ByPrefix(ParseListing(ReadFile(kFixtures + "/cid.csv"), Registry::Cid));
+  auto csv = ByPrefix(ParseListing(Kept(ReadFile(kFixtures + "/cid.csv")), Registry::Cid));
   EXPECT_EQ(At(csv, 0x1AC0FF).organization, "Quote \"Q\" GmbH");
   EXPECT_EQ(At(csv, 0x1AC0FF).address, "Stra\xC3\x9F" "e 1, K\xC3\xB6ln\nDE");
 }
@@ -92,8 +100,9 @@ TEST(RegistryListing, ControlCharactersBecomeSpaces) {
       "00-22-72   (hex)\t\tEvil\x1b]0;x\x07 Corp\x9b\n002272     (base 16)\t\tEvil\n\t\t\t\tOne\x7fTwo\n\n",
       Registry::MaL);
   ASSERT_TRUE(parsed.ok()) << parsed.refusal;
-  EXPECT_EQ(parsed.entries[0].organization, "Evil ]0;x  Corp");
-  EXPECT_EQ(parsed.entries[0].address, "One Two");
+  const registry::Entry entry = registry::TableEntries(parsed).at(0);
+  EXPECT_EQ(entry.organization, "Evil ]0;x  Corp");
+  EXPECT_EQ(entry.address, "One Two");
 }
 
 // Each shape that is not a whole listing of the registry asked for.

@@ -296,14 +296,15 @@ TEST_F(UpdateTest, AnHtmlPageIsRefusedAndChangesNothing) {
   EXPECT_EQ(g_bRefreshPending.load(), 0);
 }
 
-TEST_F(UpdateTest, AnEmptyListingGivesAnEmptyStore) {
+// An empty answer (a broken mirror, a captive portal) is no listing: it is
+// refused, and the database and its cache stay as they were.
+TEST_F(UpdateTest, AnEmptyListingIsRefused) {
   http.Serve("/oui.txt", 200, "");
-  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{kDownloaded, kDone}));
-  EXPECT_EQ(companyCount, 0);
-  EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 0u);
-  EXPECT_EQ(fs::file_size(Cache(kCacheAddrFile)), 0u);
-  EXPECT_EQ(ReadFile(Cache(kCacheVersionFile)), g_strDbVersion);
-  EXPECT_EQ(g_bRefreshPending.load(), 1);
+  PutOldCache();
+  EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{kDownloaded, kFailed}));
+  EXPECT_TRUE(StoreUntouched());
+  EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
+  EXPECT_EQ(g_bRefreshPending.load(), 0);
 }
 
 TEST_F(UpdateTest, FailedDownloadsChangeNothing) {
@@ -340,8 +341,8 @@ TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
   EXPECT_FALSE(StartUpdateThreads(ui, http.Url("/slow")));
   http.ReleaseStalls();
   WaitForUpdate();
-  // "late" holds no entry: an empty store, and the update completes.
-  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kDownloaded, kDone}));
+  // "late" holds no entry: the listing is refused.
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kDownloaded, kFailed}));
   EXPECT_EQ(ui.pos, 1000);
   EXPECT_EQ(http.Requests().size(), 1u);
   // And a new one may start afterwards.

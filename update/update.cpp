@@ -50,8 +50,7 @@ StorePtr ReadAndConvert(const ReadOnlyFile& listing, std::string* raw) {
     std::string text;
     if (listing.size() > registry::kMaxListingBytes || !listing.ReadAll(text)) return nullptr;
     if (raw != nullptr) *raw = text;
-    TextModeNewlines(text);
-    return ConvertListing(text);
+    return registry::ConvertListing(text);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -1,20 +1,25 @@
-// Conversion of a registry listing (oui.txt) into a vendor store.
+// The vendor store made from a parsed MA-L listing.
 #pragma once
 
-#include <string>
+#include <string_view>
 
+#include "vessarine/listing/listing.h"
 #include "vessarine/store/store.h"
 
-// Address-text bytes reserved per counted entry when a store is converted;
-// the text grows past it when a listing needs more.
-inline constexpr int kAddrBytesPerRecord = 200;
+namespace registry {
 
-// Turns every CR LF into LF, as a text-mode read does. In place.
-void TextModeNewlines(std::string& text);
+// A new store, not yet in place, with a record for every entry: the
+// assignment's six digits, the offset of its address block, and its name
+// (cut at 98 bytes) with a line feed. Its address block is the record's index
+// (four hex digits), then each address line without its indentation, ended by
+// '>' (the form of the cache files and the built-in copy); an entry without
+// address lines has one empty line, a "PRIVATE" entry of the older listings
+// the line "PRIVATE". Bytes above 0x80 become '*', '"' and '\\' become '~'.
+// Null when a name or an address holds '>': the store could not tell it from
+// a line end. Throws std::bad_alloc.
+StorePtr StoreFromListing(const ParsedListing& parsed);
 
-// Cleans `text` in place (bytes above 0x80 -> '*', '"' and '\\' -> '~') and
-// converts it into a new store, not yet in place, whose address lines end in
-// '>' (the form of the cache files and the built-in copy). Returns nullptr
-// when the cleaned text holds a '>': the listing is refused. A NUL in `text`
-// ends it. Linear in the length of the text; throws std::bad_alloc.
-StorePtr ConvertListing(std::string& text);
+// ParseListing as MA-L, then StoreFromListing; null when either refuses.
+StorePtr ConvertListing(std::string_view listing);
+
+}  // namespace registry

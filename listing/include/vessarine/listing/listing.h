@@ -3,6 +3,7 @@
 // (oui.csv, ...), into table entries.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,17 +18,36 @@ namespace registry {
 // refused unread (today's largest, oui.txt, is 6 MB).
 inline constexpr size_t kMaxListingBytes = size_t{64} << 20;
 
+// One assignment as a listing gives it: views of the listing's bytes (or of
+// the parse's own copy of a quoted CSV field), not yet cleaned or converted,
+// so that the store's records and the registry tables are both made from
+// this one reading (StoreFromListing, TableEntries).
+struct ListedEntry {
+  uint64_t prefix = 0;         // the assignment's `bits` leading bits
+  std::string_view name;       // the holder as the "(hex)" line (after "(hex)") or the CSV writes it
+  std::string_view baseName;   // text form: what follows "(base 16)" on its line
+  std::string_view address;    // address lines, '\n'-separated, as they stand (blank ones too)
+  uint8_t indent = 0;          // text form: the columns every address line is indented by
+  bool csv = false;
+};
+
 struct ParsedListing {
-  std::vector<Entry> entries;  // in listing order; empty when refused
-  std::string refusal;         // why the listing was refused; empty when accepted
+  std::vector<ListedEntry> entries;  // in listing order; empty when refused
+  std::string refusal;               // why the listing was refused; empty when accepted
+  std::unique_ptr<std::string> unquoted;  // the CSV form's quoted fields, undoubled
   bool ok() const { return refusal.empty(); }
 };
 
 // Parses a listing of registry `r`; the form (text or CSV) is told from the
 // bytes. Anything that is not a whole listing of that registry (an HTML
 // page, a file cut short, another registry's listing, a malformed entry) is
-// refused with a reason naming the line.
+// refused with a reason naming the line. The entries view `bytes`, which
+// must outlive them.
 ParsedListing ParseListing(std::string_view bytes, Registry r);
+
+// The table entries of a parsed listing: names and addresses cleaned and in
+// UTF-8 (the older listings' Latin-1 converted), blank address lines dropped.
+std::vector<Entry> TableEntries(const ParsedListing& parsed);
 
 // Which registry a listing is for, from its own header or rows; nullopt when
 // the bytes do not say.

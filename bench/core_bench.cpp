@@ -17,6 +17,8 @@
 #include "vessarine/store/store.h"
 #include "vessarine/query/queries.h"
 #include "vessarine/listing/convert.h"
+#include "vessarine/listing/listing.h"
+#include "vessarine/listing/table.h"
 
 namespace {
 
@@ -114,6 +116,24 @@ void BM_Convert2022(benchmark::State& state) {
   ConvertBench(state, listing, static_cast<int>(state.range(0)));
 }
 BENCHMARK(BM_Convert2022)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// What an update makes of today's MA-L listing: one parse, then the store
+// and the MA-L table image from it.
+void BM_ListingToStoreAndTable(benchmark::State& state) {
+  static const std::string listing = ReadListing("/usr/share/ieee-data/oui.txt");
+  if (listing.empty()) {
+    state.SkipWithError("listing not available");
+    return;
+  }
+  for (auto _ : state) {
+    const registry::ParsedListing parsed = registry::ParseListing(listing, registry::Registry::MaL);
+    StorePtr store = registry::StoreFromListing(parsed);
+    std::string image = registry::EncodeImage(registry::Registry::MaL, parsed);
+    benchmark::DoNotOptimize(store->count);
+    benchmark::DoNotOptimize(image.data());
+  }
+}
+BENCHMARK(BM_ListingToStoreAndTable)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -137,6 +137,21 @@ StorePtr StoreFromListing(const ParsedListing& parsed) {
   return StoreSnapshot::FromHeap(macList, addrBlock.release(), static_cast<int32_t>(count), w);
 }
 
+std::string StoreCompanyText(std::string_view organization, std::string_view address) {
+  static const CleanMap kClean;
+  std::string text;
+  auto append = [&text](std::string_view part) {
+    for (char c : part) text.push_back(kClean.to[static_cast<unsigned char>(c)]);
+    text.push_back('\n');
+  };
+  append(organization.substr(0, kMaxNameLength));
+  for (size_t nl; !address.empty(); address.remove_prefix(nl == std::string_view::npos ? address.size() : nl + 1)) {
+    nl = address.find('\n');
+    append(address.substr(0, nl));
+  }
+  return text;
+}
+
 StorePtr ConvertListing(std::string_view listing) {
   const ParsedListing parsed = ParseListing(listing, Registry::MaL);
   return parsed.ok() ? StoreFromListing(parsed) : nullptr;

@@ -30,17 +30,54 @@ std::string_view Trim(std::string_view s) {
 // A field as the table keeps it: UTF-8, with control characters (C0, DEL
 // and the C1 range that Latin-1 bytes 0x80-0x9F turn into) made spaces, so
 // no listing can send terminal control sequences through the output.
-std::string CleanField(std::string_view raw) {
-  std::string text = ToUtf8(Trim(raw));
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
+// Appends the field to `out`; `utf8` when the whole listing is known to be
+// valid UTF-8 already.
+void CleanFieldInto(std::string& out, std::string_view raw, bool utf8) {
+  raw = Trim(raw);
+  const size_t start = out.size();
+  if (utf8 || IsValidUtf8(raw)) {
+    out += raw;
+  } else {
+    out += ToUtf8(raw);
+  }
+  size_t w = start;
+  for (size_t i = start; i < out.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(out[i]);
     if (c < 0x20 || c == 0x7F) {
-      text[i] = ' ';
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      text.replace(i, 2, " ");
+      out[w++] = ' ';
+    } else if (c == 0xC2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) < 0xA0) {
+      out[w++] = ' ';
+      ++i;
+    } else {
+      out[w++] = out[i];
     }
   }
-  return std::string(Trim(text));
+  out.resize(w);
+  // What became spaces at either end goes.
+  while (out.size() > start && out.back() == ' ') out.pop_back();
+  size_t lead = start;
+  while (lead < out.size() && out[lead] == ' ') ++lead;
+  out.erase(start, lead - start);
+}
+
+// The address lines of an entry as the table keeps them: cleaned, blank
+// ones dropped, joined by '\n'.
+void TableAddressInto(std::string& out, std::string_view raw, bool utf8) {
+  const size_t start = out.size();
+  while (!raw.empty()) {
+    const size_t nl = raw.find('\n');
+    const size_t before = out.size();
+    if (before != start) out.push_back('\n');
+    CleanFieldInto(out, raw.substr(0, nl), utf8);
+    if (out.size() == before + (before != start ? 1 : 0)) out.resize(before);  // a blank line
+    if (nl == std::string_view::npos) break;
+    raw.remove_prefix(nl + 1);
+  }
+}
+
+std::string_view TableName(const ListedEntry& e) {
+  std::string_view name = Trim(e.name);
+  return name.empty() ? e.baseName : name;
 }
 
 std::string LineRef(size_t line) { return "line " + std::to_string(line) + ": "; }
@@ -64,6 +101,13 @@ class Lines {
   bool Peek(std::string_view* line) {
     Lines copy = *this;
     return copy.Next(line);
+  }
+  // Takes the line Peek just gave.
+  void Skip(std::string_view peeked) {
+    pos_ = static_cast<size_t>(peeked.data() - bytes_.data()) + peeked.size();
+    if (pos_ < bytes_.size() && bytes_[pos_] == '\r') ++pos_;
+    ++pos_;
+    ++number_;
   }
   size_t number() const { return number_; }
   // Offset of the next line.
@@ -97,6 +141,10 @@ bool ParseHexLine(std::string_view line, uint64_t* oui, std::string_view* name) 
 }
 
 bool IsHexLine(std::string_view line) {
+  // The key is the line's first word: "XX-XX-XX".
+  size_t k = 0;
+  while (k < line.size() && IsBlank(line[k])) ++k;
+  if (k + 6 > line.size() || line[k + 2] != '-' || line[k + 5] != '-') return false;
   uint64_t oui;
   std::string_view name;
   return ParseHexLine(line, &oui, &name);
@@ -167,9 +215,8 @@ std::optional<uint64_t> BaseAssignment(std::string_view key, uint64_t oui, Regis
 std::string_view TakeAddress(std::string_view bytes, Lines& lines) {
   const size_t begin = lines.position();
   size_t end = begin;
-  std::string_view next;
-  while (lines.Peek(&next) && !next.empty() && !IsHexLine(next)) {
-    lines.Next(&next);
+  for (std::string_view next; lines.Peek(&next) && !next.empty() && !IsHexLine(next);) {
+    lines.Skip(next);
     end = lines.position();
   }
   return bytes.substr(begin, end - begin);
@@ -283,33 +330,45 @@ ParsedListing ParseCsv(std::string_view bytes, Registry r) {
   return result;
 }
 
-// The address lines of an entry as the table keeps them: cleaned, blank
-// ones dropped, joined by '\n'.
-std::string TableAddress(std::string_view raw) {
-  std::string out;
-  while (!raw.empty()) {
-    const size_t nl = raw.find('\n');
-    std::string line = CleanField(raw.substr(0, nl));
-    if (!line.empty()) {
-      if (!out.empty()) out.push_back('\n');
-      out += line;
-    }
-    if (nl == std::string_view::npos) break;
-    raw.remove_prefix(nl + 1);
-  }
-  return out;
-}
-
 }  // namespace
 
 std::vector<Entry> TableEntries(const ParsedListing& parsed) {
-  std::vector<Entry> entries;
-  entries.reserve(parsed.entries.size());
-  for (const ListedEntry& e : parsed.entries) {
-    std::string_view name = Trim(e.name);
-    entries.push_back(Entry{e.prefix, CleanField(name.empty() ? e.baseName : name), TableAddress(e.address)});
+  std::vector<Entry> entries(parsed.entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ListedEntry& e = parsed.entries[i];
+    entries[i].prefix = e.prefix;
+    CleanFieldInto(entries[i].organization, TableName(e), parsed.utf8);
+    TableAddressInto(entries[i].address, e.address, parsed.utf8);
   }
   return entries;
+}
+
+std::string EncodeImage(Registry r, const ParsedListing& parsed) {
+  // Stable: of an assignment listed twice, the first entry is kept.
+  std::vector<uint32_t> order(parsed.entries.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&parsed](uint32_t x, uint32_t y) {
+    return parsed.entries[x].prefix < parsed.entries[y].prefix;
+  });
+  order.erase(std::unique(order.begin(), order.end(),
+                          [&parsed](uint32_t x, uint32_t y) { return parsed.entries[x].prefix == parsed.entries[y].prefix; }),
+              order.end());
+  std::vector<uint64_t> keys(order.size());
+  size_t textBytes = 0;
+  for (size_t i = 0; i < order.size(); ++i) {
+    const ListedEntry& e = parsed.entries[order[i]];
+    keys[i] = e.prefix;
+    textBytes += e.name.size() + e.address.size();
+  }
+  return LayOutImage(r, keys, [&](size_t i, std::string& pool, ImageRecord& record) {
+    const ListedEntry& e = parsed.entries[order[i]];
+    record.orgOffset = static_cast<uint32_t>(pool.size());
+    CleanFieldInto(pool, TableName(e), parsed.utf8);
+    record.orgLength = static_cast<uint32_t>(pool.size() - record.orgOffset);
+    record.addrOffset = static_cast<uint32_t>(pool.size());
+    TableAddressInto(pool, e.address, parsed.utf8);
+    record.addrLength = static_cast<uint32_t>(pool.size() - record.addrOffset);
+  }, textBytes + textBytes / 4);
 }
 
 namespace {
@@ -337,6 +396,15 @@ bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   const size_t n = text.size();
   while (i < n) {
+    // Eight ASCII bytes at a time.
+    if (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
       ++i;
@@ -393,8 +461,9 @@ ParsedListing ParseListing(std::string_view bytes, Registry r) {
   if (bytes.back() != '\n') return Refuse("ends in the middle of a line; the listing is cut short");
   if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr)
     return Refuse("holds NUL bytes; not a registry listing");
-  if (IsCsv(FirstLine(bytes))) return ParseCsv(bytes, r);
-  return ParseText(bytes, r);
+  ParsedListing parsed = IsCsv(FirstLine(bytes)) ? ParseCsv(bytes, r) : ParseText(bytes, r);
+  parsed.utf8 = parsed.ok() && IsValidUtf8(bytes);
+  return parsed;
 }
 
 std::optional<Registry> RegistryOfListing(std::string_view bytes) {

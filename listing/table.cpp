@@ -57,18 +57,27 @@ std::string EncodeImage(Registry r, std::vector<Entry> entries) {
   entries.erase(std::unique(entries.begin(), entries.end(),
                             [](const Entry& x, const Entry& y) { return x.prefix == y.prefix; }),
                 entries.end());
-
-  const size_t count = entries.size();
-  std::string pool;
-  std::vector<ImageRecord> records(count);
-  for (size_t i = 0; i < count; ++i) {
-    records[i].orgOffset = static_cast<uint32_t>(pool.size());
-    records[i].orgLength = static_cast<uint32_t>(entries[i].organization.size());
+  std::vector<uint64_t> keys;
+  keys.reserve(entries.size());
+  for (const Entry& e : entries) keys.push_back(e.prefix);
+  return LayOutImage(r, keys, [&entries](size_t i, std::string& pool, ImageRecord& record) {
+    record.orgOffset = static_cast<uint32_t>(pool.size());
+    record.orgLength = static_cast<uint32_t>(entries[i].organization.size());
     pool += entries[i].organization;
-    records[i].addrOffset = static_cast<uint32_t>(pool.size());
-    records[i].addrLength = static_cast<uint32_t>(entries[i].address.size());
+    record.addrOffset = static_cast<uint32_t>(pool.size());
+    record.addrLength = static_cast<uint32_t>(entries[i].address.size());
     pool += entries[i].address;
-  }
+  });
+}
+
+std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys,
+                        const std::function<void(size_t, std::string&, ImageRecord&)>& write,
+                        size_t poolHint) {
+  const size_t count = keys.size();
+  std::string pool;
+  pool.reserve(poolHint);
+  std::vector<ImageRecord> records(count);
+  for (size_t i = 0; i < count; ++i) write(i, pool, records[i]);
 
   ImageHeader header{};
   std::memcpy(header.magic, kImageMagic, sizeof header.magic);
@@ -80,7 +89,8 @@ std::string EncodeImage(Registry r, std::vector<Entry> entries) {
 
   std::string image(sizeof header + count * (sizeof(uint64_t) + sizeof(ImageRecord)) + pool.size(), '\0');
   char* out = image.data() + sizeof header;
-  for (size_t i = 0; i < count; ++i, out += sizeof(uint64_t)) std::memcpy(out, &entries[i].prefix, sizeof(uint64_t));
+  if (count != 0) std::memcpy(out, keys.data(), count * sizeof(uint64_t));
+  out += count * sizeof(uint64_t);
   if (count != 0) std::memcpy(out, records.data(), count * sizeof(ImageRecord));
   out += count * sizeof(ImageRecord);
   if (!pool.empty()) std::memcpy(out, pool.data(), pool.size());

@@ -3,6 +3,9 @@
 #include <shared_mutex>
 
 #include "vessarine/db/loader.h"
+#include "vessarine/listing/convert.h"
+#include "vessarine/listing/registry.h"
+#include "vessarine/registry/tables.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
 #include "vessarine/query/controls.h"
@@ -44,6 +47,20 @@ const char* CheckMacInput(const std::string& input) {
   return nullptr;
 }
 
+// For all six bytes inside a 28- or 36-bit block (MA-M, MA-S, IAB): its
+// holder's company text, which names the block's holder rather than the
+// parent assignment's "IEEE Registration Authority". Empty otherwise.
+std::string BlockHolderText(const std::string& in) {
+  if (in.size() != 17) return {};
+  uint64_t mac = 0;
+  for (size_t p = 0; p < in.size(); p += 3) {
+    mac = (mac << 8) | static_cast<uint64_t>(registry::HexDigitValue(in[p]) << 4 | registry::HexDigitValue(in[p + 1]));
+  }
+  const auto tables = registry::SharedTables();
+  const std::optional<registry::Match> block = tables->LookupBlock(mac);
+  return block ? registry::StoreCompanyText(block->organization, block->address) : std::string();
+}
+
 QueryOutcome Lookup(QueryHost& host) {
   if (const char* message = CheckMacInput(g_strMacInput)) {
     g_strMacResult = FormatMessage(message);
@@ -54,8 +71,8 @@ QueryOutcome Lookup(QueryHost& host) {
   const std::string& in = g_strMacInput;
   const char key[6] = {ToUpper(in[0]), ToUpper(in[1]), ToUpper(in[3]),
                        ToUpper(in[4]), ToUpper(in[6]), ToUpper(in[7])};
-  std::string collected;
-  {
+  std::string collected = BlockHolderText(in);
+  if (collected.empty()) {
     std::shared_lock lock(StoreLock());
     for (int32_t i = 0; i < companyCount; ++i) {
       if (std::memcmp(companyMacList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) {

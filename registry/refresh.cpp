@@ -71,7 +71,7 @@ bool SaveTableImage(Registry r, std::string_view image, std::string* error) {
 RefreshResult RefreshFromListing(Registry r, std::string_view listing, std::string_view source) {
   ParsedListing parsed = ParseListing(listing, r);
   if (!parsed.ok()) return Kept(r, source, parsed.refusal);
-  std::string image = EncodeImage(r, TableEntries(parsed));
+  std::string image = EncodeImage(r, parsed);
   const size_t entries = TableView::FromImage(image.data(), image.size(), r, false, nullptr)->size();
   // Registries only grow; a listing with far fewer entries than the table
   // it would replace is a partial download or the wrong file.

@@ -1,6 +1,7 @@
 #include "vessarine/registry/tables.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "vessarine/db/loader.h"
 #include "vessarine/registry/builtin_table.h"
@@ -105,21 +106,52 @@ bool RegistryTables::HasChildren(uint32_t p24) const {
   return *base == p24;
 }
 
+std::optional<Match> RegistryTables::LookupBlock(uint64_t mac) const {
+  if (!HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
+  for (Registry r : {Registry::MaS, Registry::Iab}) {
+    const TableView& t = table(r);
+    if (int64_t i = t.Find(mac >> 12); i >= 0) return MakeMatch(r, t, i);
+  }
+  const TableView& mam = table(Registry::MaM);
+  if (int64_t i = mam.Find(mac >> 20); i >= 0) return MakeMatch(Registry::MaM, mam, i);
+  return std::nullopt;
+}
+
 std::optional<Match> RegistryTables::Lookup(uint64_t mac, bool prefixOnly) const {
   const uint64_t p24 = mac >> 24;
-  if (!prefixOnly && HasChildren(static_cast<uint32_t>(p24))) {
-    for (Registry r : {Registry::MaS, Registry::Iab}) {
-      const TableView& t = table(r);
-      if (int64_t i = t.Find(mac >> 12); i >= 0) return MakeMatch(r, t, i);
-    }
-    const TableView& mam = table(Registry::MaM);
-    if (int64_t i = mam.Find(mac >> 20); i >= 0) return MakeMatch(Registry::MaM, mam, i);
+  if (!prefixOnly) {
+    if (auto block = LookupBlock(mac)) return block;
   }
   for (Registry r : {Registry::MaL, Registry::Cid}) {
     const TableView& t = table(r);
     if (int64_t i = t.Find(p24); i >= 0) return MakeMatch(r, t, i);
   }
   return std::nullopt;
+}
+
+namespace {
+
+std::mutex g_sharedMutex;
+std::shared_ptr<const RegistryTables> g_shared;
+
+std::shared_ptr<const RegistryTables> LoadedTables() {
+  auto tables = std::make_shared<RegistryTables>();
+  tables->Load(nullptr);
+  return tables;
+}
+
+}  // namespace
+
+std::shared_ptr<const RegistryTables> SharedTables() {
+  std::lock_guard lock(g_sharedMutex);
+  if (!g_shared) g_shared = LoadedTables();
+  return g_shared;
+}
+
+void ReloadSharedTables() {
+  auto tables = LoadedTables();
+  std::lock_guard lock(g_sharedMutex);
+  g_shared = std::move(tables);
 }
 
 size_t CurrentEntryCount(Registry r) {

@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   }
   const char* base = std::strrchr(argv[1], '/');
   const std::string stamp = std::string(base ? base + 1 : argv[1]) + " (sha256 " + argv[2] + ")";
-  const std::string image = registry::EncodeImage(registry::Registry::MaL, registry::TableEntries(parsed));
+  const std::string image = registry::EncodeImage(registry::Registry::MaL, parsed);
   const bool ok = WriteSource(argv[3], StoreSource(*store, stamp)) &&
                   WriteSource(argv[4], TableSource(image, parsed.entries.size(), stamp));
   return ok ? 0 : 1;

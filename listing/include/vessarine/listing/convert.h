@@ -19,6 +19,12 @@ namespace registry {
 // a line end. Throws std::bad_alloc.
 StorePtr StoreFromListing(const ParsedListing& parsed);
 
+// A holder and its address lines ('\n'-separated, UTF-8, as a registry
+// table keeps them) as a record's company text reads: the name cut at 98
+// bytes and each address line, every one ended by a line feed, cleaned as the
+// store's records are.
+std::string StoreCompanyText(std::string_view organization, std::string_view address);
+
 // ParseListing as MA-L, then StoreFromListing; null when either refuses.
 StorePtr ConvertListing(std::string_view listing);
 

@@ -35,6 +35,7 @@ struct ParsedListing {
   std::vector<ListedEntry> entries;  // in listing order; empty when refused
   std::string refusal;               // why the listing was refused; empty when accepted
   std::unique_ptr<std::string> unquoted;  // the CSV form's quoted fields, undoubled
+  bool utf8 = false;                      // the whole listing is valid UTF-8
   bool ok() const { return refusal.empty(); }
 };
 
@@ -48,6 +49,9 @@ ParsedListing ParseListing(std::string_view bytes, Registry r);
 // The table entries of a parsed listing: names and addresses cleaned and in
 // UTF-8 (the older listings' Latin-1 converted), blank address lines dropped.
 std::vector<Entry> TableEntries(const ParsedListing& parsed);
+// The table image of a parsed listing: its TableEntries laid out by
+// EncodeImage, made straight from the entries.
+std::string EncodeImage(Registry r, const ParsedListing& parsed);
 
 // Which registry a listing is for, from its own header or rows; nullopt when
 // the bytes do not say.

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +53,13 @@ static_assert(sizeof(ImageRecord) == 16);
 // Sorts the entries by assignment (the first of duplicate assignments is
 // kept) and lays them out as an image.
 std::string EncodeImage(Registry r, std::vector<Entry> entries);
+
+// Lays out the image of `keys.size()` assignments, strictly ascending; for
+// each, `write(i, pool, record)` appends its texts to the pool and sets the
+// record's offsets and lengths. `poolHint`: the texts' expected size.
+std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys,
+                        const std::function<void(size_t, std::string&, ImageRecord&)>& write,
+                        size_t poolHint = 0);
 
 // A fast 64-bit checksum over 32-byte stripes (four independent lanes), so
 // proving a multi-megabyte table whole costs a fraction of a millisecond.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,9 @@ class RegistryTables {
   // Registration Authority" entry of its parent. A three-byte input
   // (prefixOnly) can only match a 24-bit assignment.
   std::optional<Match> Lookup(uint64_t mac, bool prefixOnly) const;
+  // Only the 36- and 28-bit assignments: the holder of a block below a
+  // 24-bit one.
+  std::optional<Match> LookupBlock(uint64_t mac) const;
 
   const TableView& table(Registry r) const { return views_[static_cast<size_t>(r)]; }
   TableSource source(Registry r) const { return sources_[static_cast<size_t>(r)]; }
@@ -61,6 +65,11 @@ class RegistryTables {
   // addresses outside them skip the finer tables.
   std::vector<uint32_t> parents_;
 };
+
+// The tables as the cache directory now holds them, loaded on first use and
+// shared by every caller until ReloadSharedTables (after an update).
+std::shared_ptr<const RegistryTables> SharedTables();
+void ReloadSharedTables();
 
 // Number of entries in the table registry `r` now has (its cache file when
 // whole, else the built-in MA-L table, else 0).

@@ -174,9 +174,9 @@ void CQtUpdateUi::SetVersionText(const std::string& text) {
 // ---------------------------------------------------------------------------
 // Construction and initialisation.
 
-CVessarineDlg::CVessarineDlg(std::string listingUrl, QWidget* parent)
+CVessarineDlg::CVessarineDlg(UpdateSource updateSource, QWidget* parent)
     : QDialog(parent),
-      m_listingUrl(std::move(listingUrl)),
+      m_updateSource(std::move(updateSource)),
       m_bindings{{{IDC_MAC_INPUT, &g_strMacInput},
                   {IDC_COMPANY_INPUT, &g_strCompanyInput},
                   {IDC_MAC_RESULT, &g_strMacResult},
@@ -592,8 +592,7 @@ void CVessarineDlg::OnUpdateDb() {
   // button starts nothing.
   if (g_bUpdateRunning.load()) return;
   if (!AskUpdate()) return;
-  const std::string url = m_listingUrl.empty() ? ListingUrl(std::time(nullptr)) : m_listingUrl;
-  if (!StartUpdateThreads(*m_updateUi, url)) {
+  if (!StartUpdateThreads(*m_updateUi, m_updateSource)) {
     return;
   }
   g_strDbVersion = kVersionRunning;

@@ -133,7 +133,7 @@ Command AddInfoCommand(CLI::App& app) {
 }
 
 Command AddUpdateCommand(CLI::App& app) {
-  static UpdateOptions options;
+  static UpdateSource options;
   CLI::App* cmd = app.add_subcommand(
       "update", "Download the registry's current listings and make them the database and the registry tables");
   CLI::Option* url = cmd->add_option("--url", options.url, "Download the MA-L listing (oui.txt) from URL instead")
@@ -149,6 +149,8 @@ Command AddUpdateCommand(CLI::App& app) {
       ->check(CLI::Validator(CheckNotEmpty, ""))
       ->excludes(url)
       ->excludes(site);
+  cmd->add_flag("--force", options.force,
+                "Take listings that would be refused for holding far fewer (or far more) entries than the tables they replace");
   return {cmd, [] {
             StartUpDatabase();
             return RunUpdate(options);
@@ -180,7 +182,7 @@ Command AddAnnotateCommand(CLI::App& app) {
   return {cmd, [] { return RunAnnotate(options, stdout, stderr); }};
 }
 
-std::string VersionText() {
+std::string ProgramVersionText() {
   StartUpDatabase();
   std::string text = "vessarine-cli " VESSARINE_VERSION "\ndatabase: " + std::to_string(companyCount) + " records, ";
   text += g_bCachePresent ? "cache in " + CacheDir() : std::string("built-in");
@@ -203,7 +205,7 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
 
 int main(int argc, char** argv) {
   CLI::App app{"Which company owns a MAC address prefix, and which prefixes a company owns.", "vessarine-cli"};
-  app.set_version_flag("--version", VersionText, "Show the version and the database it would load");
+  app.set_version_flag("--version", ProgramVersionText, "Show the version and the database it would load");
   app.require_subcommand(1);
   app.footer("Exit status: 0 results shown, 1 a message shown instead, 2 usage error.");
 

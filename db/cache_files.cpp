@@ -325,16 +325,18 @@ void RemoveStaleTemporaries() {
   closedir(dir);
 }
 
-bool CommitCacheSet(const StoreSnapshot& store, std::string_view version, std::chrono::milliseconds lockWait) {
-  std::optional<CacheDirLock> lock = CacheDirLock::Exclusive(lockWait);
-  if (!lock) return false;
-  RemoveStaleTemporaries();
-
+bool CommitCacheSet(const StoreSnapshot& store, std::string_view version,
+                    std::initializer_list<CacheFileBytes> alongside) {
+  if (!MakeDirectories(CacheDir())) return false;
   PendingCacheFile table(kCacheMacFile), text(kCacheAddrFile), versionFile(kCacheVersionFile);
   PendingCacheFile marker(kCacheSetFile);
   if (!table.Write({store.macList, static_cast<size_t>(store.count) * kRecordSize}) ||
       !text.Write({store.addrList, store.addrLength}) || !versionFile.Write(version)) {
     return false;
+  }
+  std::list<PendingCacheFile> others;
+  for (const CacheFileBytes& file : alongside) {
+    if (!others.emplace_back(file.name).Write(file.bytes)) return false;
   }
   // A rename fails only where a directory stands in a file's place: found
   // now, before anything is replaced, it leaves the set in place whole.
@@ -346,8 +348,9 @@ bool CommitCacheSet(const StoreSnapshot& store, std::string_view version, std::c
   // among the renames below leaves files that do not match it, which the
   // loader refuses, never a mix that looks whole.
   const CacheSetMarker set{table.stamp(), text.stamp(), versionFile.stamp()};
-  const bool ok = marker.Write(set.Format()) && marker.Commit() && table.Commit() && text.Commit() &&
-                  versionFile.Commit();
+  bool ok = marker.Write(set.Format()) && marker.Commit() && table.Commit() && text.Commit() &&
+            versionFile.Commit();
+  for (PendingCacheFile& other : others) ok = ok && other.Commit();
   SyncCacheDir();
   return ok;
 }

@@ -2,11 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <optional>
-
-#include "vessarine/registry/cache_io.h"
-#include "vessarine/listing/listing.h"
 #include "vessarine/listing/table.h"
+#include "vessarine/registry/cache_io.h"
 #include "vessarine/registry/tables.h"
 
 namespace registry {
@@ -20,11 +17,6 @@ RefreshResult Kept(Registry r, std::string_view source, std::string reason) {
   result.source = source;
   result.reason = std::move(reason);
   return result;
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string BaseName(const std::string& path) {
@@ -43,13 +35,20 @@ std::optional<Registry> RegistryOfFileName(const std::string& path) {
   return std::nullopt;
 }
 
+// 32527 -> "32,527".
+std::string Grouped(size_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
+  return digits;
+}
+
 }  // namespace
 
 std::string Describe(const RefreshResult& result) {
   std::string text(Info(result.registry).name);
   switch (result.status) {
     case RefreshResult::Status::Updated:
-      text += ": updated, " + std::to_string(result.entries) + " entries";
+      text += ": updated, " + Grouped(result.entries) + " entries";
       if (!result.source.empty()) text += " from " + result.source;
       break;
     case RefreshResult::Status::Kept:
@@ -64,79 +63,77 @@ std::string Describe(const RefreshResult& result) {
   return text;
 }
 
+std::string RefusalOf(size_t entries, size_t current, bool force) {
+  if (force) return {};
+  if (entries * 2 < current) {
+    return "refused: " + Grouped(entries) + " entries, far fewer than the " + Grouped(current) +
+           " of the current table; --force takes it";
+  }
+  constexpr size_t kLargeTable = 100000;
+  if (entries > kLargeTable && entries > current * 3) {
+    return "refused: " + Grouped(entries) + " entries, far more than the registry could have grown from the " +
+           Grouped(current) + " of the current table; --force takes it";
+  }
+  return {};
+}
+
 bool SaveTableImage(Registry r, std::string_view image, std::string* error) {
   return WriteCacheFileAtomically(TableFile(r), image, error);
 }
 
-RefreshResult RefreshFromListing(Registry r, std::string_view listing, std::string_view source) {
-  ParsedListing parsed = ParseListing(listing, r);
-  if (!parsed.ok()) return Kept(r, source, parsed.refusal);
-  std::string image = EncodeImage(r, parsed);
-  const size_t entries = TableView::FromImage(image.data(), image.size(), r, false, nullptr)->size();
-  // Registries only grow; a listing with far fewer entries than the table
-  // it would replace is a partial download or the wrong file.
-  const size_t previous = CurrentEntryCount(r);
-  if (entries * 10 < previous * 9) {
-    return Kept(r, source,
-                "holds " + std::to_string(entries) + " entries, far fewer than the " +
-                    std::to_string(previous) + " of the current table");
+PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force) {
+  PreparedTable table;
+  table.result.registry = r;
+  table.result.source = source;
+  auto bytes = std::make_shared<std::string>();
+  std::string problem;
+  if (!ReadRegularFile(path, kMaxListingBytes, bytes.get(), &problem)) {
+    table.result = Kept(r, source, problem);
+    return table;
   }
+  table.bytes = std::move(bytes);
+  table.parsed = ParseListing(*table.bytes, r);
+  if (!table.parsed.ok()) {
+    table.result = Kept(r, source, table.parsed.refusal);
+    return table;
+  }
+  table.image = EncodeImage(r, table.parsed);
+  table.result.entries = TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr)->size();
+  if (std::string refusal = RefusalOf(table.result.entries, CurrentEntryCount(r), force); !refusal.empty()) {
+    table.result = Kept(r, source, std::move(refusal));
+  }
+  return table;
+}
+
+RefreshResult SaveTable(const PreparedTable& table) {
+  RefreshResult result = table.result;
   std::string error;
-  if (!SaveTableImage(r, image, &error)) return Kept(r, source, error);
-  RefreshResult result;
-  result.registry = r;
+  if (!SaveTableImage(result.registry, table.image, &error)) return Kept(result.registry, result.source, error);
   result.status = RefreshResult::Status::Updated;
-  result.entries = entries;
-  result.source = source;
   return result;
 }
 
-RefreshResult RefreshFromFile(Registry r, const std::string& path) {
-  std::string bytes, problem;
-  if (!ReadRegularFile(path, kMaxListingBytes, &bytes, &problem)) return Kept(r, path, problem);
-  return RefreshFromListing(r, bytes, path);
-}
-
-RefreshResult RefreshFromListingFile(const std::string& path) {
-  std::string bytes, problem;
-  std::optional<Registry> byName = RegistryOfFileName(path);
-  if (!ReadRegularFile(path, kMaxListingBytes, &bytes, &problem))
-    return Kept(byName.value_or(Registry::MaL), path, problem);
-  std::optional<Registry> r = RegistryOfListing(bytes);
-  if (!r) r = byName;
-  if (!r) return Kept(Registry::MaL, path, "does not say which registry it lists; not a registry listing");
-  return RefreshFromListing(*r, bytes, path);
-}
-
-std::vector<RefreshResult> RefreshFromFolder(const std::string& dir) {
-  std::vector<RefreshResult> results;
+std::array<std::string, 5> ListingsInFolder(const std::string& dir) {
+  std::array<std::string, 5> paths;
   for (Registry r : kAllRegistries) {
-    // The text form carries the address as its lines; the CSV form is the
-    // fallback.
-    std::optional<std::string> found;
     for (const char* ext : {".txt", ".csv"}) {
-      std::string path = dir + "/" + std::string(Info(r).fileBase) + ext;
-      if (IsRegularFile(path)) {
-        found = path;
-        break;
-      }
+      const std::string path = dir + "/" + std::string(Info(r).fileBase) + ext;
+      struct stat st;
+      if (::lstat(path.c_str(), &st) != 0) continue;
+      paths[static_cast<size_t>(r)] = path;
+      break;
     }
-    if (!found) {
-      RefreshResult absent;
-      absent.registry = r;
-      absent.status = RefreshResult::Status::Absent;
-      results.push_back(absent);
-      continue;
-    }
-    results.push_back(RefreshFromFile(r, *found));
   }
-  return results;
+  return paths;
 }
 
-std::vector<RefreshResult> RefreshFromPath(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return RefreshFromFolder(path);
-  return {RefreshFromListingFile(path)};
+std::optional<Registry> RegistryOfListingFile(const std::string& path, std::string* problem) {
+  std::string bytes;
+  if (!ReadRegularFile(path, kMaxListingBytes, &bytes, problem)) return std::nullopt;
+  if (std::optional<Registry> r = RegistryOfListing(bytes)) return r;
+  if (std::optional<Registry> r = RegistryOfFileName(path)) return r;
+  *problem = "does not say which registry it lists; not a registry listing";
+  return std::nullopt;
 }
 
 }  // namespace registry

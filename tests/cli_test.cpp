@@ -172,12 +172,20 @@ TEST_F(CliTest, UpdateFromAFolder) {
 
   WriteFile(folder + "/oui.txt", kTwoEntries);
   r = Cli("update --from '" + folder + "'");
-  EXPECT_EQ(r.out, "下载完成，进行数据库更新\n完成更新\n");
-  // Two entries are far fewer than the registry table holds: that table is
-  // kept, and says so.
+  // Two entries are far fewer than the database holds: the database and the
+  // MA-L table alike keep what they had, and say so.
+  EXPECT_EQ(r.out, "下载完成，进行数据库更新\n数据库更新失败\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("MA-L: kept the previous table"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("MA-L: kept the previous table: " + folder + "/oui.txt refused: 2 entries, far fewer than the"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--force takes it"), std::string::npos) << r.err;
+  EXPECT_NE(Cli("info").out.find("\nbuilt-in\n"), std::string::npos);
+  // On purpose, both take it.
+  r = Cli("update --force --from '" + folder + "'");
+  EXPECT_EQ(r.out, "下载完成，进行数据库更新\n完成更新\n");
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Cli("info").out.rfind("2\ncache\n", 0), 0u);
   EXPECT_EQ(Cli("mac 00-50-56").out, "\r\nVMware, Inc.\r\n3401 Hillview Avenue\n");
+  EXPECT_NE(Cli("lookup 00:50:56:00:00:01").out.find("VMware, Inc."), std::string::npos);
   EXPECT_EQ(ReadFile(folder + "/oui.txt"), kTwoEntries);
 }

@@ -170,8 +170,8 @@ class DialogTest : public QObject {
     QTest::keyClicks(edit, QString::fromLatin1(text));
   }
 
-  void Open(const std::string& listingUrl = {}) {
-    m_dlg = std::make_unique<CVessarineDlg>(listingUrl);
+  void Open(UpdateSource source = {}) {
+    m_dlg = std::make_unique<CVessarineDlg>(std::move(source));
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
   }
@@ -777,7 +777,8 @@ class DialogTest : public QObject {
     LoopbackHttp server;
     server.Serve("/oui.txt", 200, listing);
     server.Serve("/missing.txt", 404, "gone");
-    Open(server.Url(path.toStdString()));
+    // The other four listings come from the loopback server too (none there).
+    Open(UpdateSource{server.Url(path.toStdString()), server.Url("/site"), "", false});
     BoxCloser closer(m_dlg.get());
     closer.answers = {confirm ? QMessageBox::Ok : QMessageBox::Cancel};
     g_progress.SetPos(1000);  // the first step starts from the bottom again
@@ -796,7 +797,7 @@ class DialogTest : public QObject {
     QCOMPARE(closer.seen.front().buttons, QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(closer.seen.back().buttons,
              confirm ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel);
-    QCOMPARE(server.Requests().size(), size_t{confirm});
+    QCOMPARE(server.Requests().size(), size_t{confirm ? 5u : 0u});  // every registry's listing
     if (!completes) {
       QVERIFY(!QFile::exists(QString::fromStdString(CachePath(kCacheVersionFile))));
       return;
@@ -825,7 +826,7 @@ class DialogTest : public QObject {
   void updateWhileRunningAndClosing() {
     LoopbackHttp server;
     server.StallBeforeHeaders("/slow.txt");
-    Open(server.Url("/slow.txt"));
+    Open(UpdateSource{server.Url("/slow.txt"), server.Url("/site"), "", false});
     BoxCloser closer(m_dlg.get());
     Click(IDC_UPDATE_DB);
     QCOMPARE(closer.seen.size(), size_t{1});

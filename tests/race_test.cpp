@@ -72,9 +72,9 @@ class RaceTest : public CacheHomeTest {
 
   static ConvertOptions From(const std::string& path) {
     ConvertOptions options;
-    options.listingPath = path;
-    options.deleteListing = false;
+    options.listings[0] = ListingFile{path, path, "", false};
     options.waitForDownload = false;
+    options.force = true;  // the tiny listing and the big one take turns
     return options;
   }
 

@@ -38,7 +38,7 @@ class RegistryCache : public CacheHomeTest {
 }  // namespace
 
 TEST_F(RegistryCache, FolderRefreshSavesEachListedRegistry) {
-  auto results = registry::RefreshFromFolder(kIeeeData);
+  auto results = RefreshFolder(kIeeeData);
   ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[0].status, Status::Updated);
   EXPECT_EQ(results[0].entries, 32527u);  // three assignments are listed twice
@@ -57,47 +57,58 @@ TEST_F(RegistryCache, FolderRefreshSavesEachListedRegistry) {
 }
 
 TEST_F(RegistryCache, RefusedListingKeepsThePreviousTable) {
-  ASSERT_EQ(registry::RefreshFromFile(Registry::Cid, kFixtures + "/cid.csv").status, Status::Updated);
-  ASSERT_EQ(registry::RefreshFromFile(Registry::MaM, kIeeeData + "/mam.csv").status, Status::Updated);
+  ASSERT_EQ(RefreshFile(Registry::Cid, kFixtures + "/cid.csv").status, Status::Updated);
+  ASSERT_EQ(RefreshFile(Registry::MaM, kIeeeData + "/mam.csv").status, Status::Updated);
   const std::string cid = ReadFile(TablePath(Registry::Cid));
   const std::string mam = ReadFile(TablePath(Registry::MaM));
 
   WriteFile(xdgDir + "/page.txt", "<html><body>Bad gateway</body></html>\n");
-  auto html = registry::RefreshFromFile(Registry::Cid, xdgDir + "/page.txt");
+  auto html = RefreshFile(Registry::Cid, xdgDir + "/page.txt");
   EXPECT_EQ(html.status, Status::Kept);
   EXPECT_NE(registry::Describe(html).find("CID: kept the previous table: " + xdgDir + "/page.txt is an HTML page"),
             std::string::npos);
   // A listing cut short at an entry's end still parses, but is far smaller.
   const std::string full = ReadFile(kIeeeData + "/mam.txt");
-  auto partial = registry::RefreshFromListing(Registry::MaM, full.substr(0, full.find("\r\n\r\n", 20000) + 4), "x");
+  auto partial = RefreshListing(Registry::MaM, full.substr(0, full.find("\r\n\r\n", 20000) + 4));
   EXPECT_EQ(partial.status, Status::Kept);
-  EXPECT_NE(partial.reason.find("far fewer than the 4390"), std::string::npos) << partial.reason;
+  EXPECT_NE(partial.reason.find("far fewer than the 4,390"), std::string::npos) << partial.reason;
   // Another registry's listing.
-  EXPECT_EQ(registry::RefreshFromFile(Registry::MaM, kIeeeData + "/oui36.txt").status, Status::Kept);
+  EXPECT_EQ(RefreshFile(Registry::MaM, kIeeeData + "/oui36.txt").status, Status::Kept);
   // Not a regular file.
-  EXPECT_EQ(registry::RefreshFromFile(Registry::MaM, xdgDir).status, Status::Kept);
+  EXPECT_EQ(RefreshFile(Registry::MaM, xdgDir).status, Status::Kept);
 
   EXPECT_EQ(ReadFile(TablePath(Registry::Cid)), cid);
   EXPECT_EQ(ReadFile(TablePath(Registry::MaM)), mam);
 }
 
+// One rule for every registry: far fewer entries, or far more than the
+// registry could grow by, is refused unless forced.
+TEST(RegistryRefusal, OneRuleForThinAndBloatedListings) {
+  EXPECT_NE(registry::RefusalOf(2, 15196, false).find("far fewer than the 15,196"), std::string::npos);
+  EXPECT_EQ(registry::RefusalOf(2, 15196, true), "");
+  EXPECT_EQ(registry::RefusalOf(7598, 15196, false), "");
+  EXPECT_NE(registry::RefusalOf(325270, 32527, false).find("far more"), std::string::npos);
+  EXPECT_EQ(registry::RefusalOf(325270, 32527, true), "");
+  EXPECT_EQ(registry::RefusalOf(90000, 100, false), "");  // a small table may grow into a real one
+  EXPECT_EQ(registry::RefusalOf(1, 0, false), "");
+}
+
 TEST_F(RegistryCache, ListingFileOfAnyRegistryIsToldByItsContent) {
   std::filesystem::create_directories(xdgDir + "/in");
   std::filesystem::copy_file(kFixtures + "/cid.txt", xdgDir + "/in/download.txt");
-  auto results = registry::RefreshFromPath(xdgDir + "/in/download.txt");
-  ASSERT_EQ(results.size(), 1u);
-  const auto& result = results[0];
-  EXPECT_EQ(result.registry, Registry::Cid);
+  std::string problem;
+  EXPECT_EQ(registry::RegistryOfListingFile(xdgDir + "/in/download.txt", &problem), Registry::Cid) << problem;
+  const auto result = RefreshFile(Registry::Cid, xdgDir + "/in/download.txt");
   EXPECT_EQ(result.status, Status::Updated);
   EXPECT_EQ(result.entries, 2u);
-  EXPECT_EQ(registry::RefreshFromPath(xdgDir + "/in").size(), 5u);  // a folder: one result per registry
+  EXPECT_EQ(registry::RegistryOfListingFile(xdgDir + "/in", &problem), std::nullopt);  // not a file
 }
 
 // Each kind of damage: the table is left out with a message naming the
 // file, and MA-L falls back to the built-in table.
 TEST_F(RegistryCache, DamagedTablesAreIgnoredWithAMessage) {
-  ASSERT_EQ(registry::RefreshFromFile(Registry::MaL, kIeeeData + "/oui.csv").status, Status::Updated);
-  ASSERT_EQ(registry::RefreshFromFile(Registry::Iab, kIeeeData + "/iab.csv").status, Status::Updated);
+  ASSERT_EQ(RefreshFile(Registry::MaL, kIeeeData + "/oui.csv").status, Status::Updated);
+  ASSERT_EQ(RefreshFile(Registry::Iab, kIeeeData + "/iab.csv").status, Status::Updated);
   const std::string mal = ReadFile(TablePath(Registry::MaL));
   const std::string iab = ReadFile(TablePath(Registry::Iab));
   registry::RegistryTables builtIn;

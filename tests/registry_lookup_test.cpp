@@ -24,10 +24,10 @@ class RegistryLookup : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     setenv("XDG_CACHE_HOME", dir_.c_str(), 1);
-    for (const auto& r : registry::RefreshFromFolder(kIeeeData)) {
+    for (const auto& r : RefreshFolder(kIeeeData)) {
       ASSERT_NE(r.status, registry::RefreshResult::Status::Kept) << registry::Describe(r);
     }
-    ASSERT_EQ(registry::RefreshFromFile(Registry::Cid, kFixtures + "/cid.txt").status,
+    ASSERT_EQ(RefreshFile(Registry::Cid, kFixtures + "/cid.txt").status,
               registry::RefreshResult::Status::Updated);
     tables_ = new registry::RegistryTables;
     tables_->Load(stderr);

@@ -1,6 +1,7 @@
 #include "tests/registry_support.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -17,4 +18,32 @@ CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::str
   run.out = ReadFile(out);
   run.err = ReadFile(err);
   return run;
+}
+
+registry::RefreshResult RefreshFile(registry::Registry r, const std::string& path, bool force) {
+  const registry::PreparedTable table = registry::PrepareTable(r, path, path, force);
+  return table.refused() ? table.result : registry::SaveTable(table);
+}
+
+registry::RefreshResult RefreshListing(registry::Registry r, const std::string& bytes) {
+  char name[] = "/tmp/vessarine-listing-XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) return {};
+  close(fd);
+  WriteFile(name, bytes);
+  registry::RefreshResult result = RefreshFile(r, name);
+  unlink(name);
+  return result;
+}
+
+std::vector<registry::RefreshResult> RefreshFolder(const std::string& dir) {
+  std::vector<registry::RefreshResult> results;
+  const auto paths = registry::ListingsInFolder(dir);
+  for (registry::Registry r : registry::kAllRegistries) {
+    const std::string& path = paths[static_cast<size_t>(r)];
+    registry::RefreshResult absent;
+    absent.registry = r;
+    results.push_back(path.empty() ? absent : RefreshFile(r, path));
+  }
+  return results;
 }

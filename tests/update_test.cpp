@@ -117,9 +117,10 @@ class UpdateTest : public CacheHomeTest {
     CacheHomeTest::TearDown();
   }
 
-  // The update as the dialog starts it; waits for its conversion thread.
+  // The dialog's update of the MA-L listing at `url`, the other listings
+  // from the loopback server too; waits for its conversion thread.
   std::vector<Message> RunUpdate(const std::string& url) {
-    EXPECT_TRUE(StartUpdateThreads(ui, url));
+    EXPECT_TRUE(StartUpdateThreads(ui, Source(url)));
     WaitForUpdate();
     return ui.Messages();
   }
@@ -132,14 +133,22 @@ class UpdateTest : public CacheHomeTest {
     ASSERT_EQ(g_bUpdateRunning.load(), 0) << "update still running";
   }
 
-  // The conversion alone, from a listing on disk.
+  // Forced: the small listings here would otherwise be refused for holding
+  // far fewer entries than the built-in table.
+  UpdateSource Source(const std::string& url) { return UpdateSource{url, http.Url("/site"), "", true}; }
+
+  // The conversion alone, of an MA-L listing on disk, taken as a download.
+  static ConvertOptions FromFile(const std::string& path, bool downloaded = true) {
+    ConvertOptions options;
+    options.listings[0] = ListingFile{path, path, "", downloaded};
+    options.waitForDownload = false;
+    options.force = true;
+    return options;
+  }
   std::vector<Message> Convert(const std::string& listing) {
     const std::string path = xdg + "/listing.txt";
     WriteFile(path, listing);
-    ConvertOptions options;
-    options.listingPath = path;
-    options.waitForDownload = false;
-    ConvertThreadProc(ui, options);
+    ConvertThreadProc(ui, FromFile(path));
     return ui.Messages();
   }
 
@@ -298,10 +307,19 @@ TEST_F(UpdateTest, AnHtmlPageIsRefusedAndChangesNothing) {
 
 // An empty answer (a broken mirror, a captive portal) is no listing: it is
 // refused, and the database and its cache stay as they were.
-TEST_F(UpdateTest, AnEmptyListingIsRefused) {
+// So is one with far fewer entries than the table it would replace, unless
+// forced.
+TEST_F(UpdateTest, AnEmptyOrThinListingIsRefused) {
   http.Serve("/oui.txt", 200, "");
+  http.Serve("/thin.txt", 200, kSmallListing);
   PutOldCache();
   EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{kDownloaded, kFailed}));
+  ui.messages.clear();
+  UpdateSource thin = Source(http.Url("/thin.txt"));
+  thin.force = false;
+  ASSERT_TRUE(StartUpdateThreads(ui, thin));
+  WaitForUpdate();
+  EXPECT_EQ(ui.Messages(), (std::vector<Message>{kDownloaded, kFailed}));
   EXPECT_TRUE(StoreUntouched());
   EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
   EXPECT_EQ(g_bRefreshPending.load(), 0);
@@ -331,20 +349,20 @@ TEST_F(UpdateTest, FailedDownloadsChangeNothing) {
 
 TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
   http.StallBeforeHeaders("/slow");
-  ASSERT_TRUE(StartUpdateThreads(ui, http.Url("/slow")));
+  ASSERT_TRUE(StartUpdateThreads(ui, Source(http.Url("/slow"))));
   // The bar moves while the server holds the answer back.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (ui.Steps() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_GT(ui.Steps(), 0);
   EXPECT_EQ(ui.Messages(), std::vector<Message>{});
   // One update at a time.
-  EXPECT_FALSE(StartUpdateThreads(ui, http.Url("/slow")));
+  EXPECT_FALSE(StartUpdateThreads(ui, Source(http.Url("/slow"))));
   http.ReleaseStalls();
   WaitForUpdate();
   // "late" holds no entry: the listing is refused.
   EXPECT_EQ(ui.Messages(), (std::vector<Message>{kDownloaded, kFailed}));
   EXPECT_EQ(ui.pos, 1000);
-  EXPECT_EQ(http.Requests().size(), 1u);
+  EXPECT_EQ(http.Requests().size(), 5u);  // one request per registry
   // And a new one may start afterwards.
   ui.messages.clear();
   http.Serve("/listing", 200, kSmallListing);
@@ -353,31 +371,22 @@ TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
 }
 
 TEST_F(UpdateTest, AListingThatCannotBeReadIsM3) {
-  ConvertOptions options;
-  options.waitForDownload = false;
-  options.listingPath = xdg + "/no-such-file";
-  EXPECT_FALSE(ConvertThreadProc(ui, options));
+  EXPECT_FALSE(ConvertThreadProc(ui, FromFile(xdg + "/no-such-file")));
   // A directory opens on Linux, but is no listing; a FIFO never blocks.
-  options.listingPath = xdg;
-  EXPECT_FALSE(ConvertThreadProc(ui, options));
-  options.listingPath = xdg + "/fifo";
-  ASSERT_EQ(mkfifo(options.listingPath.c_str(), 0644), 0);
-  EXPECT_FALSE(ConvertThreadProc(ui, options));
+  EXPECT_FALSE(ConvertThreadProc(ui, FromFile(xdg)));
+  ASSERT_EQ(mkfifo((xdg + "/fifo").c_str(), 0644), 0);
+  EXPECT_FALSE(ConvertThreadProc(ui, FromFile(xdg + "/fifo")));
   EXPECT_EQ(ui.Messages(), (std::vector<Message>{kUnreadable, kUnreadable, kUnreadable}));
   EXPECT_TRUE(StoreUntouched());
 }
 
-TEST_F(UpdateTest, AConvertedListingFileIsDeletedUnlessKept) {
+// A download goes once converted; the user's own listing file stays.
+TEST_F(UpdateTest, AConvertedDownloadIsDeletedTheUsersFileKept) {
   const std::string path = xdg + "/mine.txt";
   WriteFile(path, kSmallListing);
-  ConvertOptions options;
-  options.waitForDownload = false;
-  options.listingPath = path;
-  options.deleteListing = false;
-  EXPECT_TRUE(ConvertThreadProc(ui, options));
+  EXPECT_TRUE(ConvertThreadProc(ui, FromFile(path, false)));
   EXPECT_TRUE(fs::exists(path));
-  options.deleteListing = true;
-  EXPECT_TRUE(ConvertThreadProc(ui, options));
+  EXPECT_TRUE(ConvertThreadProc(ui, FromFile(path, true)));
   EXPECT_FALSE(fs::exists(path));
   ExpectSmallStore();
 }
@@ -413,11 +422,7 @@ TEST_F(UpdateTest, AHeldLockFailsTheUpdateAfterAWhile) {
   ASSERT_TRUE(other.has_value());
   const std::string path = xdg + "/listing.txt";
   WriteFile(path, kSmallListing);
-  ConvertOptions options;
-  options.listingPath = path;
-  options.waitForDownload = false;
-  options.lockWait = std::chrono::milliseconds(50);
-  EXPECT_FALSE(ConvertThreadProc(ui, options));
+  EXPECT_FALSE(ConvertThreadProc(ui, FromFile(path)));
   EXPECT_EQ(ui.Messages(), (std::vector<Message>{kDownloaded, kFailed}));
   EXPECT_EQ(ReadFile(Cache(kCacheMacFile)), "old mac");
   other.reset();
@@ -472,13 +477,12 @@ CliRun RunCli(const std::string& xdg, const std::string& args) {
 TEST_F(UpdateTest, CommandLineUpdate) {
   const std::string listing = xdg + "/oui.txt";
   WriteFile(listing, kSmallListing);
-  CliRun run = RunCli(xdg, "--from '" + listing + "'");
+  CliRun run = RunCli(xdg, "--force --from '" + listing + "'");
   EXPECT_EQ(run.out, "下载完成，进行数据库更新\n完成更新\n");
   EXPECT_EQ(ReadFile(listing), kSmallListing);  // the user's file is kept
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), 2u * kRecordSize);
-  // No registry table takes two entries in place of the thousands it has.
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err.rfind("MA-L: kept the previous table", 0), 0u) << run.err;
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.rfind("MA-L: updated, 2 entries", 0), 0u) << run.err;
 
   const std::string page = xdg + "/page.html";
   WriteFile(page, "<html></html>");

@@ -1,29 +1,55 @@
+// Where an update's listings come from, and the update's threads.
 #include "vessarine/update/registries.h"
 
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <optional>
+#include <memory>
 
 #include "vessarine/db/cache_files.h"
-#include "vessarine/db/loader.h"
 #include "vessarine/update/update.h"
 
 namespace {
 
-registry::RefreshResult Kept(registry::Registry r, std::string source, std::string reason) {
-  registry::RefreshResult result;
-  result.registry = r;
-  result.status = registry::RefreshResult::Status::Kept;
-  result.source = std::move(source);
-  result.reason = std::move(reason);
-  return result;
+using registry::Registry;
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-constexpr char kBusy[] = "the cache directory is busy with another update";
+// The download thread: every listing, then the MA-L one's outcome for the
+// progress phase. g_bDownloading was raised before the thread started.
+void DownloadAll(std::shared_ptr<ConvertOptions> options, UpdateSource source) {
+  bool ok = false;
+  try {
+    MakeDirectories(CacheDir());
+    DownloadListings(options->listings, source);
+    ok = !options->listings[static_cast<size_t>(Registry::MaL)].path.empty();
+  } catch (...) {
+    ok = false;
+  }
+  // The listings and the result become visible no later than the cleared flag.
+  g_bDownloadOk.store(ok ? 1 : 0, std::memory_order_release);
+  g_bDownloading.store(0, std::memory_order_release);
+}
+
+// Raising the flag before the thread exists means a conversion thread
+// started next can never miss the download, however late the download
+// thread gets to run.
+std::thread LaunchDownloads(const std::shared_ptr<ConvertOptions>& options, const UpdateSource& source) {
+  g_bDownloading.store(1, std::memory_order_release);
+  try {
+    return std::thread(DownloadAll, options, source);
+  } catch (...) {
+    g_bDownloadOk.store(0, std::memory_order_release);
+    g_bDownloading.store(0, std::memory_order_release);
+    throw;
+  }
+}
 
 }  // namespace
 
-std::string RegistryListingUrl(registry::Registry r, const std::string& site) {
+std::string RegistryListingUrl(Registry r, const std::string& site) {
   std::string_view url = registry::Info(r).url;
   const std::string_view own = kRegistrySite;
   if (url.substr(0, own.size()) == own) url.remove_prefix(own.size());
@@ -32,30 +58,105 @@ std::string RegistryListingUrl(registry::Registry r, const std::string& site) {
   return base + std::string(url);
 }
 
-registry::RefreshResult RefreshRegistryFromFile(registry::Registry r, const std::string& path) {
-  std::optional<CacheDirLock> lock = CacheDirLock::Exclusive(kUpdateLockWait);
-  if (!lock) return Kept(r, path, kBusy);
-  return registry::RefreshFromFile(r, path);
+ListingFiles ListingsFromPath(const std::string& from, std::string* problem) {
+  ListingFiles listings;
+  if (!IsDirectory(from)) {
+    // A file that does not say which registry it lists, or cannot be read,
+    // is the store's: its conversion tells what is wrong with it.
+    std::string ignored;
+    const Registry r = registry::RegistryOfListingFile(from, &ignored).value_or(Registry::MaL);
+    listings[static_cast<size_t>(r)] = ListingFile{from, from, "", false};
+    return listings;
+  }
+  bool any = false;
+  const std::array<std::string, 5> paths = registry::ListingsInFolder(from);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (paths[i].empty()) continue;
+    listings[i] = ListingFile{paths[i], paths[i], "", false};
+    any = true;
+  }
+  if (!any) *problem = "holds none of the registry listings (oui.txt, mam.txt, oui36.txt, iab.txt, cid.txt or .csv)";
+  return listings;
 }
 
-registry::RefreshResult RefreshRegistryFromListing(registry::Registry r, std::string_view listing) {
-  std::optional<CacheDirLock> lock = CacheDirLock::Exclusive(kUpdateLockWait);
-  if (!lock) return Kept(r, "", kBusy);
-  return registry::RefreshFromListing(r, listing, "");
+ListingFiles ListingsToDownload(const UpdateSource& source) {
+  ListingFiles listings;
+  const std::string site = source.site.empty() ? kRegistrySite : source.site;
+  for (Registry r : registry::kAllRegistries) {
+    std::string url = RegistryListingUrl(r, site);
+    if (r == Registry::MaL && !source.url.empty()) url = source.url;
+    if (r == Registry::MaL && source.url.empty() && source.site.empty()) url = ListingUrl(std::time(nullptr));
+    listings[static_cast<size_t>(r)].source = url;
+  }
+  return listings;
 }
 
-std::vector<registry::RefreshResult> RefreshRegistriesFromPath(const std::string& path) {
-  std::optional<CacheDirLock> lock = CacheDirLock::Exclusive(kUpdateLockWait);
-  if (!lock) return {Kept(registry::Registry::MaL, path, kBusy)};
-  return registry::RefreshFromPath(path);
+void DownloadListings(ListingFiles& listings, const UpdateSource&) {
+  for (ListingFile& file : listings) {
+    if (file.source.empty() || !file.path.empty()) continue;
+    const std::string path = NewListingPath();
+    if (DownloadListing(file.source, path)) {
+      file.path = path;
+      file.downloaded = true;
+    } else {
+      file.problem = "could not be downloaded";
+    }
+  }
 }
 
-registry::RefreshResult DownloadRegistry(registry::Registry r, const std::string& url) {
-  MakeDirectories(CacheDir());
-  const std::string path = NewListingPath();
-  registry::RefreshResult result =
-      DownloadListing(url, path) ? RefreshRegistryFromFile(r, path) : Kept(r, url, "could not be downloaded");
-  result.source = url;  // not the temporary file
-  unlink(path.c_str());
-  return result;
+bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source) {
+  uint8_t idle = 0;
+  if (!g_bUpdateRunning.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) {
+    return false;
+  }
+  try {
+    // Shared by the two threads.
+    auto options = std::make_shared<ConvertOptions>();
+    options->listings = ListingsToDownload(source);
+    options->force = source.force;
+    LaunchDownloads(options, source).detach();
+    std::thread([&ui, options] {
+      try {
+        ConvertThreadProc(ui, *options);
+      } catch (...) {
+        // Nothing to tell: the user interface itself failed.
+      }
+      g_bUpdateRunning.store(0, std::memory_order_release);
+    }).detach();
+  } catch (...) {
+    // No conversion thread: the update is not running. A download thread
+    // that did start ends on its own and only leaves its temporary files.
+    g_bUpdateRunning.store(0, std::memory_order_release);
+    return false;
+  }
+  return true;
+}
+
+bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registry::RefreshResult>* results) {
+  auto shared = std::make_shared<ConvertOptions>();
+  ConvertOptions& options = *shared;
+  options.force = source.force;
+  options.results = results;
+  if (!source.from.empty()) {
+    // The user's own files: read, never deleted.
+    std::string problem;
+    options.listings = ListingsFromPath(source.from, &problem);
+    options.waitForDownload = false;
+    if (!problem.empty()) {
+      if (results != nullptr) {
+        registry::RefreshResult none;
+        none.status = registry::RefreshResult::Status::Kept;
+        none.source = source.from;
+        none.reason = problem;
+        results->assign(1, none);
+      }
+      return false;
+    }
+    return ConvertThreadProc(ui, options);
+  }
+  options.listings = ListingsToDownload(source);
+  std::thread download = LaunchDownloads(shared, source);
+  const bool completed = ConvertThreadProc(ui, options);
+  download.join();
+  return completed;
 }

@@ -1,7 +1,9 @@
-// The update after the download: reading and converting the listing, putting
-// the new store in place and committing it as the cache files.
+// The one update of every front end: where its listings come from, the
+// download, and under the cache directory's lock the new store from the MA-L
+// listing with its cache files, and every registry's table.
 #include "vessarine/update/update.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -11,10 +13,12 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
-#include "vessarine/store/store.h"
-#include "vessarine/store/texts.h"
 #include "vessarine/listing/convert.h"
 #include "vessarine/listing/listing.h"
+#include "vessarine/registry/cache_io.h"
+#include "vessarine/registry/tables.h"
+#include "vessarine/store/store.h"
+#include "vessarine/store/texts.h"
 #include "vessarine/update/registries.h"
 #include "vessarine/update/update_texts.h"
 
@@ -23,10 +27,14 @@ std::atomic<uint8_t> g_bUpdateRunning{0};
 
 namespace {
 
+using registry::Registry;
+using registry::RefreshResult;
+
+constexpr size_t kMaL = static_cast<size_t>(Registry::MaL);
+
 // Steps the progress bar while the download runs; true when it succeeded.
 bool WaitForDownload(UpdateUi& ui) {
   // The download thread has raised its flag before this thread started.
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   while (g_bDownloading.load(std::memory_order_acquire) != 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ui.StepProgress();
@@ -35,24 +43,91 @@ bool WaitForDownload(UpdateUi& ui) {
   return g_bDownloadOk.load(std::memory_order_acquire) != 0;
 }
 
-// The listing, open for reading: a regular file (the user's own may be
-// reached through a link), opened without blocking on a FIFO or a device.
-std::optional<ReadOnlyFile> OpenListing(const std::string& path) {
+// The listing can be opened for reading: a regular file (the user's own may
+// be reached through a link), opened without blocking on a FIFO or a device.
+bool CanOpen(const std::string& path) {
   ReadOnlyFile file;
-  if (ReadOnlyFile::Open(path, SIZE_MAX, file, true) != ReadOnlyFile::Status::Ok) return std::nullopt;
-  return file;
+  return ReadOnlyFile::Open(path, SIZE_MAX, file, true) == ReadOnlyFile::Status::Ok;
 }
 
-// The whole listing converted into a new store; null when it cannot be read
-// or is refused. `raw`, when given, keeps the listing as read.
-StorePtr ReadAndConvert(const ReadOnlyFile& listing, std::string* raw) {
+RefreshResult KeptFor(Registry r, const ListingFile& file, std::string reason) {
+  RefreshResult result;
+  result.registry = r;
+  result.status = RefreshResult::Status::Kept;
+  result.source = file.source;
+  result.reason = std::move(reason);
+  return result;
+}
+
+std::string TodaysVersionText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return VersionText(local);
+}
+
+// The store's part, under the lock: the new store and the MA-L table from
+// one reading of the listing, committed together. Null `store` and the
+// result say why when the listing is refused or cannot be committed.
+struct StoreUpdate {
+  StorePtr store;
+  RefreshResult result;
+  bool committed = false;
+};
+
+constexpr char kBusy[] = "the cache directory is busy with another update";
+
+// `locked`: the cache directory's lock is held, so the cache can be written.
+StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, bool force, bool locked) {
+  StoreUpdate update;
   try {
-    std::string text;
-    if (listing.size() > registry::kMaxListingBytes || !listing.ReadAll(text)) return nullptr;
-    if (raw != nullptr) *raw = text;
-    return registry::ConvertListing(text);
+    registry::PreparedTable table = registry::PrepareTable(Registry::MaL, file.path, file.source, force);
+    update.result = table.result;
+    if (table.refused()) return update;
+    update.store = registry::StoreFromListing(table.parsed);
+    if (!update.store) {
+      update.result = KeptFor(Registry::MaL, file, "holds '>', which the database cannot keep");
+      return update;
+    }
+    // In use from now on, whether or not the cache files can be written.
+    ReplaceStore(update.store);
+    update.committed = locked && CommitCacheSet(*update.store, version,
+                                                {{registry::TableFile(Registry::MaL), table.image}});
+    update.result.status = update.committed ? RefreshResult::Status::Updated : RefreshResult::Status::Kept;
+    if (!update.committed) update.result.reason = locked ? "the cache files cannot be written in " + CacheDir() : kBusy;
   } catch (const std::bad_alloc&) {
-    return nullptr;
+    update.store = nullptr;
+    update.result = KeptFor(Registry::MaL, file, "does not fit in memory");
+  }
+  return update;
+}
+
+// Every other registry's table, each on its own.
+void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& results) {
+  for (Registry r : registry::kAllRegistries) {
+    const ListingFile& file = options.listings[static_cast<size_t>(r)];
+    if (r == Registry::MaL) continue;
+    if (file.path.empty()) {
+      if (!file.problem.empty()) results.push_back(KeptFor(r, file, file.problem));
+      continue;
+    }
+    const registry::PreparedTable table = registry::PrepareTable(r, file.path, file.source, options.force);
+    results.push_back(table.refused() ? table.result : registry::SaveTable(table));
+  }
+}
+
+// A downloaded listing goes once it was taken; one that was refused stays
+// for a look, until an update after this process removes it.
+void RemoveTakenDownloads(const ListingFiles& listings, const std::vector<RefreshResult>& results,
+                          bool storeReplaced) {
+  for (Registry r : registry::kAllRegistries) {
+    const ListingFile& file = listings[static_cast<size_t>(r)];
+    if (!file.downloaded || file.path.empty()) continue;
+    bool taken = r == Registry::MaL && storeReplaced;
+    for (const RefreshResult& result : results) {
+      taken = taken || (result.registry == r && result.status == RefreshResult::Status::Updated);
+    }
+    if (taken) unlink(file.path.c_str());
   }
 }
 
@@ -66,70 +141,54 @@ std::string VersionText(const std::tm& local) {
 }
 
 bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
+  std::vector<RefreshResult> results;
+  const ListingFile& mal = options.listings[kMaL];
+  // Without an MA-L listing (update --from mam.txt) the store is left alone.
+  const bool withStore = !mal.path.empty() || options.waitForDownload;
+  bool completed = false;
+  bool storeReplaced = false;
+  bool storeReady = withStore;
   if (options.waitForDownload && !WaitForDownload(ui)) {
     ui.ShowMessage(kCaptionUpdateFailed, kMsgDownloadFailed);
-    return false;
-  }
-  std::optional<ReadOnlyFile> listing = OpenListing(options.listingPath);
-  if (!listing) {
+    results.push_back(KeptFor(Registry::MaL, mal, mal.problem.empty() ? "could not be downloaded" : mal.problem));
+    storeReady = false;
+  } else if (withStore && !CanOpen(mal.path)) {
     ui.ShowMessage(kCaptionUpdateFailed, kMsgListingUnreadable);
-    return false;
+    results.push_back(KeptFor(Registry::MaL, mal, "cannot be read"));
+    storeReady = false;
+  } else if (withStore) {
+    ui.ShowMessage(kCaptionUpdate, kMsgDownloadDone);
   }
-  ui.ShowMessage(kCaptionUpdate, kMsgDownloadDone);
 
-  // The new store is built aside; the loaded one stays in use until it is
-  // swapped in whole, and stays as it is when the listing is refused.
-  std::string raw;
-  const StorePtr store = ReadAndConvert(*listing, options.afterCompleted ? &raw : nullptr);
-  listing.reset();
-  if (!store) {
-    ui.ShowMessage(kCaptionUpdateFailed, kMsgUpdateFailed);
-    return false;
+  // One lock for the whole rewrite: updates of several processes take turns.
+  std::optional<CacheDirLock> lock = CacheDirLock::Exclusive(kUpdateLockWait);
+  if (lock) RemoveStaleTemporaries();
+  if (storeReady) {
+    // Without the lock the new store is still used, but not written.
+    const std::string version = TodaysVersionText();
+    const StoreUpdate update = UpdateStore(mal, version, options.force, lock.has_value());
+    results.push_back(update.result);
+    completed = update.committed;
+    storeReplaced = update.store != nullptr;
+    if (completed) {
+      ui.SetVersionText(version);
+      g_bRefreshPending.store(1, std::memory_order_release);
+    }
   }
-  ReplaceStore(store);
-  if (options.deleteListing) unlink(options.listingPath.c_str());
-
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  const std::string version = VersionText(local);
-  // Written from this update's own snapshot: whatever the window does with
-  // the store meanwhile (the exit button releases it), the cache gets the
-  // listing just converted.
-  if (!CommitCacheSet(*store, version, options.lockWait)) {
-    ui.ShowMessage(kCaptionUpdateFailed, kMsgUpdateFailed);
-    return false;
+  if (lock) {
+    UpdateTables(options, results);
+  } else {
+    for (Registry r : registry::kAllRegistries) {
+      const ListingFile& file = options.listings[static_cast<size_t>(r)];
+      if (r != Registry::MaL && !file.path.empty()) results.push_back(KeptFor(r, file, kBusy));
+    }
   }
-  ui.SetVersionText(version);
-  g_bRefreshPending.store(1, std::memory_order_release);
-  ui.ShowMessage(kCaptionUpdate, kMsgUpdateDone);
-  if (options.afterCompleted) options.afterCompleted(raw);
-  return true;
-}
-
-bool StartUpdateThreads(UpdateUi& ui, const std::string& url) {
-  uint8_t idle = 0;
-  if (!g_bUpdateRunning.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) {
-    return false;
+  lock.reset();
+  registry::ReloadSharedTables();
+  if (storeReady) {
+    ui.ShowMessage(completed ? kCaptionUpdate : kCaptionUpdateFailed, completed ? kMsgUpdateDone : kMsgUpdateFailed);
   }
-  try {
-    ConvertOptions options;
-    options.listingPath = NewListingPath();
-    options.afterCompleted = [](std::string_view listing) { RefreshRegistryFromListing(registry::Registry::MaL, listing); };
-    LaunchDownloadThread(url, options.listingPath).detach();
-    std::thread([&ui, options] {
-      try {
-        ConvertThreadProc(ui, options);
-      } catch (...) {
-        // Nothing to tell: the user interface itself failed.
-      }
-      g_bUpdateRunning.store(0, std::memory_order_release);
-    }).detach();
-  } catch (...) {
-    // No conversion thread: the update is not running. A download thread
-    // that did start ends on its own and only leaves its temporary file.
-    g_bUpdateRunning.store(0, std::memory_order_release);
-    return false;
-  }
-  return true;
+  RemoveTakenDownloads(options.listings, results, storeReplaced);
+  if (options.results != nullptr) *options.results = std::move(results);
+  return completed;
 }

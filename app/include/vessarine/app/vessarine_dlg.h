@@ -51,8 +51,8 @@ class CVessarineDlg : public QDialog, public QueryHost {
   // Gives the bound variables their initial texts, loads the database and
   // builds the window from template 102, sized for the screen it opens on
   // and placed at the top left of that screen's free area. Updates fetch
-  // `listingUrl`; empty means the registry's listing of the moment.
-  explicit CVessarineDlg(std::string listingUrl = {}, QWidget* parent = nullptr);
+  // the listings of `updateSource`; by default the registry's of the moment.
+  explicit CVessarineDlg(UpdateSource updateSource = {}, QWidget* parent = nullptr);
   ~CVessarineDlg() override;
 
   // Result of a dialog ended by 退出, Escape or the close box.
@@ -129,7 +129,7 @@ class CVessarineDlg : public QDialog, public QueryHost {
   bool AskUpdate();
 
   QIcon m_hIcon;
-  std::string m_listingUrl;
+  UpdateSource m_updateSource;
   DialogUnits m_units;
   bool m_titleFontSet = false;
   std::vector<QWidget*> m_controls;  // template order

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -149,9 +151,16 @@ void RemoveStaleTemporaries();
 // Flushes the directory itself, so that renames last through a power loss.
 void SyncCacheDir();
 
+// A file written with the set.
+struct CacheFileBytes {
+  const char* name;
+  std::string_view bytes;
+};
+
 // Writes the store and the version text as the three cache files and their
-// marker, all or nothing, under the exclusive lock (waiting at most
-// `lockWait` for it). On failure only this call's temporaries are removed:
-// the set in place stays whole.
+// marker, and the files `alongside` (the MA-L table made from the same
+// listing), all or nothing: every file is written before any is renamed into
+// place. The caller holds the lock exclusively. On failure only this call's
+// temporaries are removed: the files in place stay whole.
 bool CommitCacheSet(const StoreSnapshot& store, std::string_view version,
-                    std::chrono::milliseconds lockWait = kUpdateLockWait);
+                    std::initializer_list<CacheFileBytes> alongside = {});

@@ -5,10 +5,13 @@
 // directory's exclusive lock for the whole call.
 #pragma once
 
+#include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "vessarine/listing/listing.h"
 #include "vessarine/listing/registry.h"
 
 namespace registry {
@@ -18,32 +21,46 @@ struct RefreshResult {
   Registry registry = Registry::MaL;
   Status status = Status::Absent;
   size_t entries = 0;  // entries of the new table (Updated)
-  std::string source;  // file the listing came from, when there was one
+  std::string source;  // file or address the listing came from, when there was one
   std::string reason;  // why the previous table was kept (Kept)
 };
 
-// One line for the user: "MA-M: updated, 4390 entries from /x/mam.txt",
+// One line for the user: "MA-M: updated, 4,390 entries from /x/mam.txt",
 // "IAB: kept the previous table: ...", "CID: no listing".
 std::string Describe(const RefreshResult& result);
 
-// Parses `listing` as registry `r`'s listing and saves the table unless the
-// listing is refused (malformed, another registry's, or far fewer entries
-// than the current table).
-RefreshResult RefreshFromListing(Registry r, std::string_view listing, std::string_view source);
-RefreshResult RefreshFromFile(Registry r, const std::string& path);
+// The refusal rule of every registry, the store's MA-L included: a listing
+// of `entries` assignments may not replace a table of `current` when it has
+// fewer than half of them (a partial download, a broken mirror, the wrong
+// file) or, past 100,000, more than three times as many (more than the
+// registry could grow in one step). Empty when it may; `force` always may.
+std::string RefusalOf(size_t entries, size_t current, bool force);
 
-// A listing file of any registry: which one is told from the file's own
-// header or rows, else from its name (oui.txt, mam.csv, ...).
-RefreshResult RefreshFromListingFile(const std::string& path);
+// A listing read, parsed and judged, ready to be saved.
+struct PreparedTable {
+  RefreshResult result;                 // Kept with its reason when refused
+  std::shared_ptr<const std::string> bytes;  // the listing; `parsed` views it
+  ParsedListing parsed;
+  std::string image;
+  bool refused() const { return result.status == RefreshResult::Status::Kept; }
+};
 
-// A folder holding any of the five listings in either form
-// (oui.txt|oui.csv, mam.*, oui36.*, iab.*, cid.*): one result per registry,
-// Absent for those whose listing the folder lacks.
-std::vector<RefreshResult> RefreshFromFolder(const std::string& dir);
+// Reads `path` (a regular file within the listing cap, never blocking) as
+// registry `r`'s listing and judges it; `source` is what messages name.
+PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force);
 
-// `update --from PATH`: a folder as RefreshFromFolder, anything else as one
-// listing file.
-std::vector<RefreshResult> RefreshFromPath(const std::string& path);
+// Saves a prepared table that was not refused as registry `r`'s cache file;
+// the result says Updated, or Kept when it cannot be written.
+RefreshResult SaveTable(const PreparedTable& table);
+
+// Which registry a listing is for: its content, else its file name (oui.txt,
+// mam.csv, ...).
+std::optional<Registry> RegistryOfListingFile(const std::string& path, std::string* problem);
+
+// The listing of each registry in folder `dir`, by the registry's file name:
+// the text form first (it carries the address as its lines), else the CSV
+// form; empty for a registry the folder has none of.
+std::array<std::string, 5> ListingsInFolder(const std::string& dir);
 
 // Saves an image as registry `r`'s cache file (temporary file and rename).
 bool SaveTableImage(Registry r, std::string_view image, std::string* error);

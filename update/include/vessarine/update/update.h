@@ -2,6 +2,7 @@
 // a new store, and the rewrite of the three cache files.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -10,8 +11,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "vessarine/db/cache_files.h"
+#include "vessarine/registry/refresh.h"
 
 // Written by the download thread: the result is stored before the flag clears
 // (release), and read after the flag has been seen at 0 (acquire).
@@ -61,29 +64,63 @@ class UpdateUi {
   virtual void SetVersionText(const std::string& text) = 0;
 };
 
-struct ConvertOptions {
-  std::string listingPath;        // the listing to read
-  bool deleteListing = true;      // delete it after a conversion (a download)
-  bool waitForDownload = true;    // run the progress phase first
-  // How long the cache rewrite waits for another process's rewrite to end.
-  std::chrono::milliseconds lockWait = kUpdateLockWait;
-  // Called after a completed update with the listing as read (before any
-  // cleaning), for what else is made from it.
-  std::function<void(std::string_view listing)> afterCompleted;
+// One registry's listing for an update: a file, or why there is none.
+struct ListingFile {
+  std::string path;        // empty: no listing for this registry
+  std::string source;      // what messages name: the address or the user's path
+  std::string problem;     // why there is no file (a failed download)
+  bool downloaded = false; // this update's own download: removed once read
+};
+// By registry, in the registries' order; MA-L's is the store's listing.
+using ListingFiles = std::array<ListingFile, 5>;
+
+// What an update takes its listings from.
+struct UpdateSource {
+  std::string url;   // the MA-L listing; empty: ListingUrl(now)
+  std::string site;  // where the others are; empty: the registry's own site
+  std::string from;  // a folder or a listing file on disk instead of any download
+  bool force = false;  // take listings the refusal rule would refuse
 };
 
-// Starts DownloadThreadProc(url) and ConvertThreadProc (on a new listing path
-// in the cache directory; a completed update then refreshes the MA-L registry
-// table from the same listing) as detached threads, unless an update is running
-// already (then returns false and starts nothing). `ui` must outlive the
-// threads, or become a no-op once its window is gone.
-bool StartUpdateThreads(UpdateUi& ui, const std::string& url);
+// The listings of `from`: a folder holding any of the five listings (text
+// form first, else CSV: oui.txt|oui.csv, mam.*, oui36.*, iab.*, cid.*), or
+// one listing file of any registry, told by its content or else its name.
+// Nothing when `problem` is set.
+ListingFiles ListingsFromPath(const std::string& from, std::string* problem);
+// Where an online update downloads each listing to, in the cache directory.
+ListingFiles ListingsToDownload(const UpdateSource& source);
+// Downloads every listing that has an address and not yet a file; a failed
+// one keeps no file and says why.
+void DownloadListings(ListingFiles& listings, const UpdateSource& source);
+
+struct ConvertOptions {
+  ListingFiles listings;
+  bool waitForDownload = true;  // run the progress phase first
+  bool force = false;
+  // Filled, when given, with one result per registry that had a listing or
+  // a failed download.
+  std::vector<registry::RefreshResult>* results = nullptr;
+};
+
+// Starts the download thread (every listing of `source`) and ConvertThreadProc
+// as detached threads, unless an update is running already (then returns
+// false and starts nothing). `ui` must outlive the threads, or become a
+// no-op once its window is gone.
+bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source);
+
+// The same update on the calling thread (the download on a thread of its
+// own, joined); the messages go to `ui` as they come. `results` as in
+// ConvertOptions. True when the database update completed.
+bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registry::RefreshResult>* results);
 
 // The version text of an update made at `local` (GBK):
 // "当前数据库版本为<year>-<month>-<day>", no leading zeros.
 std::string VersionText(const std::tm& local);
 
-// The conversion thread: progress phase, reading and conversion, cache
-// rewrite, each step with its message. Returns true when it ended with
-// "完成更新" (update complete).
+// The conversion thread: progress phase, then under the cache directory's
+// lock the store from the MA-L listing (reading and conversion, cache
+// rewrite, each step with its message) and every other registry's table.
+// Each listing is judged by one refusal rule (registry::RefusalOf) and
+// committed on its own, all or nothing. Returns true when the store's update
+// ended with "完成更新" (update complete).
 bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options);

@@ -3,7 +3,7 @@
 // libcurl is not linked into any program: it is loaded with dlopen on the
 // first download, so a MAC lookup never pays for loading it and its
 // dependencies. Only its headers are used here, for types and constants.
-#include "vessarine/update/update.h"
+#include "vessarine/update/download.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>

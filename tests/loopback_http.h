@@ -1,5 +1,6 @@
 // A small HTTP server on 127.0.0.1 for the download and update tests: it
-// serves fixed answers, redirects, and bodies that stop halfway.
+// serves fixed answers, redirects, bodies that stop halfway, drip or never
+// end, and answers of the test's own making.
 #pragma once
 
 #include <httplib.h>
@@ -16,6 +17,8 @@
 
 class LoopbackHttp {
  public:
+  using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
   struct Request {
     std::string method;
     std::string version;
@@ -101,6 +104,31 @@ class LoopbackHttp {
     });
   }
 
+  // A 200 answer of no announced length whose body never ends: pieces of
+  // 'x' until the client goes away or the server is released.
+  void Endless(const std::string& path) {
+    Route(path, [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider("application/octet-stream", [this](size_t, httplib::DataSink& sink) {
+        const std::string piece(10240, 'x');
+        return !Released() && sink.write(piece.data(), piece.size());
+      });
+    });
+  }
+
+  // A 200 answer announcing a megabyte, sent one byte each `interval` until
+  // the client goes away or the server is released.
+  void Drip(const std::string& path, std::chrono::milliseconds interval) {
+    Route(path, [this, interval](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(size_t{1} << 20, "application/octet-stream",
+                               [this, interval](size_t, size_t, httplib::DataSink& sink) {
+                                 return !WaitForRelease(interval) && sink.write("x", 1);
+                               });
+    });
+  }
+
+  // Answers requests for `path` with `handler`, run on a server thread.
+  void Handle(const std::string& path, Handler handler) { Route(path, std::move(handler)); }
+
   // Takes the request and answers nothing until released.
   void StallBeforeHeaders(const std::string& path) {
     Route(path, [this](const httplib::Request&, httplib::Response& res) {
@@ -121,16 +149,20 @@ class LoopbackHttp {
   }
 
  private:
-  using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
-
   void Route(const std::string& path, Handler handler) {
     std::lock_guard lock(mutex_);
     routes_[path] = std::move(handler);
   }
 
-  void WaitForRelease() {
+  // True once released; false when `timeout` passed first.
+  bool WaitForRelease(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
     std::unique_lock lock(mutex_);
-    cv_.wait_for(lock, std::chrono::seconds(30), [this] { return released_; });
+    return cv_.wait_for(lock, timeout, [this] { return released_; });
+  }
+
+  bool Released() {
+    std::lock_guard lock(mutex_);
+    return released_;
   }
 
   httplib::Server server_;

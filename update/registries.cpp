@@ -92,14 +92,21 @@ ListingFiles ListingsToDownload(const UpdateSource& source) {
 }
 
 void DownloadListings(ListingFiles& listings, const UpdateSource&) {
+  // All at once: the update takes as long as the slowest listing.
+  std::vector<DownloadRequest> requests;
+  std::vector<ListingFile*> files;
   for (ListingFile& file : listings) {
     if (file.source.empty() || !file.path.empty()) continue;
-    const std::string path = NewListingPath();
-    if (DownloadListing(file.source, path)) {
-      file.path = path;
-      file.downloaded = true;
+    requests.push_back(DownloadRequest{file.source, NewListingPath(), "", "", {}, {}});
+    files.push_back(&file);
+  }
+  const std::vector<DownloadResult> results = DownloadAll(requests);
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (results[i].ok()) {
+      files[i]->path = requests[i].path;
+      files[i]->downloaded = true;
     } else {
-      file.problem = "could not be downloaded";
+      files[i]->problem = "could not be downloaded: " + results[i].reason;
     }
   }
 }

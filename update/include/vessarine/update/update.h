@@ -15,42 +15,13 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/registry/refresh.h"
+#include "vessarine/update/download.h"
 
-// Written by the download thread: the result is stored before the flag clears
-// (release), and read after the flag has been seen at 0 (acquire).
-extern std::atomic<uint8_t> g_bDownloading;
-extern std::atomic<uint8_t> g_bDownloadOk;
 // Set after a completed update; the dialog's paint handler clears it and pushes.
 extern std::atomic<uint8_t> g_bRefreshPending;
 // 1 from the start of an update until its conversion thread has ended; a
 // second update is not started meanwhile.
 extern std::atomic<uint8_t> g_bUpdateRunning;
-
-// "http://standards-oui.ieee.org/oui/oui.txt?aa=<now>".
-std::string ListingUrl(std::time_t now);
-
-// A path for one update's downloaded listing in the cache directory:
-// "vessarine~.<pid>.<n>", unique to this process and this update.
-std::string NewListingPath();
-
-// Fetches `url` (GET, HTTP/1.0) and copies the body of a final status-200
-// answer into `path`, created (exclusively) only once that status is known.
-// Returns true only then. Never throws. libcurl is loaded on first use, so
-// programs that never download never load it.
-bool DownloadListing(const std::string& url, const std::string& path);
-
-// Download thread body: sets g_bDownloading, runs DownloadListing into
-// `path`, stores g_bDownloadOk, clears g_bDownloading.
-void DownloadThreadProc(const std::string& url, const std::string& path);
-
-// Raises g_bDownloading, then starts DownloadThreadProc. Raising the flag
-// before the thread exists means a conversion thread started next can never
-// miss the download, however late the download thread gets to run.
-std::thread LaunchDownloadThread(const std::string& url, const std::string& path);
-
-// A fetch during which no byte arrives for this many seconds fails (60 by
-// default). Tests shorten it.
-void SetDownloadStallSeconds(long seconds);
 
 // What the conversion thread needs from the window. Every call blocks until
 // the user-interface side has carried it out (a message box: until closed).

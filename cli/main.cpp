@@ -19,6 +19,7 @@
 #include "lookup_cmd.h"
 #include "update_cmd.h"
 #include "vessarine/store/gbk.h"
+#include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
 #include "vessarine/query/controls.h"
@@ -170,6 +171,7 @@ Command AddLookupCommand(CLI::App& app) {
   return {cmd, [] {
             options.format = json ? LookupOptions::Format::Json
                                   : csv ? LookupOptions::Format::Csv : LookupOptions::Format::Text;
+            SetCacheHold(CacheHold::PrivateCopy);
             return RunLookup(options, stdout, stderr);
           }};
 }
@@ -179,7 +181,10 @@ Command AddAnnotateCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("annotate", "Name the holder after every MAC address found in text");
   cmd->add_flag("--json", options.json, "One JSON object per address found, with its line and column");
   cmd->add_option("FILE", options.files, "Files to read; none or - reads stdin")->type_name("");
-  return {cmd, [] { return RunAnnotate(options, stdout, stderr); }};
+  return {cmd, [] {
+            SetCacheHold(CacheHold::PrivateCopy);
+            return RunAnnotate(options, stdout, stderr);
+          }};
 }
 
 std::string ProgramVersionText() {
@@ -204,6 +209,10 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Most commands answer once and end: their cache files are mapped under a
+  // lease rather than copied (lookup and annotate, which may read a stream
+  // for hours, copy them).
+  SetCacheHold(CacheHold::LeasedMapping);
   CLI::App app{"Which company owns a MAC address prefix, and which prefixes a company owns.", "vessarine-cli"};
   app.set_version_flag("--version", ProgramVersionText, "Show the version and the database it would load");
   app.require_subcommand(1);

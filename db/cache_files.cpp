@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -167,20 +168,75 @@ bool ReadOnlyFile::ReadAll(std::string& out) const {
   return true;
 }
 
-std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
-  // An anonymous, zero-filled reservation one byte longer than the file, with
-  // the file mapped over its start: the byte after the file's end is always
-  // a NUL, even when the size is a whole number of pages.
+namespace {
+
+std::atomic<CacheHold> g_cacheHold{CacheHold::PrivateCopy};
+
+// The file mapped under a read lease: an anonymous, zero-filled reservation
+// one byte longer than the file with the file mapped over its start, so the
+// byte after its end is always a NUL. Null when no lease can be had, or the
+// file changed size before it was granted.
+std::shared_ptr<const void> LeasedMapping(int fileFd, size_t size, const char** data) {
+  const int fd = fcntl(fileFd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0 || fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) != size) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    close(fd);
+    return nullptr;
+  }
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t length = (size_ + 1 + page - 1) / page * page;
+  const size_t length = (size + 1 + page - 1) / page * page;
   void* base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) return nullptr;
-  if (size_ > 0 && mmap(base, size_, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd_, 0) == MAP_FAILED) {
-    munmap(base, length);
+  if (base == MAP_FAILED || (size > 0 && mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED)) {
+    if (base != MAP_FAILED) munmap(base, length);
+    close(fd);
     return nullptr;
   }
   *data = static_cast<const char*>(base);
-  return std::shared_ptr<const void>(base, [length](const void* p) { munmap(const_cast<void*>(p), length); });
+  return std::shared_ptr<const void>(base, [length, fd](const void* p) {
+    munmap(const_cast<void*>(p), length);
+    close(fd);  // and with it the lease
+  });
+}
+
+}  // namespace
+
+void SetCacheHold(CacheHold hold) {
+  if (hold == CacheHold::LeasedMapping) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGIO, &ignore, nullptr);
+  }
+  g_cacheHold.store(hold);
+}
+
+std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
+  if (g_cacheHold.load() == CacheHold::LeasedMapping) {
+    if (auto mapping = LeasedMapping(fd_, size_, data)) return mapping;
+  }
+  // A private copy, not a mapping of the file: whatever another program does
+  // to the file later (a copy over it, a truncation), the process goes on
+  // answering from the bytes it checked, and a truncated file can never
+  // fault. Anonymous zero-filled pages one byte longer than the file, so the
+  // byte after its end is a NUL; populated up front, which costs less than
+  // faulting them in one by one as the read fills them.
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t length = (size_ + 1 + page - 1) / page * page;
+  void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return nullptr;
+  std::shared_ptr<const void> owner(base, [length](const void* p) { munmap(const_cast<void*>(p), length); });
+  madvise(base, length, MADV_HUGEPAGE);
+  char* out = static_cast<char*>(base);
+  for (size_t done = 0; done < size_;) {
+    const ssize_t n = pread(fd_, out + done, size_ - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return nullptr;  // cut short since it was opened
+    done += static_cast<size_t>(n);
+  }
+  mprotect(base, length, PROT_READ);
+  *data = out;
+  return owner;
 }
 
 // ---- set marker ----------------------------------------------------------

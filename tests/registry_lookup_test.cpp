@@ -148,3 +148,32 @@ TEST_F(RegistryLookup, JsonHasExactlyTheDocumentedKeys) {
   registry::AppendJsonMembers(&json, "02:00:00:00:00:01", Look("02:00:00:00:00:01"));
   EXPECT_NE(json.find("\"local\":true,\"broadcast\":false,\"note\":\"IEEE 802c AAI"), std::string::npos) << json;
 }
+
+// A registry entry's formatted texts are kept between calls; another set of
+// tables (here the built-in one, whose 2011 address for VMware differs) must
+// never be answered from them.
+TEST_F(RegistryLookup, KeptTextsFollowTheTablesInUse) {
+  auto json = [](const registry::RegistryTables& tables) {
+    std::string out;
+    registry::AppendJsonMembers(&out, "x", registry::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
+    return out;
+  };
+  auto csv = [](const registry::RegistryTables& tables) {
+    std::string out;
+    registry::AppendCsvRow(&out, "x", registry::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
+    return out;
+  };
+  const std::string fromDebian = json(*tables_), csvDebian = csv(*tables_);
+  {
+    registry::RegistryTables builtIn;
+    builtIn.LoadBuiltInOnly();
+    const auto match = builtIn.Lookup(0x000C29AABBCC, false);
+    ASSERT_TRUE(match);
+    std::string expected;
+    registry::AppendJsonString(&expected, std::string(match->address.substr(0, match->address.find('\n'))));
+    EXPECT_NE(json(builtIn).find(expected), std::string::npos) << json(builtIn);
+    EXPECT_EQ(json(*tables_), fromDebian);
+    EXPECT_EQ(csv(*tables_), csvDebian);
+  }
+  EXPECT_EQ(json(*tables_), fromDebian);
+}

@@ -134,24 +134,26 @@ Command AddInfoCommand(CLI::App& app) {
 }
 
 Command AddUpdateCommand(CLI::App& app) {
-  static UpdateSource options;
+  static UpdateOptions options;
   CLI::App* cmd = app.add_subcommand(
       "update", "Download the registry's current listings and make them the database and the registry tables");
-  CLI::Option* url = cmd->add_option("--url", options.url, "Download the MA-L listing (oui.txt) from URL instead")
+  CLI::Option* url = cmd->add_option("--url", options.source.url, "Download the MA-L listing (oui.txt) from URL instead")
                          ->type_name("URL")
                          ->check(CLI::Validator(CheckNotEmpty, ""));
-  CLI::Option* site = cmd->add_option("--site", options.site,
+  CLI::Option* site = cmd->add_option("--site", options.source.site,
                                       "Download every listing from this mirror of the registry's site instead")
                           ->type_name("URL")
                           ->check(CLI::Validator(CheckNotEmpty, ""));
-  cmd->add_option("--from", options.from,
+  cmd->add_option("--from", options.source.from,
                   "Take a listing file of any registry, or a folder of listings (such as /usr/share/ieee-data), instead")
       ->type_name("PATH")
       ->check(CLI::Validator(CheckNotEmpty, ""))
       ->excludes(url)
       ->excludes(site);
-  cmd->add_flag("--force", options.force,
-                "Take listings that would be refused for holding far fewer (or far more) entries than the tables they replace");
+  cmd->add_flag("--force", options.source.force,
+                "Download every listing whole, and take listings that would be refused for holding far fewer (or far more) entries than the tables they replace");
+  cmd->add_flag("--quiet", options.quiet, "Print only failures");
+  cmd->add_flag("--changes", options.changes, "List every assignment the update added, withdrew or renamed");
   return {cmd, [] {
             StartUpDatabase();
             return RunUpdate(options);

@@ -38,11 +38,10 @@ MappedFile::Status OpenTable(Registry r, MappedFile* file, TableView* view, std:
 
 }  // namespace
 
-std::string AssignmentDigits(const Match& m) {
+std::string AssignmentText(Registry r, uint64_t prefix) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out(static_cast<size_t>(m.bits / 4), '0');
-  uint64_t v = m.prefix;
-  for (size_t i = out.size(); i-- > 0; v >>= 4) out[i] = kDigits[v & 15];
+  std::string out(static_cast<size_t>(Info(r).bits / 4), '0');
+  for (size_t i = out.size(); i-- > 0; prefix >>= 4) out[i] = kDigits[prefix & 15];
   return out;
 }
 
@@ -154,12 +153,13 @@ void ReloadSharedTables() {
   g_shared = std::move(tables);
 }
 
-size_t CurrentEntryCount(Registry r) {
-  MappedFile file;
+TableView CurrentTable(Registry r, MappedFile* file, bool* fromCache) {
   TableView view;
   std::string problem;
-  if (OpenTable(r, &file, &view, &problem) == MappedFile::Status::Ok) return view.size();
-  return r == Registry::MaL ? BuiltInView().size() : 0;
+  const bool cached = OpenTable(r, file, &view, &problem) == MappedFile::Status::Ok;
+  if (fromCache != nullptr) *fromCache = cached;
+  if (cached) return view;
+  return r == Registry::MaL ? BuiltInView() : TableView();
 }
 
 }  // namespace registry

@@ -7,6 +7,7 @@
 
 #include "vessarine/registry/address.h"
 #include "vessarine/registry/describe.h"
+#include "vessarine/registry/escape.h"
 #include "vessarine/registry/refresh.h"
 #include "vessarine/registry/tables.h"
 #include "tests/registry_support.h"

@@ -24,8 +24,9 @@ struct Match {
   std::string_view address;  // lines joined by '\n'
 };
 
-// "70B3D5F2F": the assignment's hex digits as the CSV listings write them.
-std::string AssignmentDigits(const Match& m);
+// "70B3D5F2F": an assignment's hex digits as the CSV listings write them.
+std::string AssignmentText(Registry r, uint64_t prefix);
+inline std::string AssignmentDigits(const Match& m) { return AssignmentText(m.registry, m.prefix); }
 
 enum class TableSource { None, Cache, BuiltIn };
 
@@ -71,8 +72,9 @@ class RegistryTables {
 std::shared_ptr<const RegistryTables> SharedTables();
 void ReloadSharedTables();
 
-// Number of entries in the table registry `r` now has (its cache file when
-// whole, else the built-in MA-L table, else 0).
-size_t CurrentEntryCount(Registry r);
+// The table registry `r` now has: its cache file when whole (held by
+// *file), else the built-in MA-L table, else an empty one. `fromCache` tells
+// which.
+TableView CurrentTable(Registry r, MappedFile* file, bool* fromCache = nullptr);
 
 }  // namespace registry

@@ -17,6 +17,8 @@
 #include <thread>
 #include <utility>
 
+#include "vessarine/store/bytes.h"
+
 
 namespace {
 
@@ -49,14 +51,6 @@ std::optional<int> OpenLockFile(bool create) {
   }
   return fd;
 }
-
-uint64_t Load64(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-uint64_t Rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
 
 }  // namespace
 
@@ -241,25 +235,7 @@ std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
 
 // ---- set marker ----------------------------------------------------------
 
-uint64_t ContentHash(const char* data, size_t size) {
-  // Four independent multiply-rotate lanes over 32-byte blocks, then the
-  // tail byte by byte: a few GB/s, and only needed when a set's files were
-  // copied rather than committed here.
-  constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull;
-  constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
-  uint64_t lane[4] = {kP1 + kP2, kP2, 0, 0 - kP1};
-  size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    for (int k = 0; k < 4; ++k) lane[k] = Rotl(lane[k] + Load64(data + i + 8 * k) * kP2, 31) * kP1;
-  }
-  uint64_t h = size * kP1;
-  for (int k = 0; k < 4; ++k) h = Rotl(h ^ (lane[k] * kP2), 27) * kP1 + kP2;
-  for (; i < size; ++i) h = Rotl(h ^ (static_cast<unsigned char>(data[i]) * kP1), 11) * kP2;
-  h ^= h >> 33;
-  h *= kP2;
-  h ^= h >> 29;
-  return h;
-}
+uint64_t ContentHash(const char* data, size_t size) { return Hash64(data, size); }
 
 bool CacheFileStamp::Matches(const ReadOnlyFile& file, const char* data) const {
   if (size != file.size()) return false;

@@ -3,41 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vessarine/store/bytes.h"
+
 namespace registry {
 
-namespace {
-
-constexpr uint64_t kP1 = 0x9E3779B185EBCA87ULL;
-constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4FULL;
-constexpr uint64_t kP3 = 0x165667B19E3779F9ULL;
-
-inline uint64_t Rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
-inline uint64_t Round(uint64_t acc, uint64_t word) { return Rotl(acc + word * kP2, 31) * kP1; }
-inline uint64_t Load64(const unsigned char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-}  // namespace
-
-uint64_t ImageChecksum(const void* data, size_t size) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  uint64_t a = kP1 + kP2, b = kP2, c = 0, d = 0 - kP1;
-  size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    a = Round(a, Load64(p + i));
-    b = Round(b, Load64(p + i + 8));
-    c = Round(c, Load64(p + i + 16));
-    d = Round(d, Load64(p + i + 24));
-  }
-  uint64_t h = Rotl(a, 1) + Rotl(b, 7) + Rotl(c, 12) + Rotl(d, 18) + size;
-  for (; i < size; ++i) h = Rotl(h ^ (p[i] * kP3), 11) * kP1;
-  h ^= h >> 33;
-  h *= kP2;
-  h ^= h >> 29;
-  return h;
-}
+uint64_t ImageChecksum(const void* data, size_t size) { return Hash64(data, size); }
 
 namespace {
 
@@ -46,7 +16,7 @@ namespace {
 uint64_t WholeImageChecksum(const ImageHeader& header, const char* body, size_t bodySize) {
   ImageHeader zeroed = header;
   zeroed.checksum = 0;
-  return ImageChecksum(&zeroed, sizeof zeroed) ^ Rotl(ImageChecksum(body, bodySize), 17);
+  return ImageChecksum(&zeroed, sizeof zeroed) ^ Rotl64(ImageChecksum(body, bodySize), 17);
 }
 
 }  // namespace

@@ -24,10 +24,6 @@ void StartUpDatabase() {
 
 namespace {
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The validation message for `input`, or nullptr when it is a valid address
@@ -38,7 +34,7 @@ const char* CheckMacInput(const std::string& input) {
   if (length != 17 && length != 8) return kMsgBadMac;
   for (size_t p = 0; p < length; ++p) {
     char c = input[p];
-    bool ok = (p + 1) % 3 == 0 ? (c == ':' || c == '-') : IsHexDigit(c);
+    bool ok = (p + 1) % 3 == 0 ? (c == ':' || c == '-') : HexDigitValue(c) >= 0;
     if (!ok) return kMsgBadMac;
   }
   for (size_t p = 5; p <= 14 && p < length; p += 3) {
@@ -54,7 +50,7 @@ std::string BlockHolderText(const std::string& in) {
   if (in.size() != 17) return {};
   uint64_t mac = 0;
   for (size_t p = 0; p < in.size(); p += 3) {
-    mac = (mac << 8) | static_cast<uint64_t>(registry::HexDigitValue(in[p]) << 4 | registry::HexDigitValue(in[p + 1]));
+    mac = (mac << 8) | static_cast<uint64_t>(HexDigitValue(in[p]) << 4 | HexDigitValue(in[p + 1]));
   }
   const auto tables = registry::SharedTables();
   const std::optional<registry::Match> block = tables->LookupBlock(mac);

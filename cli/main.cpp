@@ -24,6 +24,7 @@
 #include "vessarine/store/store.h"
 #include "vessarine/query/controls.h"
 #include "vessarine/query/queries.h"
+#include "vessarine/startup/startup.h"
 
 namespace {
 

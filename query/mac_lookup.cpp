@@ -15,13 +15,6 @@
 std::string g_strMacInput;
 std::string g_strMacResult;
 
-void StartUpDatabase() {
-  g_strMacInput = "00:00:00:00:00:00";
-  g_strDbVersion = kVersionBuiltin;
-  g_strCompanyInput = "VELMORA TECHWORKS";
-  LoadDatabase();
-}
-
 namespace {
 
 char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }

@@ -28,27 +28,22 @@ std::string EncodeImage(Registry r, std::vector<Entry> entries) {
                             [](const Entry& x, const Entry& y) { return x.prefix == y.prefix; }),
                 entries.end());
   std::vector<uint64_t> keys;
-  keys.reserve(entries.size());
-  for (const Entry& e : entries) keys.push_back(e.prefix);
-  return LayOutImage(r, keys, [&entries](size_t i, std::string& pool, ImageRecord& record) {
-    record.orgOffset = static_cast<uint32_t>(pool.size());
-    record.orgLength = static_cast<uint32_t>(entries[i].organization.size());
+  std::vector<ImageRecord> records(entries.size());
+  std::string pool;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    keys.push_back(entries[i].prefix);
+    records[i] = ImageRecord{static_cast<uint32_t>(pool.size()), static_cast<uint32_t>(entries[i].organization.size()),
+                             static_cast<uint32_t>(pool.size() + entries[i].organization.size()),
+                             static_cast<uint32_t>(entries[i].address.size())};
     pool += entries[i].organization;
-    record.addrOffset = static_cast<uint32_t>(pool.size());
-    record.addrLength = static_cast<uint32_t>(entries[i].address.size());
     pool += entries[i].address;
-  });
+  }
+  return LayOutImage(r, keys, records, pool);
 }
 
-std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys,
-                        const std::function<void(size_t, std::string&, ImageRecord&)>& write,
-                        size_t poolHint) {
+std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std::vector<ImageRecord>& records,
+                        std::string_view pool) {
   const size_t count = keys.size();
-  std::string pool;
-  pool.reserve(poolHint);
-  std::vector<ImageRecord> records(count);
-  for (size_t i = 0; i < count; ++i) write(i, pool, records[i]);
-
   ImageHeader header{};
   std::memcpy(header.magic, kImageMagic, sizeof header.magic);
   header.version = kImageVersion;

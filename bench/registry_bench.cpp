@@ -107,7 +107,7 @@ void BM_Scan(benchmark::State& state) {
   size_t found = 0;
   for (auto _ : state) {
     registry::ScanAddresses(log.data(), 0, log.size(), log.size(), -1,
-                            [&](size_t, size_t, uint64_t) { ++found; });
+                            [&](size_t, size_t, uint64_t, registry::Derivation) { ++found; });
   }
   benchmark::DoNotOptimize(found);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * log.size()));

@@ -8,6 +8,21 @@ namespace {
 
 void AppendBool(std::string* out, bool v) { *out += v ? "true" : "false"; }
 
+// 24, 28 or 36 (any small count).
+void AppendBits(std::string* out, int bits) {
+  if (bits >= 10) out->push_back(static_cast<char>('0' + bits / 10 % 10));
+  out->push_back(static_cast<char>('0' + bits % 10));
+}
+
+void AppendAssignmentDigits(std::string* out, const Match& m) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char text[16];
+  const size_t n = static_cast<size_t>(m.bits / 4);
+  uint64_t v = m.prefix;
+  for (size_t i = n; i-- > 0; v >>= 4) text[i] = kDigits[v & 15];
+  out->append(text, n);
+}
+
 // Calls f(line) for each '\n'-separated line of an address.
 template <class F>
 void ForEachLine(std::string_view text, F&& f) {
@@ -19,19 +34,21 @@ void ForEachLine(std::string_view text, F&& f) {
   }
 }
 
-std::string ClassText(const Description& d) {
-  if (d.cls.broadcast) return "broadcast (every station)";
-  std::string text = d.cls.group ? "group (multicast)" : "individual (unicast)";
-  if (d.cls.local) {
-    text += ", locally administered, ";
-    text += QuadrantName(d.cls.quadrant);
-  } else {
-    text += ", universally administered";
+void AppendClassText(std::string* out, const Description& d) {
+  if (d.cls.broadcast) {
+    *out += "broadcast (every station)";
+    return;
   }
-  return text;
+  *out += d.cls.group ? "group (multicast)" : "individual (unicast)";
+  if (d.cls.local) {
+    *out += ", locally administered, ";
+    *out += QuadrantName(d.cls.quadrant);
+  } else {
+    *out += ", universally administered";
+  }
 }
 
-std::string NoMatchText(const Description& d) {
+std::string_view NoMatchText(const Description& d) {
   if (d.cls.broadcast) return "none: the broadcast address reaches every station";
   if (d.cls.group && d.cls.local) return "no match: a locally administered group address";
   if (d.cls.local)
@@ -61,15 +78,15 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   *out += "\"input\":";
   AppendJsonString(out, input);
   *out += ",\"mac\":\"";
-  *out += FormatMac(d.address);
+  AppendMac(out, d.address);
   *out += "\",\"registry\":";
   if (d.match) {
     *out += '"';
     *out += Info(d.match->registry).name;
     *out += "\",\"assignment\":\"";
-    *out += AssignmentDigits(*d.match);
+    AppendAssignmentDigits(out, *d.match);
     *out += "\",\"bits\":";
-    *out += std::to_string(d.match->bits);
+    AppendBits(out, d.match->bits);
     *out += ",\"organization\":";
     AppendJsonString(out, d.match->organization);
   } else {
@@ -91,18 +108,26 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   *out += ",\"broadcast\":";
   AppendBool(out, d.cls.broadcast);
   *out += ",\"note\":";
-  const std::string note = Note(d);
+  const std::string_view note = Note(d);
   if (!note.empty()) {
     AppendJsonString(out, note);
   } else {
     *out += "null";
   }
+  *out += ",\"derived_from\":";
+  if (d.address.derivedFrom != Derivation::None) {
+    *out += '"';
+    *out += DerivationName(d.address.derivedFrom);
+    *out += '"';
+  } else {
+    *out += "null";
+  }
 }
 
-std::string Note(const Description& d) {
+std::string_view Note(const Description& d) {
   if (d.cls.note != nullptr) return d.cls.note;
   // The only other thing an address's bits say: a local address's quadrant.
-  if (d.cls.local && d.cls.quadrant != Quadrant::None) return "IEEE 802c " + std::string(QuadrantName(d.cls.quadrant));
+  if (d.cls.local) return QuadrantNote(d.cls.quadrant);
   return {};
 }
 
@@ -115,20 +140,20 @@ void AppendJsonError(std::string* out, std::string_view input, std::string_view 
 }
 
 std::string_view CsvHeader() {
-  return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error\r\n";
+  return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from\r\n";
 }
 
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d) {
   AppendCsvField(out, input);
   *out += ',';
-  *out += FormatMac(d.address);
+  AppendMac(out, d.address);
   *out += ',';
   if (d.match) {
     *out += Info(d.match->registry).name;
     *out += ',';
-    *out += AssignmentDigits(*d.match);
+    AppendAssignmentDigits(out, *d.match);
     *out += ',';
-    *out += std::to_string(d.match->bits);
+    AppendBits(out, d.match->bits);
     *out += ',';
     AppendCsvField(out, d.match->organization);
     *out += ',';
@@ -140,30 +165,45 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   *out += d.cls.local ? ",true" : ",false";
   *out += d.cls.broadcast ? ",true," : ",false,";
   AppendCsvField(out, Note(d));
-  *out += ",\r\n";
+  *out += ",,";
+  *out += DerivationName(d.address.derivedFrom);
+  *out += "\r\n";
 }
 
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error) {
   AppendCsvField(out, input);
   *out += ",,,,,,,,,,,";
   AppendCsvField(out, error);
-  *out += "\r\n";
+  *out += ",\r\n";
 }
 
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d) {
-  auto field = [out](std::string_view name, std::string_view value) {
+  auto name = [out](std::string_view label) {
     *out += "  ";
-    *out += name;
-    out->append(14 - name.size(), ' ');
+    *out += label;
+    out->append(14 - label.size(), ' ');
+  };
+  auto field = [&](std::string_view label, std::string_view value) {
+    name(label);
     *out += value;
     out->push_back('\n');
   };
   out->append(input);
   out->push_back('\n');
-  field("MAC:", FormatMac(d.address));
+  name("MAC:");
+  AppendMac(out, d.address);
+  out->push_back('\n');
+  if (d.address.derivedFrom == Derivation::Ipv6Eui64) {
+    field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+  }
   if (d.match) {
-    field("Registry:", std::string(Info(d.match->registry).name) + " " + AssignmentDigits(*d.match) + " (" +
-                           std::to_string(d.match->bits) + "-bit block)");
+    name("Registry:");
+    *out += Info(d.match->registry).name;
+    out->push_back(' ');
+    AppendAssignmentDigits(out, *d.match);
+    *out += " (";
+    AppendBits(out, d.match->bits);
+    *out += "-bit block)\n";
     field("Organization:", d.match->organization);
     bool first = true;
     ForEachLine(d.match->address, [&](std::string_view line) {
@@ -173,27 +213,31 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
   } else {
     field("Registry:", NoMatchText(d));
   }
-  field("Class:", ClassText(d));
+  name("Class:");
+  AppendClassText(out, d);
+  out->push_back('\n');
   if (d.cls.note != nullptr) field("Note:", d.cls.note);
 }
 
 void AppendLabel(std::string* out, const Description& d) {
   *out += " [";
+  const char* note = d.cls.note;
   if (d.cls.broadcast) {
     *out += "broadcast";
-  } else if (d.cls.group && (d.cls.note != nullptr || !d.match)) {
-    *out += "multicast";
-    if (d.cls.note != nullptr) {
-      *out += ": ";
-      *out += d.cls.note;
-    }
+    note = nullptr;  // says the same
   } else if (d.match) {
-    if (d.cls.group) *out += "multicast: ";
+    if (d.cls.group && note == nullptr) *out += "multicast: ";
     *out += d.match->organization;
+  } else if (d.cls.group) {
+    *out += "multicast";
   } else if (d.cls.local) {
     *out += "locally administered";
   } else {
     *out += "unknown";
+  }
+  if (note != nullptr) {
+    *out += "; ";
+    *out += note;
   }
   out->push_back(']');
 }

@@ -14,12 +14,30 @@ size_t Utf8SequenceLength(std::string_view text, size_t i) {
   return IsValidUtf8(text.substr(i, len)) ? len : 0;
 }
 
+// Bytes a JSON string or a CSV field takes as they are.
+struct PlainTable {
+  bool json[256], csv[256];
+  constexpr PlainTable() : json(), csv() {
+    for (int c = 0; c < 256; ++c) {
+      json[c] = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+      csv[c] = c != ',' && c != '"' && c != '\r' && c != '\n';
+    }
+  }
+};
+constexpr PlainTable kPlain;
+
 }  // namespace
 
 void AppendJsonString(std::string* out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out->push_back('"');
   for (size_t i = 0; i < text.size();) {
+    // Runs of plain bytes go out whole.
+    size_t j = i;
+    while (j < text.size() && kPlain.json[static_cast<unsigned char>(text[j])]) ++j;
+    out->append(text.data() + i, j - i);
+    i = j;
+    if (i == text.size()) break;
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       size_t len = Utf8SequenceLength(text, i);
@@ -53,16 +71,19 @@ void AppendJsonString(std::string* out, std::string_view text) {
 }
 
 void AppendCsvField(std::string* out, std::string_view text) {
-  bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
-               (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+  bool quote = !text.empty() && (text.front() == ' ' || text.back() == ' ');
+  for (size_t i = 0; i < text.size() && !quote; ++i) quote = !kPlain.csv[static_cast<unsigned char>(text[i])];
   if (!quote) {
     out->append(text);
     return;
   }
   out->push_back('"');
-  for (char c : text) {
-    if (c == '"') out->push_back('"');
-    out->push_back(c);
+  for (size_t i = 0; i < text.size();) {
+    const size_t quoteAt = text.find('"', i);
+    const size_t end = quoteAt == std::string_view::npos ? text.size() : quoteAt + 1;
+    out->append(text.data() + i, end - i);
+    if (quoteAt != std::string_view::npos) out->push_back('"');
+    i = end;
   }
   out->push_back('"');
 }

@@ -47,7 +47,7 @@ bool ReadColonBytes(std::string_view text, size_t groups, uint64_t* value) {
   size_t pos = 0;
   for (size_t g = 0; g < groups; ++g) {
     if (g != 0) {
-      if (text[pos] != ':') return false;
+      if (pos == text.size() || text[pos] != ':') return false;
       ++pos;
     }
     size_t digits = 0;

@@ -21,10 +21,11 @@
 //   the last group is one to three decimal digits (a dotted IPv4 tail).
 //
 // Hand-written rather than a regular expression engine: with SSE2, 64 bytes
-// at a time are classified (hex digit, ':', '-', '.', 'f', 'e') into bit
+// at a time are classified (hex digit, ':', any separator, 'f') into bit
 // masks, and the masks' shifts leave only the positions where a whole
-// notation fits, and for IPv6 those holding "ff:fe", which every modified
-// EUI-64 written in groups has; each of those few is then checked exactly.
+// notation fits, and for IPv6 those holding "ff:f", which the "ff:fe" of
+// every modified EUI-64 written in groups begins with; each of those few is
+// then checked exactly.
 // That runs at several bytes per cycle, so annotate's speed is the
 // output's, and it needs no library and takes any bytes (NULs, invalid
 // UTF-8) as they come.
@@ -225,7 +226,7 @@ inline size_t MatchIpv6At(const View& t, size_t s, uint64_t* value) {
   return token - s;
 }
 
-// The IPv6 token around the "ff:fe" at text[trigger], starting at or after
+// The IPv6 token around the "ff:f" at text[trigger], starting at or after
 // `from`: its start and length, or 0.
 inline size_t MatchIpv6Around(const View& t, size_t trigger, size_t from, size_t* start, uint64_t* value) {
   size_t s = trigger;
@@ -253,8 +254,8 @@ inline size_t MatchAt(const View& t, size_t p, uint64_t* value, Derivation* deri
 
 #if defined(__SSE2__)
 struct Masks {
-  // bit i: byte i is a hex digit / ':' / '-' / '.' / 'f' or 'F' / 'e' or 'E'
-  uint64_t hex, colon, dash, dot, f, e;
+  // bit i: byte i is a hex digit / ':' / ':', '-' or '.' / 'f' or 'F'
+  uint64_t hex, colon, sep, f;
 };
 
 inline __m128i InRange(__m128i v, char low, char span) {
@@ -268,16 +269,16 @@ inline uint64_t Bits(__m128i v, int i) {
 }
 
 inline Masks Classify64(const char* p) {
-  Masks m{0, 0, 0, 0, 0, 0};
+  Masks m{0, 0, 0, 0};
   for (int i = 0; i < 4; ++i) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
     const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    const __m128i colon = _mm_cmpeq_epi8(v, _mm_set1_epi8(':'));
     m.hex |= Bits(_mm_or_si128(InRange(v, '0', 9), InRange(lower, 'a', 5)), i);
-    m.colon |= Bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(':')), i);
-    m.dash |= Bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), i);
-    m.dot |= Bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')), i);
+    m.colon |= Bits(colon, i);
+    // '-' is 0x2D and '.' 0x2E: one range.
+    m.sep |= Bits(_mm_or_si128(colon, InRange(v, '-', 1)), i);
     m.f |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('f')), i);
-    m.e |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('e')), i);
   }
   return m;
 }
@@ -285,12 +286,19 @@ inline Masks Classify64(const char* p) {
 // Bit i of the result: bit i + k of the 128-bit value (high:low), 0 < k < 64.
 inline uint64_t Ahead(uint64_t low, uint64_t high, int k) { return (low >> k) | (high << (64 - k)); }
 
-using U128 = unsigned __int128;
-inline U128 Wide(uint64_t low, uint64_t high) { return static_cast<U128>(high) << 64 | low; }
+// Two blocks' bits: position i of lo, then position 64 + i of hi; shifts
+// move bits toward position 0, zeros coming in from past the second block.
+struct Wide2 {
+  uint64_t lo, hi;
+  Wide2 operator>>(int k) const { return {(lo >> k) | (hi << (64 - k)), hi >> k}; }
+  Wide2 operator&(const Wide2& o) const { return {lo & o.lo, hi & o.hi}; }
+  Wide2 operator|(const Wide2& o) const { return {lo | o.lo, hi | o.hi}; }
+  Wide2 operator~() const { return {~lo, ~hi}; }
+};
 
 struct Candidates {
   uint64_t mac;   // starts where a MAC notation's digits and separators fit
-  uint64_t ipv6;  // "ff:fe" in any case
+  uint64_t ipv6;  // "ff:f" in any case
 };
 
 // Positions in this 64-byte block (`next` holds the following block's
@@ -298,31 +306,41 @@ struct Candidates {
 inline Candidates FindCandidates(const Masks& cur, const Masks& next, uint64_t prevHex, uint64_t prevColon) {
   auto h = [&](int k) { return k == 0 ? cur.hex : Ahead(cur.hex, next.hex, k); };
   auto c = [&](int k) { return Ahead(cur.colon, next.colon, k); };
-  auto m = [&](int k) { return Ahead(cur.dash, next.dash, k); };
-  auto d = [&](int k) { return Ahead(cur.dot, next.dot, k); };
+  auto s = [&](int k) { return Ahead(cur.sep, next.sep, k); };
   const uint64_t starts = cur.hex & ~((cur.hex << 1) | prevHex);
+  // Where the digits and a separator (any of ':', '-', '.': the exact check
+  // tells them apart) of a notation fit.
   uint64_t mac = 0;
-  // aa-bb-cc-dd-ee-ff
-  mac |= starts & h(1) & m(2) & h(3) & h(4) & m(5) & h(6) & h(7) & m(8) & h(9) & h(10) & m(11) & h(12) & h(13) &
-         m(14) & h(15) & h(16) & ~h(17);
+  // aa:bb:cc:dd:ee:ff and aa-bb-cc-dd-ee-ff
+  mac |= starts & h(1) & s(2) & h(3) & h(4) & s(5) & h(6) & h(7) & s(8) & h(9) & h(10) & s(11) & h(12) & h(13) &
+         s(14) & h(15) & h(16) & ~h(17);
   // aabb.ccdd.eeff and aabb-ccdd-eeff
-  const uint64_t dd4 = d(4) | m(4), dd9 = d(9) | m(9);
-  mac |= starts & h(1) & h(2) & h(3) & dd4 & h(5) & h(6) & h(7) & h(8) & dd9 & h(10) & h(11) & h(12) & h(13) &
+  mac |= starts & h(1) & h(2) & h(3) & s(4) & h(5) & h(6) & h(7) & h(8) & s(9) & h(10) & h(11) & h(12) & h(13) &
          ~h(14);
   // aabbcc-ddeeff
-  mac |= starts & h(1) & h(2) & h(3) & h(4) & h(5) & m(6) & h(7) & h(8) & h(9) & h(10) & h(11) & h(12) & ~h(13);
-  // Six bytes of one or two digits separated by ':': chains of "group,
-  // colon" steps of 2 or 3 bytes ending in a last group, over both blocks
-  // (a start in this block reaches at most 17 bytes into the next).
-  const U128 H = Wide(cur.hex, next.hex), C = Wide(cur.colon, next.colon);
-  const U128 g1 = H & (C >> 1), g2 = H & (H >> 1) & (C >> 2);
-  if (static_cast<uint64_t>(g1 | g2) != 0) {
-    const U128 notRun1 = ~((H | C) >> 1), notRun2 = ~((H | C) >> 2);
-    U128 chain = (H & notRun1) | (H & (H >> 1) & notRun2);  // a last group
+  mac |= starts & h(1) & h(2) & h(3) & h(4) & h(5) & s(6) & h(7) & h(8) & h(9) & h(10) & h(11) & h(12) & ~h(13);
+  // Six bytes of one or two digits separated by ':', at least one of one
+  // digit (all of two are found above). Such a byte is the first, followed
+  // by ':' and a digit, or between two colons, or the last, after a colon
+  // and before no digit or colon: with none of these within reach, no such
+  // address starts in this block. Otherwise chains of "group, colon" steps
+  // of 2 or 3 bytes ending in a last group, over both blocks (a start in
+  // this block reaches at most 17 bytes into the next). Pairs of words
+  // shifted by hand: plain shifts are cheaper than double-word ones.
+  const Wide2 H{cur.hex, next.hex}, C{cur.colon, next.colon};
+  const Wide2 run = H | C;
+  const Wide2 colonBefore{(cur.colon << 1) | prevColon, (next.colon << 1) | (cur.colon >> 63)};
+  const Wide2 hexBefore{(cur.hex << 1) | prevHex, (next.hex << 1) | (cur.hex >> 63)};
+  const Wide2 single = (H & ~hexBefore & ~colonBefore & (C >> 1) & (H >> 2)) | (colonBefore & H & (C >> 1)) |
+                       (colonBefore & H & ~(run >> 1));
+  if ((single.lo | (single.hi & 0x3FFFF)) != 0) {
+    const Wide2 g1 = H & (C >> 1), g2 = H & (H >> 1) & (C >> 2);
+    Wide2 chain = (H & ~(run >> 1)) | (H & (H >> 1) & ~(run >> 2));  // a last group
     for (int step = 0; step < 5; ++step) chain = (g1 & (chain >> 2)) | (g2 & (chain >> 3));
-    mac |= static_cast<uint64_t>(chain) & starts & ~((cur.colon << 1) | prevColon);
+    mac |= chain.lo & starts & ~((cur.colon << 1) | prevColon);
   }
-  const uint64_t ipv6 = cur.f & Ahead(cur.f, next.f, 1) & c(2) & Ahead(cur.f, next.f, 3) & Ahead(cur.e, next.e, 4);
+  // "ff:f" (the exact check sees the 'e').
+  const uint64_t ipv6 = cur.f & Ahead(cur.f, next.f, 1) & c(2) & Ahead(cur.f, next.f, 3);
   return {mac, ipv6};
 }
 #endif

@@ -3,9 +3,13 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <vector>
 
 #include "vessarine/listing/registry.h"
 #include "vessarine/registry/ipv6.h"
+#include "vessarine/registry/scanner.h"
 
 namespace registry {
 
@@ -219,6 +223,63 @@ constexpr WellKnown kWellKnown[] = {
     {0x000000000000, 0x000000000000, "null address (unset)"},
 };
 
+// The table as disjoint ranges in ascending order, each with the note of
+// the first row holding it (null where none does): one binary search per
+// address instead of a pass over every row.
+class WellKnownIndex {
+ public:
+  WellKnownIndex() {
+    padded_.fill(~uint64_t{0});
+    // Every range's ends cut the line into pieces of equal notes.
+    std::vector<uint64_t> cuts{0};
+    for (const WellKnown& w : kWellKnown) {
+      cuts.push_back(w.low);
+      if (w.high != kLast) cuts.push_back(w.high + 1);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    for (uint64_t start : cuts) {
+      const char* note = nullptr;
+      for (const WellKnown& w : kWellKnown) {
+        if (w.low <= start && start <= w.high) {
+          note = w.meaning;
+          break;
+        }
+      }
+      if (starts_.empty() || notes_.back() != note) {
+        starts_.push_back(start);
+        notes_.push_back(note);
+      }
+    }
+    if (starts_.size() > padded_.size()) std::abort();  // the table outgrew the index
+    std::copy(starts_.begin(), starts_.end(), padded_.begin());
+  }
+
+  const char* Note(uint64_t value) const {
+    // Branch-free: the last start at or below the value (starts_[0] is 0;
+    // the padding after the real starts is above every address).
+    const uint64_t* base = padded_.data();
+    size_t n = padded_.size();
+    while (n > 1) {
+      const size_t half = n / 2;
+      base = base[half] <= value ? base + half : base;
+      n -= half;
+    }
+    return notes_[static_cast<size_t>(base - padded_.data())];
+  }
+
+ private:
+  static constexpr uint64_t kLast = 0xFFFFFFFFFFFF;
+  std::vector<uint64_t> starts_;
+  std::vector<const char*> notes_;
+  std::array<uint64_t, 256> padded_;
+};
+
+const char* WellKnownNote(uint64_t value) {
+  static const WellKnownIndex index;
+  return index.Note(value);
+}
+
 }  // namespace
 
 std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* error) {
@@ -228,19 +289,15 @@ std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* er
   uint64_t v = 0;
   auto six = [&] { return ParsedAddress{v, false, Derivation::None}; };
   auto three = [&] { return ParsedAddress{v << 24, true, Derivation::None}; };
-  // Dispatch on the length first: each notation has one or a few.
+  // The six-byte notations with separators are the scanner's, which must
+  // take its finds back: a text that is one address and nothing else.
+  if (text.size() >= 11 && text.size() <= 17) {
+    const scan_detail::View view{text.data(), text.size(), -1};
+    if (scan_detail::MatchMacAt(view, 0, &v) == text.size()) return six();
+  }
   switch (text.size()) {
     case 12:
       if (ReadGroups(text, 1, 12, 0, &v)) return six();
-      break;
-    case 13:
-      if (ReadGroups(text, 2, 6, '-', &v)) return six();
-      break;
-    case 14:
-      if (ReadGroups(text, 3, 4, '.', &v) || ReadGroups(text, 3, 4, '-', &v)) return six();
-      break;
-    case 17:
-      if (ReadGroups(text, 6, 2, '-', &v)) return six();
       break;
     case 6:
       if (ReadGroups(text, 1, 6, 0, &v)) return three();
@@ -250,7 +307,6 @@ std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* er
       break;
     default: break;
   }
-  if (ReadColonBytes(text, 6, &v)) return six();
   if (ReadColonBytes(text, 3, &v)) return three();
   std::string problem;
   if (auto mac = ParseIpv6(text, &problem)) return ParsedAddress{*mac, false, Derivation::Ipv6Eui64};
@@ -283,14 +339,18 @@ AddressClass Classify(const ParsedAddress& address) {
     const bool y = (first & 0x04) != 0, z = (first & 0x08) != 0;
     c.quadrant = z ? (y ? Quadrant::Sai : Quadrant::Eli) : (y ? Quadrant::Reserved : Quadrant::Aai);
   }
-  // A three-byte input stands for its whole block: only an entry covering
-  // all of it applies.
-  const uint64_t low = address.value, high = address.prefixOnly ? address.value | 0xFFFFFF : address.value;
-  for (const WellKnown& w : kWellKnown) {
-    if (w.low <= low && high <= w.high) {
-      c.note = w.meaning;
-      break;
+  if (address.prefixOnly) {
+    // A three-byte input stands for its whole block: only an entry covering
+    // all of it applies.
+    const uint64_t low = address.value, high = address.value | 0xFFFFFF;
+    for (const WellKnown& w : kWellKnown) {
+      if (w.low <= low && high <= w.high) {
+        c.note = w.meaning;
+        break;
+      }
     }
+  } else {
+    c.note = WellKnownNote(address.value);
   }
   return c;
 }

@@ -34,6 +34,48 @@ void ForEachLine(std::string_view text, F&& f) {
   }
 }
 
+// The part of a CSV row, a JSON object or a text block that depends only
+// on the registry entry matched, formatted once per entry and kept in a
+// small direct-mapped cache: inputs name the same holders again and again,
+// and escaping their names and addresses is most of the formatting.
+class EntryTexts {
+ public:
+  template <class Format>
+  std::string_view Get(const Match& m, Format&& format) {
+    // An entry is its registry, prefix and texts, as long as no table was
+    // loaded or let go since (the texts' addresses could be another's).
+    const Key key{TablesGeneration(), m.prefix, static_cast<int>(m.registry), m.organization, m.address};
+    Slot& slot = slots_[((m.prefix ^ reinterpret_cast<uintptr_t>(m.organization.data())) * 0x9E3779B97F4A7C15u) >>
+                        (64 - kBits)];
+    if (!slot.filled || !(slot.key == key)) {
+      slot.filled = true;
+      slot.key = key;
+      slot.text.clear();
+      format(&slot.text, m);
+    }
+    return slot.text;
+  }
+
+ private:
+  static constexpr int kBits = 10;
+  struct Key {
+    uint64_t generation, prefix;
+    int registry;
+    std::string_view organization, address;
+    bool operator==(const Key& o) const {
+      return generation == o.generation && prefix == o.prefix && registry == o.registry &&
+             organization.data() == o.organization.data() && organization.size() == o.organization.size() &&
+             address.data() == o.address.data() && address.size() == o.address.size();
+    }
+  };
+  struct Slot {
+    bool filled = false;
+    Key key{};
+    std::string text;
+  };
+  Slot slots_[1 << kBits];
+};
+
 void AppendClassText(std::string* out, const Description& d) {
   if (d.cls.broadcast) {
     *out += "broadcast (every station)";
@@ -81,27 +123,29 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   AppendMac(out, d.address);
   *out += "\",\"registry\":";
   if (d.match) {
-    *out += '"';
-    *out += Info(d.match->registry).name;
-    *out += "\",\"assignment\":\"";
-    AppendAssignmentDigits(out, *d.match);
-    *out += "\",\"bits\":";
-    AppendBits(out, d.match->bits);
-    *out += ",\"organization\":";
-    AppendJsonString(out, d.match->organization);
-  } else {
-    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null";
-  }
-  *out += ",\"address\":[";
-  if (d.match) {
-    bool first = true;
-    ForEachLine(d.match->address, [&](std::string_view line) {
-      if (!first) out->push_back(',');
-      first = false;
-      AppendJsonString(out, line);
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+      *text += '"';
+      *text += Info(m.registry).name;
+      *text += "\",\"assignment\":\"";
+      AppendAssignmentDigits(text, m);
+      *text += "\",\"bits\":";
+      AppendBits(text, m.bits);
+      *text += ",\"organization\":";
+      AppendJsonString(text, m.organization);
+      *text += ",\"address\":[";
+      bool first = true;
+      ForEachLine(m.address, [&](std::string_view line) {
+        if (!first) text->push_back(',');
+        first = false;
+        AppendJsonString(text, line);
+      });
+      *text += ']';
     });
+  } else {
+    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[]";
   }
-  *out += "],\"group\":";
+  *out += ",\"group\":";
   AppendBool(out, d.cls.group);
   *out += ",\"local\":";
   AppendBool(out, d.cls.local);
@@ -149,21 +193,25 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   AppendMac(out, d.address);
   *out += ',';
   if (d.match) {
-    *out += Info(d.match->registry).name;
-    *out += ',';
-    AppendAssignmentDigits(out, *d.match);
-    *out += ',';
-    AppendBits(out, d.match->bits);
-    *out += ',';
-    AppendCsvField(out, d.match->organization);
-    *out += ',';
-    AppendCsvField(out, d.match->address);
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+      *text += Info(m.registry).name;
+      *text += ',';
+      AppendAssignmentDigits(text, m);
+      *text += ',';
+      AppendBits(text, m.bits);
+      *text += ',';
+      AppendCsvField(text, m.organization);
+      *text += ',';
+      AppendCsvField(text, m.address);
+    });
   } else {
     *out += ",,,,";
   }
-  *out += d.cls.group ? ",true" : ",false";
-  *out += d.cls.local ? ",true" : ",false";
-  *out += d.cls.broadcast ? ",true," : ",false,";
+  static constexpr std::string_view kBits[8] = {
+      ",false,false,false,", ",false,false,true,", ",false,true,false,", ",false,true,true,",
+      ",true,false,false,",  ",true,false,true,",  ",true,true,false,",  ",true,true,true,"};
+  *out += kBits[(d.cls.group ? 4 : 0) | (d.cls.local ? 2 : 0) | (d.cls.broadcast ? 1 : 0)];
   AppendCsvField(out, Note(d));
   *out += ",,";
   *out += DerivationName(d.address.derivedFrom);
@@ -197,18 +245,28 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
     field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
   }
   if (d.match) {
-    name("Registry:");
-    *out += Info(d.match->registry).name;
-    out->push_back(' ');
-    AppendAssignmentDigits(out, *d.match);
-    *out += " (";
-    AppendBits(out, d.match->bits);
-    *out += "-bit block)\n";
-    field("Organization:", d.match->organization);
-    bool first = true;
-    ForEachLine(d.match->address, [&](std::string_view line) {
-      field(first ? "Address:" : "", line);
-      first = false;
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+      auto line = [text](std::string_view label, std::string_view value) {
+        *text += "  ";
+        *text += label;
+        text->append(14 - label.size(), ' ');
+        *text += value;
+        text->push_back('\n');
+      };
+      std::string registry(Info(m.registry).name);
+      registry += ' ';
+      AppendAssignmentDigits(&registry, m);
+      registry += " (";
+      AppendBits(&registry, m.bits);
+      registry += "-bit block)";
+      line("Registry:", registry);
+      line("Organization:", m.organization);
+      bool first = true;
+      ForEachLine(m.address, [&](std::string_view addressLine) {
+        line(first ? "Address:" : "", addressLine);
+        first = false;
+      });
     });
   } else {
     field("Registry:", NoMatchText(d));

@@ -1,5 +1,9 @@
 #include "vessarine/registry/escape.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "vessarine/listing/listing.h"
 
 namespace registry {
@@ -26,6 +30,43 @@ struct PlainTable {
 };
 constexpr PlainTable kPlain;
 
+// Length of the run of bytes at text[i] that JSON takes as they are.
+size_t JsonPlainRun(std::string_view text, size_t i) {
+  const size_t from = i;
+#if defined(__SSE2__)
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    // Signed: bytes from 0x80 on are negative, so below 0x20 as well.
+    const __m128i bad = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F))),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    if (const int mask = _mm_movemask_epi8(bad)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) - from;
+  }
+#endif
+  while (i < text.size() && kPlain.json[static_cast<unsigned char>(text[i])]) ++i;
+  return i - from;
+}
+
+// Whether a CSV field must be quoted.
+bool CsvNeedsQuotes(std::string_view text) {
+  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) return true;
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i bad = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+    if (_mm_movemask_epi8(bad) != 0) return true;
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (!kPlain.csv[static_cast<unsigned char>(text[i])]) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void AppendJsonString(std::string* out, std::string_view text) {
@@ -33,10 +74,9 @@ void AppendJsonString(std::string* out, std::string_view text) {
   out->push_back('"');
   for (size_t i = 0; i < text.size();) {
     // Runs of plain bytes go out whole.
-    size_t j = i;
-    while (j < text.size() && kPlain.json[static_cast<unsigned char>(text[j])]) ++j;
-    out->append(text.data() + i, j - i);
-    i = j;
+    const size_t run = JsonPlainRun(text, i);
+    out->append(text.data() + i, run);
+    i += run;
     if (i == text.size()) break;
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
@@ -71,9 +111,7 @@ void AppendJsonString(std::string* out, std::string_view text) {
 }
 
 void AppendCsvField(std::string* out, std::string_view text) {
-  bool quote = !text.empty() && (text.front() == ' ' || text.back() == ' ');
-  for (size_t i = 0; i < text.size() && !quote; ++i) quote = !kPlain.csv[static_cast<unsigned char>(text[i])];
-  if (!quote) {
+  if (!CsvNeedsQuotes(text)) {
     out->append(text);
     return;
   }

@@ -394,3 +394,13 @@ TEST_F(RegistryCommands, Ipv6AddressesAndNotesEndToEnd) {
             std::string::npos)
       << run.out;
 }
+
+// lookup - reads lines of any length, with or without a last line end.
+TEST_F(RegistryCommands, LookupReadsLongAndUnendedLines) {
+  std::string input = "00:0c:29:aa:bb:cc\r\n" + std::string(200000, 'x') + "\n\n   \n0:c:29:aa:bb:cc";
+  CliRun run = RunCli(xdgDir, "lookup --csv -", input);
+  EXPECT_EQ(run.status, 1);  // the long line is no address
+  EXPECT_EQ(CountOf(run.out, "\r\n"), 4u) << run.out.substr(0, 300);
+  EXPECT_NE(run.out.find("\r\n0:c:29:aa:bb:cc,00:0C:29:AA:BB:CC,"), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n" + std::string(200000, 'x') + ",,,,,,,,,,,"), std::string::npos);
+}

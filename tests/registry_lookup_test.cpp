@@ -11,6 +11,7 @@
 
 #include "vessarine/registry/address.h"
 #include "vessarine/registry/describe.h"
+#include "vessarine/registry/escape.h"
 #include "vessarine/registry/ipv6.h"
 #include "vessarine/registry/refresh.h"
 #include "vessarine/registry/tables.h"
@@ -244,4 +245,42 @@ TEST(RegistryAddress, WellKnownAndVirtualAddresses) {
   EXPECT_EQ(note("00:1c:14:00:00:01"), "VMware virtual NIC");
   EXPECT_EQ(note("00:1c:42:00:00:01"), "Parallels virtual NIC");
   EXPECT_EQ(note("00:1c:43:00:00:01"), "-");
+}
+
+// A registry entry's formatted texts are kept between calls; another set of
+// tables (here the built-in one, whose 2011 address for VMware differs) must
+// never be answered from them.
+TEST_F(RegistryLookup, KeptTextsFollowTheTablesInUse) {
+  auto json = [](const registry::RegistryTables& tables) {
+    std::string out;
+    registry::AppendJsonMembers(&out, "x", registry::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
+    return out;
+  };
+  auto csv = [](const registry::RegistryTables& tables) {
+    std::string out;
+    registry::AppendCsvRow(&out, "x", registry::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
+    return out;
+  };
+  const std::string fromDebian = json(*tables_), csvDebian = csv(*tables_);
+  {
+    registry::RegistryTables builtIn;
+    builtIn.LoadBuiltInOnly();
+    const auto match = builtIn.Lookup(0x000C29AABBCC, false);
+    ASSERT_TRUE(match);
+    std::string expected;
+    // The whole address, whose last line ("UNITED STATES" in 2011, "US"
+    // today) tells the listings apart.
+    expected += "\"address\":[";
+    for (size_t from = 0, nl; from <= match->address.size(); from = nl + 1) {
+      nl = std::min(match->address.find('\n', from), match->address.size());
+      if (from != 0) expected += ',';
+      registry::AppendJsonString(&expected, match->address.substr(from, nl - from));
+    }
+    expected += ']';
+    EXPECT_NE(json(builtIn).find(expected), std::string::npos) << json(builtIn);
+    EXPECT_NE(json(builtIn), fromDebian);
+    EXPECT_EQ(json(*tables_), fromDebian);
+    EXPECT_EQ(csv(*tables_), csvDebian);
+  }
+  EXPECT_EQ(json(*tables_), fromDebian);
 }

@@ -264,22 +264,28 @@ inline __m128i InRange(__m128i v, char low, char span) {
   return _mm_cmpeq_epi8(_mm_max_epu8(t, limit), limit);  // unsigned t <= span
 }
 
-inline uint64_t Bits(__m128i v, int i) {
-  return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(v))) << (16 * i);
+inline uint64_t Bits(__m128i v) { return static_cast<uint16_t>(_mm_movemask_epi8(v)); }
+
+// One 16-byte quarter of a block, its bits at position 16 * Quarter.
+template <int Quarter>
+inline void Classify16(const char* p, Masks* m) {
+  constexpr int shift = 16 * Quarter;
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
+  const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+  const __m128i colon = _mm_cmpeq_epi8(v, _mm_set1_epi8(':'));
+  m->hex |= Bits(_mm_or_si128(InRange(v, '0', 9), InRange(lower, 'a', 5))) << shift;
+  m->colon |= Bits(colon) << shift;
+  // '-' is 0x2D and '.' 0x2E: one range.
+  m->sep |= Bits(_mm_or_si128(colon, InRange(v, '-', 1))) << shift;
+  m->f |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('f'))) << shift;
 }
 
 inline Masks Classify64(const char* p) {
   Masks m{0, 0, 0, 0};
-  for (int i = 0; i < 4; ++i) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-    const __m128i colon = _mm_cmpeq_epi8(v, _mm_set1_epi8(':'));
-    m.hex |= Bits(_mm_or_si128(InRange(v, '0', 9), InRange(lower, 'a', 5)), i);
-    m.colon |= Bits(colon, i);
-    // '-' is 0x2D and '.' 0x2E: one range.
-    m.sep |= Bits(_mm_or_si128(colon, InRange(v, '-', 1)), i);
-    m.f |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('f')), i);
-  }
+  Classify16<0>(p, &m);
+  Classify16<1>(p, &m);
+  Classify16<2>(p, &m);
+  Classify16<3>(p, &m);
   return m;
 }
 
@@ -296,52 +302,84 @@ struct Wide2 {
   Wide2 operator~() const { return {~lo, ~hi}; }
 };
 
+// What the patterns need of one block, worked out once from its masks and
+// the following block's: bit i tells of the bytes from position i on.
+struct Derived {
+  uint64_t hex, colon;
+  uint64_t pairSep;  // two hex digits, then a separator
+  uint64_t pair;     // two hex digits
+  uint64_t quadSep;  // four hex digits, then a separator
+  uint64_t quad;     // four hex digits
+  uint64_t sixSep;   // six hex digits, then a separator
+  uint64_t six;      // six hex digits
+  uint64_t trigger;  // "ff:f" in any case
+  // Where a one-digit byte of a colon address can be: the first, followed
+  // by ':' and a digit; or after a colon and before no digit. A superset.
+  uint64_t single;
+};
+
+inline Derived Derive(const Masks& x, const Masks& y, uint64_t prevHex, uint64_t prevColon) {
+  auto h = [&](int k) { return Ahead(x.hex, y.hex, k); };
+  auto s = [&](int k) { return Ahead(x.sep, y.sep, k); };
+  auto c = [&](int k) { return Ahead(x.colon, y.colon, k); };
+  auto f = [&](int k) { return Ahead(x.f, y.f, k); };
+  Derived d;
+  d.hex = x.hex;
+  d.colon = x.colon;
+  const uint64_t h1 = h(1), h2 = h(2), c1 = c(1);
+  d.pair = x.hex & h1;
+  d.pairSep = d.pair & s(2);
+  d.quad = d.pair & h2 & h(3);
+  d.quadSep = d.quad & s(4);
+  d.six = d.quad & h(4) & h(5);
+  d.sixSep = d.six & s(6);
+  d.trigger = x.f & f(1) & c(2) & f(3);
+  const uint64_t colonBefore = (x.colon << 1) | prevColon, hexBefore = (x.hex << 1) | prevHex;
+  d.single = x.hex & ((colonBefore & ~h1) | (~hexBefore & c1 & h2));
+  return d;
+}
+
 struct Candidates {
   uint64_t mac;   // starts where a MAC notation's digits and separators fit
   uint64_t ipv6;  // "ff:f" in any case
 };
 
-// Positions in this 64-byte block (`next` holds the following block's
-// masks; prevHex and prevColon tell of the byte before the block).
-inline Candidates FindCandidates(const Masks& cur, const Masks& next, uint64_t prevHex, uint64_t prevColon) {
-  auto h = [&](int k) { return k == 0 ? cur.hex : Ahead(cur.hex, next.hex, k); };
-  auto c = [&](int k) { return Ahead(cur.colon, next.colon, k); };
-  auto s = [&](int k) { return Ahead(cur.sep, next.sep, k); };
+// Positions in this 64-byte block (`cur` and `next` its and the following
+// block's derived masks, `curRaw` and `nextRaw` their masks; prevHex and
+// prevColon tell of the byte before the block).
+inline Candidates FindCandidates(const Derived& cur, const Derived& next, const Masks& curRaw, const Masks& nextRaw,
+                                 uint64_t prevHex, uint64_t prevColon) {
+  auto a = [](uint64_t Derived::*field, const Derived& x, const Derived& y, int k) {
+    return Ahead(x.*field, y.*field, k);
+  };
   const uint64_t starts = cur.hex & ~((cur.hex << 1) | prevHex);
   // Where the digits and a separator (any of ':', '-', '.': the exact check
   // tells them apart) of a notation fit.
   uint64_t mac = 0;
   // aa:bb:cc:dd:ee:ff and aa-bb-cc-dd-ee-ff
-  mac |= starts & h(1) & s(2) & h(3) & h(4) & s(5) & h(6) & h(7) & s(8) & h(9) & h(10) & s(11) & h(12) & h(13) &
-         s(14) & h(15) & h(16) & ~h(17);
+  mac |= starts & cur.pairSep & a(&Derived::pairSep, cur, next, 3) & a(&Derived::pairSep, cur, next, 6) &
+         a(&Derived::pairSep, cur, next, 9) & a(&Derived::pairSep, cur, next, 12) & a(&Derived::pair, cur, next, 15) &
+         ~a(&Derived::hex, cur, next, 17);
   // aabb.ccdd.eeff and aabb-ccdd-eeff
-  mac |= starts & h(1) & h(2) & h(3) & s(4) & h(5) & h(6) & h(7) & h(8) & s(9) & h(10) & h(11) & h(12) & h(13) &
-         ~h(14);
+  mac |= starts & cur.quadSep & a(&Derived::quadSep, cur, next, 5) & a(&Derived::quad, cur, next, 10) &
+         ~a(&Derived::hex, cur, next, 14);
   // aabbcc-ddeeff
-  mac |= starts & h(1) & h(2) & h(3) & h(4) & h(5) & s(6) & h(7) & h(8) & h(9) & h(10) & h(11) & h(12) & ~h(13);
+  mac |= starts & cur.sixSep & a(&Derived::six, cur, next, 7) & ~a(&Derived::hex, cur, next, 13);
   // Six bytes of one or two digits separated by ':', at least one of one
-  // digit (all of two are found above). Such a byte is the first, followed
-  // by ':' and a digit, or between two colons, or the last, after a colon
-  // and before no digit or colon: with none of these within reach, no such
-  // address starts in this block. Otherwise chains of "group, colon" steps
-  // of 2 or 3 bytes ending in a last group, over both blocks (a start in
-  // this block reaches at most 17 bytes into the next). Pairs of words
-  // shifted by hand: plain shifts are cheaper than double-word ones.
-  const Wide2 H{cur.hex, next.hex}, C{cur.colon, next.colon};
-  const Wide2 run = H | C;
-  const Wide2 colonBefore{(cur.colon << 1) | prevColon, (next.colon << 1) | (cur.colon >> 63)};
-  const Wide2 hexBefore{(cur.hex << 1) | prevHex, (next.hex << 1) | (cur.hex >> 63)};
-  const Wide2 single = (H & ~hexBefore & ~colonBefore & (C >> 1) & (H >> 2)) | (colonBefore & H & (C >> 1)) |
-                       (colonBefore & H & ~(run >> 1));
-  if ((single.lo | (single.hi & 0x3FFFF)) != 0) {
+  // digit (all of two are found above): only where a one-digit byte can be
+  // within reach (a start in this block reaches at most 17 bytes into the
+  // next). Then chains of "group, colon" steps of 2 or 3 bytes ending in a
+  // last group, over both blocks; pairs of words shifted by hand, plain
+  // shifts being cheaper than double-word ones.
+  if ((cur.single | (next.single & 0x3FFFF)) != 0) {
+    const Wide2 H{curRaw.hex, nextRaw.hex}, C{curRaw.colon, nextRaw.colon};
+    const Wide2 run = H | C;
     const Wide2 g1 = H & (C >> 1), g2 = H & (H >> 1) & (C >> 2);
     Wide2 chain = (H & ~(run >> 1)) | (H & (H >> 1) & ~(run >> 2));  // a last group
     for (int step = 0; step < 5; ++step) chain = (g1 & (chain >> 2)) | (g2 & (chain >> 3));
-    mac |= chain.lo & starts & ~((cur.colon << 1) | prevColon);
+    mac |= chain.lo & starts & ~((curRaw.colon << 1) | prevColon);
   }
-  // "ff:f" (the exact check sees the 'e').
-  const uint64_t ipv6 = cur.f & Ahead(cur.f, next.f, 1) & c(2) & Ahead(cur.f, next.f, 3);
-  return {mac, ipv6};
+  return {mac, cur.trigger};  // the exact check sees the 'e' of "ff:fe"
 }
 #endif
 
@@ -364,15 +402,19 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
   Derivation derived = Derivation::None;
   size_t resume = p;  // no address starts before this
 #if defined(__SSE2__)
-  // Whole blocks while the next block's bytes are there to look ahead into.
-  if (p + 128 <= size && p + 64 <= to) {
-    scan_detail::Masks cur = scan_detail::Classify64(text + p);
+  // Whole blocks while the two blocks after are there to look ahead into.
+  if (p + 192 <= size && p + 64 <= to) {
+    scan_detail::Masks curRaw = scan_detail::Classify64(text + p);
+    scan_detail::Masks nextRaw = scan_detail::Classify64(text + p + 64);
     const int prev = t.Before(p);
     uint64_t prevHex = scan_detail::IsHexByte(prev) ? 1 : 0;
     uint64_t prevColon = prev == ':' ? 1 : 0;
-    while (p + 128 <= size && p + 64 <= to) {
-      const scan_detail::Masks next = scan_detail::Classify64(text + p + 64);
-      const scan_detail::Candidates found64 = scan_detail::FindCandidates(cur, next, prevHex, prevColon);
+    scan_detail::Derived cur = scan_detail::Derive(curRaw, nextRaw, prevHex, prevColon);
+    while (p + 192 <= size && p + 64 <= to) {
+      const scan_detail::Masks afterRaw = scan_detail::Classify64(text + p + 128);
+      const scan_detail::Derived next = scan_detail::Derive(nextRaw, afterRaw, curRaw.hex >> 63, curRaw.colon >> 63);
+      const scan_detail::Candidates found64 =
+          scan_detail::FindCandidates(cur, next, curRaw, nextRaw, prevHex, prevColon);
       uint64_t candidates = found64.mac | found64.ipv6;
       while (candidates != 0) {
         const int bit = __builtin_ctzll(candidates);
@@ -394,8 +436,10 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
           }
         }
       }
-      prevHex = cur.hex >> 63;
-      prevColon = cur.colon >> 63;
+      prevHex = curRaw.hex >> 63;
+      prevColon = curRaw.colon >> 63;
+      curRaw = nextRaw;
+      nextRaw = afterRaw;
       cur = next;
       p += 64;
     }

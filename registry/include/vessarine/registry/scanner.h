@@ -112,6 +112,27 @@ inline bool FixedGroups(const View& t, size_t p, size_t groups, size_t digits, i
 inline size_t MatchMacAt(const View& t, size_t p, uint64_t* value) {
   const int prev = t.Before(p);
   if (!t.HexAt(p) || IsHexByte(prev)) return 0;
+  // The common case first: two digits a byte, ':' or '-' between, the
+  // byte after in the buffer.
+  if (p + 18 <= t.size) {
+    const char* q = t.text + p;
+    const char sep = q[2];
+    if ((sep == ':' || sep == '-') && prev != static_cast<unsigned char>(sep) && q[5] == sep && q[8] == sep &&
+        q[11] == sep && q[14] == sep) {
+      uint64_t v = 0;
+      int bad = 0;
+      for (int g = 0; g < 6; ++g) {
+        const int high = Hex(q, 3 * g), low = Hex(q, 3 * g + 1);
+        bad |= high | low;  // negative when either is no digit
+        v = v << 8 | static_cast<uint64_t>((high << 4 | low) & 0xFF);
+      }
+      const int after = static_cast<unsigned char>(q[17]);
+      if (bad >= 0 && !IsHexByte(after) && after != static_cast<unsigned char>(sep)) {
+        *value = v;
+        return 17;
+      }
+    }
+  }
   // Six bytes of one or two digits separated by ':'.
   if (prev != ':' && (t.At(p + 1) == ':' || t.At(p + 2) == ':')) {
     size_t q = p;

@@ -111,8 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   // Lookup's parser, on the input's first line as `lookup -` would take it.
-  const std::string_view line = input.substr(0, input.find('\n'));
-  if (line.find('\0') == std::string_view::npos) CheckParse(line);
+  CheckParse(input.substr(0, input.find('\n')));
 
   // The scanner's IPv6 parser against the C library's, on short inputs of
   // the characters it takes.

@@ -106,7 +106,8 @@ std::optional<uint64_t> ParseIpv6(std::string_view text, std::string* error) {
   }
   char buffer[INET6_ADDRSTRLEN];
   uint8_t bytes[16];
-  if (address.size() >= sizeof buffer) {
+  // inet_pton reads up to a NUL: one inside the text must not end it early.
+  if (address.size() >= sizeof buffer || address.find('\0') != std::string_view::npos) {
     *error = "not a MAC address nor an IPv6 address" + std::string(kNotMac.substr(kNotMacLead.size()));
     return std::nullopt;
   }

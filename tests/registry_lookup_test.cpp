@@ -188,6 +188,10 @@ TEST(RegistryAddress, Ipv6InterfaceIdentifiersGiveTheirMac) {
     EXPECT_NE(error(text).find("the prefix length after '/'"), std::string::npos) << text;
   for (const char* text : {"fe80::zz", "fe80:::1", "1::2::3", "1:2:3:4:5:6:7:8:9", "fe80::20c:29ff:fe3a:5b7c0"})
     EXPECT_EQ(error(text).rfind("not a MAC address nor an IPv6 address", 0), 0u) << text;
+  // A NUL inside is no end of the address.
+  std::string e;
+  EXPECT_FALSE(ParseAddress(std::string_view("fe80::20c:29ff:fe3a:5b7c\0::1", 29), &e));
+  EXPECT_EQ(e.rfind("not a MAC address nor an IPv6 address", 0), 0u) << e;
 }
 
 // The scanner's own IPv6 parser against the C library's, on the forms it takes.

@@ -301,7 +301,7 @@ inline void Classify16(const char* p, Masks* m) {
   m->f |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('f'))) << shift;
 }
 
-inline Masks Classify64(const char* p) {
+[[gnu::always_inline]] inline Masks Classify64(const char* p) {
   Masks m{0, 0, 0, 0};
   Classify16<0>(p, &m);
   Classify16<1>(p, &m);
@@ -339,7 +339,7 @@ struct Derived {
   uint64_t single;
 };
 
-inline Derived Derive(const Masks& x, const Masks& y, uint64_t prevHex, uint64_t prevColon) {
+[[gnu::always_inline]] inline Derived Derive(const Masks& x, const Masks& y, uint64_t prevHex, uint64_t prevColon) {
   auto h = [&](int k) { return Ahead(x.hex, y.hex, k); };
   auto s = [&](int k) { return Ahead(x.sep, y.sep, k); };
   auto c = [&](int k) { return Ahead(x.colon, y.colon, k); };
@@ -368,7 +368,7 @@ struct Candidates {
 // Positions in this 64-byte block (`cur` and `next` its and the following
 // block's derived masks, `curRaw` and `nextRaw` their masks; prevHex and
 // prevColon tell of the byte before the block).
-inline Candidates FindCandidates(const Derived& cur, const Derived& next, const Masks& curRaw, const Masks& nextRaw,
+[[gnu::always_inline]] inline Candidates FindCandidates(const Derived& cur, const Derived& next, const Masks& curRaw, const Masks& nextRaw,
                                  uint64_t prevHex, uint64_t prevColon) {
   auto a = [](uint64_t Derived::*field, const Derived& x, const Derived& y, int k) {
     return Ahead(x.*field, y.*field, k);

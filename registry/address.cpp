@@ -253,10 +253,15 @@ class WellKnownIndex {
       }
     }
     if (starts_.size() > padded_.size()) std::abort();  // the table outgrew the index
+    for (const WellKnown& w : kWellKnown) {
+      for (uint64_t b = w.low >> 32; b <= w.high >> 32; ++b) blocks_[b >> 6] |= uint64_t{1} << (b & 63);
+    }
     std::copy(starts_.begin(), starts_.end(), padded_.begin());
   }
 
   const char* Note(uint64_t value) const {
+    const uint64_t block = value >> 32;
+    if ((blocks_[block >> 6] >> (block & 63) & 1) == 0) return nullptr;
     // Branch-free: the last start at or below the value (starts_[0] is 0;
     // the padding after the real starts is above every address).
     const uint64_t* base = padded_.data();
@@ -274,6 +279,9 @@ class WellKnownIndex {
   std::vector<uint64_t> starts_;
   std::vector<const char*> notes_;
   std::array<uint64_t, 256> padded_;
+  // Bit b set when a row holds an address whose first 16 bits are b: most
+  // addresses need no search (8 KiB).
+  std::array<uint64_t, 1024> blocks_{};
 };
 
 const char* WellKnownNote(uint64_t value) {

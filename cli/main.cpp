@@ -168,7 +168,7 @@ Command AddLookupCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("lookup", "Name the holder of each address from every IEEE registry, and its class");
   CLI::Option* jsonFlag = cmd->add_flag("--json", json, "One JSON object per address (JSON Lines)");
   cmd->add_flag("--csv", csv, "CSV with one header line")->excludes(jsonFlag);
-  cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff, aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabbccddeeff or aa:bb:cc; - reads addresses from stdin")
+  cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff (0:c:29:aa:bb:cc), aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabb-ccdd-eeff, aabbcc-ddeeff, aabbccddeeff, aa:bb:cc, or an IPv6 address with a MAC inside (fe80::20c:29ff:feaa:bbcc); - reads addresses from stdin")
       ->required()
       ->type_name("");
   return {cmd, [] {

@@ -20,35 +20,14 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The download thread: every listing, then the MA-L one's outcome for the
-// progress phase. g_bDownloading was raised before the thread started.
-void DownloadAll(std::shared_ptr<ConvertOptions> options, UpdateSource source) {
-  bool ok = false;
-  try {
-    MakeDirectories(CacheDir());
+// The download thread of an update: every listing; its outcome for the
+// progress phase is the MA-L listing's.
+std::thread LaunchDownloads(const std::shared_ptr<ConvertOptions>& options, const UpdateSource& source) {
+  return LaunchDownloadThread([options, source] {
     DownloadListings(options->listings, source);
     const ListingFile& mal = options->listings[static_cast<size_t>(Registry::MaL)];
-    ok = !mal.path.empty() || mal.unchanged;
-  } catch (...) {
-    ok = false;
-  }
-  // The listings and the result become visible no later than the cleared flag.
-  g_bDownloadOk.store(ok ? 1 : 0, std::memory_order_release);
-  g_bDownloading.store(0, std::memory_order_release);
-}
-
-// Raising the flag before the thread exists means a conversion thread
-// started next can never miss the download, however late the download
-// thread gets to run.
-std::thread LaunchDownloads(const std::shared_ptr<ConvertOptions>& options, const UpdateSource& source) {
-  g_bDownloading.store(1, std::memory_order_release);
-  try {
-    return std::thread(DownloadAll, options, source);
-  } catch (...) {
-    g_bDownloadOk.store(0, std::memory_order_release);
-    g_bDownloading.store(0, std::memory_order_release);
-    throw;
-  }
+    return !mal.path.empty() || mal.unchanged;
+  });
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // loading every table <= 1 ms beyond the store's load; the scanner well
 // above 500 MB/s so annotate's whole process stays within a tenth of grep
 // (BM_Scan, a log like bench/annotate.sh's; BM_ScanNotations, one line in
-// eight an address in each notation).
+// eight an address in each notation); `search a --json`, most of every
+// registry matching, formatted <= 30 ms (BM_SearchJson).
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "vessarine/db/loader.h"
+#include "vessarine/registry/assignments.h"
 #include "vessarine/registry/refresh.h"
 #include "vessarine/registry/scanner.h"
 #include "vessarine/registry/tables.h"
@@ -95,6 +97,28 @@ void BM_LoadBuiltInTable(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadBuiltInTable)->Unit(benchmark::kMicrosecond);
+
+// What `search a --json` does once the tables are loaded: nearly every
+// holder matches, so this is the formatting of almost every row.
+void BM_SearchJson(benchmark::State& state) {
+  const auto& tables = Tables();
+  const registry::HolderFilter filter("a");
+  std::string out;
+  size_t rows = 0;
+  for (auto _ : state) {
+    out.clear();
+    rows = 0;
+    registry::ForEachAssignment(tables, [&](const registry::Match& m) {
+      if (!filter.Matches(m.organization)) return;
+      registry::AppendAssignmentRow(&out, registry::RowFormat::Json, m);
+      ++rows;
+    });
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out.size()));
+}
+BENCHMARK(BM_SearchJson)->Unit(benchmark::kMillisecond);
 
 // A log of 100-byte lines, one in four holding an address.
 void BM_Scan(benchmark::State& state) {

@@ -101,10 +101,13 @@ constexpr char kBusy[] = "the cache directory is busy with another update";
 StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, bool force, bool locked) {
   StoreUpdate update;
   try {
-    registry::PreparedTable table = registry::PrepareTable(Registry::MaL, file.path, file.source, force);
+    StorePtr store;
+    registry::PreparedTable table = registry::PrepareTable(
+        Registry::MaL, file.path, file.source, force,
+        [&store](const registry::ParsedListing& parsed) { store = registry::StoreFromListing(parsed); });
     update.result = table.result;
     if (table.refused()) return update;
-    update.store = registry::StoreFromListing(table.parsed);
+    update.store = std::move(store);
     if (!update.store) {
       update.result = KeptFor(Registry::MaL, file, "holds '>', which the database cannot keep");
       return update;

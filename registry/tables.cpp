@@ -71,15 +71,6 @@ void RegistryTables::Load(std::FILE* warnings) {
   Index();
 }
 
-void RegistryTables::LoadBuiltInOnly() {
-  for (auto& f : files_) f = MappedFile();
-  views_ = {};
-  sources_ = {};
-  views_[0] = BuiltInView();
-  sources_[0] = TableSource::BuiltIn;
-  Index();
-}
-
 void RegistryTables::Index() {
   parents_.clear();
   for (Registry r : {Registry::MaM, Registry::MaS, Registry::Iab}) {

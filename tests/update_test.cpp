@@ -267,9 +267,11 @@ TEST_F(UpdateTest, TodaysRegistryFromDebian) {
   const std::string listing = ReadFile(kIeeeData + "/oui.txt");
   http.Serve("/oui.txt", 200, listing);
   EXPECT_EQ(RunUpdate(http.Url("/oui.txt")), (std::vector<Message>{kDownloaded, kDone}));
+  EXPECT_EQ(ReadFile(Cache(kCacheAddrFile)).find_first_of("\r\n"), std::string::npos);
   g_strDbVersion = kVersionBuiltin;
   LoadDatabase();
   EXPECT_EQ(g_bCachePresent, 1);
+  EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), static_cast<size_t>(companyCount) * kRecordSize);
   const auto tables = registry::SharedTables();
   ASSERT_EQ(tables->source(registry::Registry::MaL), registry::TableSource::Cache);
   std::shared_lock lock(StoreLock());

@@ -1,3 +1,4 @@
+#include "vessarine/startup/startup.h"
 #include "vessarine/app/vessarine_dlg.h"
 
 #include <QApplication>

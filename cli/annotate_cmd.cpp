@@ -71,9 +71,10 @@ class Annotator {
         counted = base + upTo;
       };
       const size_t stop = registry::ScanAddresses(
-          buf, 0, to, size, before, [&](size_t pos, size_t length, uint64_t value) {
+          buf, 0, to, size, before, [&](size_t pos, size_t length, uint64_t value, registry::Derivation derived) {
             registry::ParsedAddress address;
             address.value = value;
+            address.derivedFrom = derived;
             const registry::Description d = registry::Describe(tables_, address);
             const std::string_view found(buf + pos, length);
             if (json_) {

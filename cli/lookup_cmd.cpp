@@ -1,6 +1,10 @@
 #include "lookup_cmd.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "vessarine/registry/address.h"
@@ -48,16 +52,26 @@ class Lookup {
     if (text_.size() >= 64 * 1024) Flush();
   }
 
+  // Lines of any length, read a block at a time.
   void Stdin() {
-    char* line = nullptr;
-    size_t capacity = 0;
-    ssize_t length;
-    while ((length = ::getline(&line, &capacity, stdin)) > 0) {
-      std::string_view text(line, static_cast<size_t>(length));
-      if (text.back() == '\n') text.remove_suffix(1);
-      Line(text);
+    std::string buffer(1u << 16, '\0');
+    size_t held = 0;  // bytes of a line not ended yet, at the front
+    for (;;) {
+      if (held == buffer.size()) buffer.resize(buffer.size() * 2);
+      const ssize_t n = ::read(STDIN_FILENO, buffer.data() + held, buffer.size() - held);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      const char* p = buffer.data();
+      const char* end = p + held + static_cast<size_t>(n);
+      while (const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p))) {
+        const char* e = static_cast<const char*>(nl);
+        Line(std::string_view(p, static_cast<size_t>(e - p)));
+        p = e + 1;
+      }
+      held = static_cast<size_t>(end - p);
+      std::memmove(buffer.data(), p, held);
     }
-    std::free(line);
+    if (held != 0) Line(std::string_view(buffer.data(), held));
   }
 
   int Finish() {

@@ -19,10 +19,12 @@
 #include "lookup_cmd.h"
 #include "update_cmd.h"
 #include "vessarine/store/gbk.h"
+#include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
 #include "vessarine/query/controls.h"
 #include "vessarine/query/queries.h"
+#include "vessarine/startup/startup.h"
 
 namespace {
 
@@ -133,24 +135,26 @@ Command AddInfoCommand(CLI::App& app) {
 }
 
 Command AddUpdateCommand(CLI::App& app) {
-  static UpdateSource options;
+  static UpdateOptions options;
   CLI::App* cmd = app.add_subcommand(
       "update", "Download the registry's current listings and make them the database and the registry tables");
-  CLI::Option* url = cmd->add_option("--url", options.url, "Download the MA-L listing (oui.txt) from URL instead")
+  CLI::Option* url = cmd->add_option("--url", options.source.url, "Download the MA-L listing (oui.txt) from URL instead")
                          ->type_name("URL")
                          ->check(CLI::Validator(CheckNotEmpty, ""));
-  CLI::Option* site = cmd->add_option("--site", options.site,
+  CLI::Option* site = cmd->add_option("--site", options.source.site,
                                       "Download every listing from this mirror of the registry's site instead")
                           ->type_name("URL")
                           ->check(CLI::Validator(CheckNotEmpty, ""));
-  cmd->add_option("--from", options.from,
+  cmd->add_option("--from", options.source.from,
                   "Take a listing file of any registry, or a folder of listings (such as /usr/share/ieee-data), instead")
       ->type_name("PATH")
       ->check(CLI::Validator(CheckNotEmpty, ""))
       ->excludes(url)
       ->excludes(site);
-  cmd->add_flag("--force", options.force,
-                "Take listings that would be refused for holding far fewer (or far more) entries than the tables they replace");
+  cmd->add_flag("--force", options.source.force,
+                "Download every listing whole, and take listings that would be refused for holding far fewer (or far more) entries than the tables they replace");
+  cmd->add_flag("--quiet", options.quiet, "Print only failures");
+  cmd->add_flag("--changes", options.changes, "List every assignment the update added, withdrew or renamed");
   return {cmd, [] {
             StartUpDatabase();
             return RunUpdate(options);
@@ -164,12 +168,13 @@ Command AddLookupCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("lookup", "Name the holder of each address from every IEEE registry, and its class");
   CLI::Option* jsonFlag = cmd->add_flag("--json", json, "One JSON object per address (JSON Lines)");
   cmd->add_flag("--csv", csv, "CSV with one header line")->excludes(jsonFlag);
-  cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff, aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabbccddeeff or aa:bb:cc; - reads addresses from stdin")
+  cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff (0:c:29:aa:bb:cc), aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabb-ccdd-eeff, aabbcc-ddeeff, aabbccddeeff, aa:bb:cc, or an IPv6 address with a MAC inside (fe80::20c:29ff:feaa:bbcc); - reads addresses from stdin")
       ->required()
       ->type_name("");
   return {cmd, [] {
             options.format = json ? LookupOptions::Format::Json
                                   : csv ? LookupOptions::Format::Csv : LookupOptions::Format::Text;
+            SetCacheHold(CacheHold::PrivateCopy);
             return RunLookup(options, stdout, stderr);
           }};
 }
@@ -179,7 +184,10 @@ Command AddAnnotateCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("annotate", "Name the holder after every MAC address found in text");
   cmd->add_flag("--json", options.json, "One JSON object per address found, with its line and column");
   cmd->add_option("FILE", options.files, "Files to read; none or - reads stdin")->type_name("");
-  return {cmd, [] { return RunAnnotate(options, stdout, stderr); }};
+  return {cmd, [] {
+            SetCacheHold(CacheHold::PrivateCopy);
+            return RunAnnotate(options, stdout, stderr);
+          }};
 }
 
 std::string ProgramVersionText() {
@@ -204,6 +212,10 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Most commands answer once and end: their cache files are mapped under a
+  // lease rather than copied (lookup and annotate, which may read a stream
+  // for hours, copy them).
+  SetCacheHold(CacheHold::LeasedMapping);
   CLI::App app{"Which company owns a MAC address prefix, and which prefixes a company owns.", "vessarine-cli"};
   app.set_version_flag("--version", ProgramVersionText, "Show the version and the database it would load");
   app.require_subcommand(1);

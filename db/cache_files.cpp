@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <thread>
 #include <utility>
+
+#include "vessarine/store/bytes.h"
 
 
 namespace {
@@ -48,14 +51,6 @@ std::optional<int> OpenLockFile(bool create) {
   }
   return fd;
 }
-
-uint64_t Load64(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-uint64_t Rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
 
 }  // namespace
 
@@ -167,43 +162,80 @@ bool ReadOnlyFile::ReadAll(std::string& out) const {
   return true;
 }
 
-std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
-  // An anonymous, zero-filled reservation one byte longer than the file, with
-  // the file mapped over its start: the byte after the file's end is always
-  // a NUL, even when the size is a whole number of pages.
+namespace {
+
+std::atomic<CacheHold> g_cacheHold{CacheHold::PrivateCopy};
+
+// The file mapped under a read lease: an anonymous, zero-filled reservation
+// one byte longer than the file with the file mapped over its start, so the
+// byte after its end is always a NUL. Null when no lease can be had, or the
+// file changed size before it was granted.
+std::shared_ptr<const void> LeasedMapping(int fileFd, size_t size, const char** data) {
+  const int fd = fcntl(fileFd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0 || fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) != size) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    close(fd);
+    return nullptr;
+  }
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t length = (size_ + 1 + page - 1) / page * page;
+  const size_t length = (size + 1 + page - 1) / page * page;
   void* base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) return nullptr;
-  if (size_ > 0 && mmap(base, size_, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd_, 0) == MAP_FAILED) {
-    munmap(base, length);
+  if (base == MAP_FAILED || (size > 0 && mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED)) {
+    if (base != MAP_FAILED) munmap(base, length);
+    close(fd);
     return nullptr;
   }
   *data = static_cast<const char*>(base);
-  return std::shared_ptr<const void>(base, [length](const void* p) { munmap(const_cast<void*>(p), length); });
+  return std::shared_ptr<const void>(base, [length, fd](const void* p) {
+    munmap(const_cast<void*>(p), length);
+    close(fd);  // and with it the lease
+  });
+}
+
+}  // namespace
+
+void SetCacheHold(CacheHold hold) {
+  if (hold == CacheHold::LeasedMapping) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGIO, &ignore, nullptr);
+  }
+  g_cacheHold.store(hold);
+}
+
+std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
+  if (g_cacheHold.load() == CacheHold::LeasedMapping) {
+    if (auto mapping = LeasedMapping(fd_, size_, data)) return mapping;
+  }
+  // A private copy, not a mapping of the file: whatever another program does
+  // to the file later (a copy over it, a truncation), the process goes on
+  // answering from the bytes it checked, and a truncated file can never
+  // fault. Anonymous zero-filled pages one byte longer than the file, so the
+  // byte after its end is a NUL; populated up front, which costs less than
+  // faulting them in one by one as the read fills them.
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t length = (size_ + 1 + page - 1) / page * page;
+  void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return nullptr;
+  std::shared_ptr<const void> owner(base, [length](const void* p) { munmap(const_cast<void*>(p), length); });
+  madvise(base, length, MADV_HUGEPAGE);
+  char* out = static_cast<char*>(base);
+  for (size_t done = 0; done < size_;) {
+    const ssize_t n = pread(fd_, out + done, size_ - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return nullptr;  // cut short since it was opened
+    done += static_cast<size_t>(n);
+  }
+  mprotect(base, length, PROT_READ);
+  *data = out;
+  return owner;
 }
 
 // ---- set marker ----------------------------------------------------------
 
-uint64_t ContentHash(const char* data, size_t size) {
-  // Four independent multiply-rotate lanes over 32-byte blocks, then the
-  // tail byte by byte: a few GB/s, and only needed when a set's files were
-  // copied rather than committed here.
-  constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull;
-  constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
-  uint64_t lane[4] = {kP1 + kP2, kP2, 0, 0 - kP1};
-  size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    for (int k = 0; k < 4; ++k) lane[k] = Rotl(lane[k] + Load64(data + i + 8 * k) * kP2, 31) * kP1;
-  }
-  uint64_t h = size * kP1;
-  for (int k = 0; k < 4; ++k) h = Rotl(h ^ (lane[k] * kP2), 27) * kP1 + kP2;
-  for (; i < size; ++i) h = Rotl(h ^ (static_cast<unsigned char>(data[i]) * kP1), 11) * kP2;
-  h ^= h >> 33;
-  h *= kP2;
-  h ^= h >> 29;
-  return h;
-}
+uint64_t ContentHash(const char* data, size_t size) { return Hash64(data, size); }
 
 bool CacheFileStamp::Matches(const ReadOnlyFile& file, const char* data) const {
   if (size != file.size()) return false;

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "vessarine/db/builtin.h"
+#include "vessarine/store/bytes.h"
 #include "vessarine/db/cache_files.h"
 #include "vessarine/store/texts.h"
 
@@ -45,8 +46,6 @@ uint32_t HexValue8(uint64_t x) {
   return static_cast<uint32_t>(((n & 0xFFFF) << 16) | ((n >> 32) & 0xFFFF));
 }
 
-uint64_t Load64(const unsigned char* p);
-
 // Whether a record's first 14 bytes (prefix and offset) are hexadecimal
 // digits. With SSE2 (every x86-64) in one 16-byte step: this runs for every
 // record at every start.
@@ -63,12 +62,6 @@ bool PrefixAndOffsetAreHex(const unsigned char* record) {
 #else
   return AllHexDigits(Load64(record)) && AllHexDigits(Load64(record + 6));
 #endif
-}
-
-uint64_t Load64(const unsigned char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
 }
 
 // The four lower-case index digits that begin block i, as one 32-bit word.

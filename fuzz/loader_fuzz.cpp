@@ -15,6 +15,7 @@
 #include "vessarine/db/loader.h"
 #include "fuzz/fuzz_support.h"
 #include "vessarine/query/queries.h"
+#include "vessarine/startup/startup.h"
 #include "tests/recording_host.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // Writes the fuzz targets' first corpora: slices of real listings (whole
-// entries), the cache sets they convert into, and typed queries.
+// entries), the cache sets they convert into, typed queries, and lines of
+// addresses in every notation for the address parser and scanner.
 //   make_fuzz_seeds OUTDIR LISTING...
 #include <cstdint>
 #include <cstdio>
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path out = argv[1];
-  for (const char* corpus : {"convert", "loader", "query"}) std::filesystem::create_directories(out / corpus);
+  for (const char* corpus : {"convert", "loader", "query", "address"}) std::filesystem::create_directories(out / corpus);
   int n = 0;
   for (int a = 2; a < argc; ++a) {
     std::ifstream in(argv[a], std::ios::binary);
@@ -63,5 +64,18 @@ int main(int argc, char** argv) {
   const char* queries[] = {"\x00" "00:0c:29", "\x00" "00-0C-29-aa-bb-cc", "\x00" "00:0c-29", "\x01" "xerox",
                            "\x02" "a", "\x01" "Cisco", "\x03" "%s%n%%"};
   for (const char* q : queries) Write(out / "query" / std::to_string(n++), std::string(q, 1 + std::strlen(q + 1)));
+  // The first byte picks the piece size and the padding.
+  const char* lines[] = {
+      "\x05" "fe80::20c:29ff:fe3a:5b7c",
+      "\x11inet6 fe80::20c:29ff:fe3a:5b7c/64 scope link\n",
+      "\x2a" "2001:db8:1:2:20c:29ff:fe3a:5b7c%eth0.100/128 x",
+      "\x07? (10.0.0.1) at 0:c:29:3a:5b:7c on en0 ifscope [ethernet]\n",
+      "\x03" "0011-2233-4455 1 Eth0/0/1 dynamic\n001122-334455\n",
+      "\x40" "00:0c:29:aa:bb:cc 00-0C-29-AA-BB-CC 000c.29aa.bbcc\n",
+      "\x13IP6 fe80::a00:27ff:fe12:3456.546 > ff02::1:2.547: dhcp6 solicit\n",
+      "\x21uuid 123e4567-e89b-12d3-a456-426614174000 at 12:34:56 v1.2.3 ::ff:fe33:1.2.3.4\n",
+      "\x09" "from fe80::20c:29ff:fe3a:5b7c: up fe80::1%lo0/64\n",
+  };
+  for (const char* l : lines) Write(out / "address" / std::to_string(n++), l);
   return 0;
 }

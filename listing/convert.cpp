@@ -70,10 +70,62 @@ struct HeapBlock {
   char* release() { return std::exchange(p, nullptr); }
 };
 
+// Cleans `len` bytes into `out`; false when they hold a '>'.
+bool CleanInto(char* out, const char* bytes, size_t len) {
+  static const CleanMap kClean;
+  for (size_t i = 0; i < len; ++i) out[i] = kClean.to[static_cast<unsigned char>(bytes[i])];
+  return std::memchr(out, '>', len) == nullptr;
+}
+
+// The record's name field: the name cut to fit, then its line feed.
+bool WriteName(char* field, const ListedEntry& e) {
+  if (IsPrivate(e)) {
+    std::memcpy(field, kPrivateLine, sizeof kPrivateLine - 1);
+    return true;
+  }
+  // The text form's name begins two columns after "(base 16)".
+  std::string_view name = e.csv ? e.name : e.baseName.substr(std::min<size_t>(2, e.baseName.size()));
+  name = name.substr(0, kMaxNameLength);
+  field[name.size()] = '\n';
+  return CleanInto(field, name.data(), name.size());
+}
+
+// The address lines of an entry's block from `addr + w` on, each without its
+// indentation and ended by '>'; `w` moves past them. False on a '>'.
+bool WriteAddress(char* addr, size_t& w, const ListedEntry& e) {
+  if (IsPrivate(e)) {
+    std::memcpy(addr + w, kPrivateBlockLine, sizeof kPrivateBlockLine - 1);
+    w += sizeof kPrivateBlockLine - 1;
+    return true;
+  }
+  if (e.address.empty()) {
+    addr[w++] = '>';  // one empty line
+    return true;
+  }
+  for (std::string_view rest = e.address; !rest.empty();) {
+    const size_t nl = rest.find('\n');
+    std::string_view line = rest.substr(0, nl);
+    rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t skip = 0;
+    while (skip < e.indent && skip < line.size() && (line[skip] == '\t' || line[skip] == ' ')) ++skip;
+    // At most 200 bytes a piece, the line end included: a longer line goes
+    // on as a further piece, as the next line would, 4 bytes on.
+    for (line.remove_prefix(skip); line.size() >= kMaxLineCopy; line.remove_prefix(std::min<size_t>(4, line.size()))) {
+      if (!CleanInto(addr + w, line.data(), kMaxLineCopy)) return false;
+      w += kMaxLineCopy;
+      line.remove_prefix(kMaxLineCopy);
+    }
+    if (!CleanInto(addr + w, line.data(), line.size())) return false;
+    w += line.size();
+    addr[w++] = '>';
+  }
+  return true;
+}
+
 }  // namespace
 
 StorePtr StoreFromListing(const ParsedListing& parsed) {
-  static const CleanMap kClean;
   const size_t count = parsed.entries.size();
   // Every block fits its address bytes, its index and the longest fixed line.
   size_t addrCapacity = 1;
@@ -86,12 +138,6 @@ StorePtr StoreFromListing(const ParsedListing& parsed) {
 
   char* addr = addrBlock.p;
   size_t w = 0;
-  // Cleans `len` bytes into the address text; false on a '>'.
-  auto emit = [&](const char* bytes, size_t len) {
-    for (size_t i = 0; i < len; ++i) addr[w + i] = kClean.to[static_cast<unsigned char>(bytes[i])];
-    w += len;
-    return std::memchr(addr + w - len, '>', len) == nullptr;
-  };
   for (size_t i = 0; i < count; ++i) {
     const ListedEntry& e = parsed.entries[i];
     char* record = macBlock.p + i * kRecordSize;
@@ -99,38 +145,7 @@ StorePtr StoreFromListing(const ParsedListing& parsed) {
     WriteHex(record + 6, w, 8, kLowerDigits);
     WriteHex(addr + w, i, 4, kLowerDigits);  // the index modulo 65536
     w += 4;
-    if (IsPrivate(e)) {
-      std::memcpy(record + kNameOffset, kPrivateLine, sizeof kPrivateLine - 1);
-      std::memcpy(addr + w, kPrivateBlockLine, sizeof kPrivateBlockLine - 1);
-      w += sizeof kPrivateBlockLine - 1;
-      continue;
-    }
-    std::string_view name = e.csv ? e.name : e.baseName.substr(std::min<size_t>(2, e.baseName.size()));
-    name = name.substr(0, kMaxNameLength);
-    char* field = record + kNameOffset;
-    for (size_t k = 0; k < name.size(); ++k) field[k] = kClean.to[static_cast<unsigned char>(name[k])];
-    field[name.size()] = '\n';
-    if (std::memchr(field, '>', name.size()) != nullptr) return nullptr;
-    if (e.address.empty()) {
-      addr[w++] = '>';
-      continue;
-    }
-    for (std::string_view rest = e.address; !rest.empty();) {
-      const size_t nl = rest.find('\n');
-      std::string_view line = rest.substr(0, nl);
-      rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      size_t skip = 0;
-      while (skip < e.indent && skip < line.size() && (line[skip] == '\t' || line[skip] == ' ')) ++skip;
-      // At most 200 bytes a piece, the line end included: a longer line
-      // goes on as a further piece, as the next line would, 4 bytes on.
-      for (line.remove_prefix(skip); line.size() >= kMaxLineCopy; line.remove_prefix(std::min<size_t>(4, line.size()))) {
-        if (!emit(line.data(), kMaxLineCopy)) return nullptr;
-        line.remove_prefix(kMaxLineCopy);
-      }
-      if (!emit(line.data(), line.size())) return nullptr;
-      addr[w++] = '>';
-    }
+    if (!WriteName(record + kNameOffset, e) || !WriteAddress(addr, w, e)) return nullptr;
   }
   addr[w] = '\0';
   char* macList = macBlock.release();

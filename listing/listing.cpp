@@ -36,7 +36,14 @@ void CleanFieldInto(std::string& out, std::string_view raw, bool utf8) {
   raw = Trim(raw);
   const size_t start = out.size();
   if (utf8 || IsValidUtf8(raw)) {
+    // Most fields hold nothing to replace: taken as they are.
+    bool plain = true;
+    for (char ch : raw) {
+      const unsigned char c = static_cast<unsigned char>(ch);
+      plain = plain && c >= 0x20 && c != 0x7F && c != 0xC2;
+    }
     out += raw;
+    if (plain) return;
   } else {
     out += ToUtf8(raw);
   }
@@ -344,31 +351,38 @@ std::vector<Entry> TableEntries(const ParsedListing& parsed) {
 }
 
 std::string EncodeImage(Registry r, const ParsedListing& parsed) {
-  // Stable: of an assignment listed twice, the first entry is kept.
-  std::vector<uint32_t> order(parsed.entries.size());
-  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&parsed](uint32_t x, uint32_t y) {
-    return parsed.entries[x].prefix < parsed.entries[y].prefix;
-  });
-  order.erase(std::unique(order.begin(), order.end(),
-                          [&parsed](uint32_t x, uint32_t y) { return parsed.entries[x].prefix == parsed.entries[y].prefix; }),
-              order.end());
-  std::vector<uint64_t> keys(order.size());
+  // The texts in listing order, the way the bytes lie in memory; the
+  // records then in assignment order.
+  const size_t n = parsed.entries.size();
   size_t textBytes = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    const ListedEntry& e = parsed.entries[order[i]];
-    keys[i] = e.prefix;
-    textBytes += e.name.size() + e.address.size();
-  }
-  return LayOutImage(r, keys, [&](size_t i, std::string& pool, ImageRecord& record) {
-    const ListedEntry& e = parsed.entries[order[i]];
+  for (const ListedEntry& e : parsed.entries) textBytes += e.name.size() + e.address.size();
+  std::string pool;
+  pool.reserve(textBytes + textBytes / 4);
+  std::vector<ImageRecord> listed(n);
+  for (size_t i = 0; i < n; ++i) {
+    const ListedEntry& e = parsed.entries[i];
+    ImageRecord& record = listed[i];
     record.orgOffset = static_cast<uint32_t>(pool.size());
     CleanFieldInto(pool, TableName(e), parsed.utf8);
     record.orgLength = static_cast<uint32_t>(pool.size() - record.orgOffset);
     record.addrOffset = static_cast<uint32_t>(pool.size());
     TableAddressInto(pool, e.address, parsed.utf8);
     record.addrLength = static_cast<uint32_t>(pool.size() - record.addrOffset);
-  }, textBytes + textBytes / 4);
+  }
+  // By assignment, then by place in the listing: of an assignment listed
+  // twice, the first entry is kept.
+  std::vector<std::pair<uint64_t, uint32_t>> order(n);
+  for (uint32_t i = 0; i < n; ++i) order[i] = {parsed.entries[i].prefix, i};
+  std::sort(order.begin(), order.end());
+  order.erase(std::unique(order.begin(), order.end(), [](const auto& x, const auto& y) { return x.first == y.first; }),
+              order.end());
+  std::vector<uint64_t> keys(order.size());
+  std::vector<ImageRecord> records(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    keys[i] = order[i].first;
+    records[i] = listed[order[i].second];
+  }
+  return LayOutImage(r, keys, records, pool);
 }
 
 namespace {

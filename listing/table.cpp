@@ -3,41 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vessarine/store/bytes.h"
+
 namespace registry {
 
-namespace {
-
-constexpr uint64_t kP1 = 0x9E3779B185EBCA87ULL;
-constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4FULL;
-constexpr uint64_t kP3 = 0x165667B19E3779F9ULL;
-
-inline uint64_t Rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
-inline uint64_t Round(uint64_t acc, uint64_t word) { return Rotl(acc + word * kP2, 31) * kP1; }
-inline uint64_t Load64(const unsigned char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-}  // namespace
-
-uint64_t ImageChecksum(const void* data, size_t size) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  uint64_t a = kP1 + kP2, b = kP2, c = 0, d = 0 - kP1;
-  size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    a = Round(a, Load64(p + i));
-    b = Round(b, Load64(p + i + 8));
-    c = Round(c, Load64(p + i + 16));
-    d = Round(d, Load64(p + i + 24));
-  }
-  uint64_t h = Rotl(a, 1) + Rotl(b, 7) + Rotl(c, 12) + Rotl(d, 18) + size;
-  for (; i < size; ++i) h = Rotl(h ^ (p[i] * kP3), 11) * kP1;
-  h ^= h >> 33;
-  h *= kP2;
-  h ^= h >> 29;
-  return h;
-}
+uint64_t ImageChecksum(const void* data, size_t size) { return Hash64(data, size); }
 
 namespace {
 
@@ -46,7 +16,7 @@ namespace {
 uint64_t WholeImageChecksum(const ImageHeader& header, const char* body, size_t bodySize) {
   ImageHeader zeroed = header;
   zeroed.checksum = 0;
-  return ImageChecksum(&zeroed, sizeof zeroed) ^ Rotl(ImageChecksum(body, bodySize), 17);
+  return ImageChecksum(&zeroed, sizeof zeroed) ^ Rotl64(ImageChecksum(body, bodySize), 17);
 }
 
 }  // namespace
@@ -58,27 +28,22 @@ std::string EncodeImage(Registry r, std::vector<Entry> entries) {
                             [](const Entry& x, const Entry& y) { return x.prefix == y.prefix; }),
                 entries.end());
   std::vector<uint64_t> keys;
-  keys.reserve(entries.size());
-  for (const Entry& e : entries) keys.push_back(e.prefix);
-  return LayOutImage(r, keys, [&entries](size_t i, std::string& pool, ImageRecord& record) {
-    record.orgOffset = static_cast<uint32_t>(pool.size());
-    record.orgLength = static_cast<uint32_t>(entries[i].organization.size());
+  std::vector<ImageRecord> records(entries.size());
+  std::string pool;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    keys.push_back(entries[i].prefix);
+    records[i] = ImageRecord{static_cast<uint32_t>(pool.size()), static_cast<uint32_t>(entries[i].organization.size()),
+                             static_cast<uint32_t>(pool.size() + entries[i].organization.size()),
+                             static_cast<uint32_t>(entries[i].address.size())};
     pool += entries[i].organization;
-    record.addrOffset = static_cast<uint32_t>(pool.size());
-    record.addrLength = static_cast<uint32_t>(entries[i].address.size());
     pool += entries[i].address;
-  });
+  }
+  return LayOutImage(r, keys, records, pool);
 }
 
-std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys,
-                        const std::function<void(size_t, std::string&, ImageRecord&)>& write,
-                        size_t poolHint) {
+std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std::vector<ImageRecord>& records,
+                        std::string_view pool) {
   const size_t count = keys.size();
-  std::string pool;
-  pool.reserve(poolHint);
-  std::vector<ImageRecord> records(count);
-  for (size_t i = 0; i < count; ++i) write(i, pool, records[i]);
-
   ImageHeader header{};
   std::memcpy(header.magic, kImageMagic, sizeof header.magic);
   header.version = kImageVersion;

@@ -15,18 +15,7 @@
 std::string g_strMacInput;
 std::string g_strMacResult;
 
-void StartUpDatabase() {
-  g_strMacInput = "00:00:00:00:00:00";
-  g_strDbVersion = kVersionBuiltin;
-  g_strCompanyInput = "VELMORA TECHWORKS";
-  LoadDatabase();
-}
-
 namespace {
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -38,7 +27,7 @@ const char* CheckMacInput(const std::string& input) {
   if (length != 17 && length != 8) return kMsgBadMac;
   for (size_t p = 0; p < length; ++p) {
     char c = input[p];
-    bool ok = (p + 1) % 3 == 0 ? (c == ':' || c == '-') : IsHexDigit(c);
+    bool ok = (p + 1) % 3 == 0 ? (c == ':' || c == '-') : HexDigitValue(c) >= 0;
     if (!ok) return kMsgBadMac;
   }
   for (size_t p = 5; p <= 14 && p < length; p += 3) {
@@ -54,7 +43,7 @@ std::string BlockHolderText(const std::string& in) {
   if (in.size() != 17) return {};
   uint64_t mac = 0;
   for (size_t p = 0; p < in.size(); p += 3) {
-    mac = (mac << 8) | static_cast<uint64_t>(registry::HexDigitValue(in[p]) << 4 | registry::HexDigitValue(in[p + 1]));
+    mac = (mac << 8) | static_cast<uint64_t>(HexDigitValue(in[p]) << 4 | HexDigitValue(in[p + 1]));
   }
   const auto tables = registry::SharedTables();
   const std::optional<registry::Match> block = tables->LookupBlock(mac);

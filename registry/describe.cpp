@@ -8,6 +8,21 @@ namespace {
 
 void AppendBool(std::string* out, bool v) { *out += v ? "true" : "false"; }
 
+// 24, 28 or 36 (any small count).
+void AppendBits(std::string* out, int bits) {
+  if (bits >= 10) out->push_back(static_cast<char>('0' + bits / 10 % 10));
+  out->push_back(static_cast<char>('0' + bits % 10));
+}
+
+void AppendAssignmentDigits(std::string* out, const Match& m) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char text[16];
+  const size_t n = static_cast<size_t>(m.bits / 4);
+  uint64_t v = m.prefix;
+  for (size_t i = n; i-- > 0; v >>= 4) text[i] = kDigits[v & 15];
+  out->append(text, n);
+}
+
 // Calls f(line) for each '\n'-separated line of an address.
 template <class F>
 void ForEachLine(std::string_view text, F&& f) {
@@ -19,19 +34,63 @@ void ForEachLine(std::string_view text, F&& f) {
   }
 }
 
-std::string ClassText(const Description& d) {
-  if (d.cls.broadcast) return "broadcast (every station)";
-  std::string text = d.cls.group ? "group (multicast)" : "individual (unicast)";
-  if (d.cls.local) {
-    text += ", locally administered, ";
-    text += QuadrantName(d.cls.quadrant);
-  } else {
-    text += ", universally administered";
+// The part of a CSV row, a JSON object or a text block that depends only
+// on the registry entry matched, formatted once per entry and kept in a
+// small direct-mapped cache: inputs name the same holders again and again,
+// and escaping their names and addresses is most of the formatting.
+class EntryTexts {
+ public:
+  template <class Format>
+  std::string_view Get(const Match& m, Format&& format) {
+    // An entry is its registry, prefix and texts, as long as no table was
+    // loaded or let go since (the texts' addresses could be another's).
+    const Key key{TablesGeneration(), m.prefix, static_cast<int>(m.registry), m.organization, m.address};
+    Slot& slot = slots_[((m.prefix ^ reinterpret_cast<uintptr_t>(m.organization.data())) * 0x9E3779B97F4A7C15u) >>
+                        (64 - kBits)];
+    if (!slot.filled || !(slot.key == key)) {
+      slot.filled = true;
+      slot.key = key;
+      slot.text.clear();
+      format(&slot.text, m);
+    }
+    return slot.text;
   }
-  return text;
+
+ private:
+  static constexpr int kBits = 10;
+  struct Key {
+    uint64_t generation, prefix;
+    int registry;
+    std::string_view organization, address;
+    bool operator==(const Key& o) const {
+      return generation == o.generation && prefix == o.prefix && registry == o.registry &&
+             organization.data() == o.organization.data() && organization.size() == o.organization.size() &&
+             address.data() == o.address.data() && address.size() == o.address.size();
+    }
+  };
+  struct Slot {
+    bool filled = false;
+    Key key{};
+    std::string text;
+  };
+  Slot slots_[1 << kBits];
+};
+
+void AppendClassText(std::string* out, const Description& d) {
+  if (d.cls.broadcast) {
+    *out += "broadcast (every station)";
+    return;
+  }
+  *out += d.cls.group ? "group (multicast)" : "individual (unicast)";
+  if (d.cls.local) {
+    *out += ", locally administered, ";
+    *out += QuadrantName(d.cls.quadrant);
+  } else {
+    *out += ", universally administered";
+  }
 }
 
-std::string NoMatchText(const Description& d) {
+std::string_view NoMatchText(const Description& d) {
   if (d.cls.broadcast) return "none: the broadcast address reaches every station";
   if (d.cls.group && d.cls.local) return "no match: a locally administered group address";
   if (d.cls.local)
@@ -61,48 +120,58 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   *out += "\"input\":";
   AppendJsonString(out, input);
   *out += ",\"mac\":\"";
-  *out += FormatMac(d.address);
+  AppendMac(out, d.address);
   *out += "\",\"registry\":";
   if (d.match) {
-    *out += '"';
-    *out += Info(d.match->registry).name;
-    *out += "\",\"assignment\":\"";
-    *out += AssignmentDigits(*d.match);
-    *out += "\",\"bits\":";
-    *out += std::to_string(d.match->bits);
-    *out += ",\"organization\":";
-    AppendJsonString(out, d.match->organization);
-  } else {
-    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null";
-  }
-  *out += ",\"address\":[";
-  if (d.match) {
-    bool first = true;
-    ForEachLine(d.match->address, [&](std::string_view line) {
-      if (!first) out->push_back(',');
-      first = false;
-      AppendJsonString(out, line);
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+      *text += '"';
+      *text += Info(m.registry).name;
+      *text += "\",\"assignment\":\"";
+      AppendAssignmentDigits(text, m);
+      *text += "\",\"bits\":";
+      AppendBits(text, m.bits);
+      *text += ",\"organization\":";
+      AppendJsonString(text, m.organization);
+      *text += ",\"address\":[";
+      bool first = true;
+      ForEachLine(m.address, [&](std::string_view line) {
+        if (!first) text->push_back(',');
+        first = false;
+        AppendJsonString(text, line);
+      });
+      *text += ']';
     });
+  } else {
+    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[]";
   }
-  *out += "],\"group\":";
+  *out += ",\"group\":";
   AppendBool(out, d.cls.group);
   *out += ",\"local\":";
   AppendBool(out, d.cls.local);
   *out += ",\"broadcast\":";
   AppendBool(out, d.cls.broadcast);
   *out += ",\"note\":";
-  const std::string note = Note(d);
+  const std::string_view note = Note(d);
   if (!note.empty()) {
     AppendJsonString(out, note);
   } else {
     *out += "null";
   }
+  *out += ",\"derived_from\":";
+  if (d.address.derivedFrom != Derivation::None) {
+    *out += '"';
+    *out += DerivationName(d.address.derivedFrom);
+    *out += '"';
+  } else {
+    *out += "null";
+  }
 }
 
-std::string Note(const Description& d) {
+std::string_view Note(const Description& d) {
   if (d.cls.note != nullptr) return d.cls.note;
   // The only other thing an address's bits say: a local address's quadrant.
-  if (d.cls.local && d.cls.quadrant != Quadrant::None) return "IEEE 802c " + std::string(QuadrantName(d.cls.quadrant));
+  if (d.cls.local) return QuadrantNote(d.cls.quadrant);
   return {};
 }
 
@@ -115,85 +184,118 @@ void AppendJsonError(std::string* out, std::string_view input, std::string_view 
 }
 
 std::string_view CsvHeader() {
-  return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error\r\n";
+  return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from\r\n";
 }
 
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d) {
   AppendCsvField(out, input);
   *out += ',';
-  *out += FormatMac(d.address);
+  AppendMac(out, d.address);
   *out += ',';
   if (d.match) {
-    *out += Info(d.match->registry).name;
-    *out += ',';
-    *out += AssignmentDigits(*d.match);
-    *out += ',';
-    *out += std::to_string(d.match->bits);
-    *out += ',';
-    AppendCsvField(out, d.match->organization);
-    *out += ',';
-    AppendCsvField(out, d.match->address);
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+      *text += Info(m.registry).name;
+      *text += ',';
+      AppendAssignmentDigits(text, m);
+      *text += ',';
+      AppendBits(text, m.bits);
+      *text += ',';
+      AppendCsvField(text, m.organization);
+      *text += ',';
+      AppendCsvField(text, m.address);
+    });
   } else {
     *out += ",,,,";
   }
-  *out += d.cls.group ? ",true" : ",false";
-  *out += d.cls.local ? ",true" : ",false";
-  *out += d.cls.broadcast ? ",true," : ",false,";
+  static constexpr std::string_view kBits[8] = {
+      ",false,false,false,", ",false,false,true,", ",false,true,false,", ",false,true,true,",
+      ",true,false,false,",  ",true,false,true,",  ",true,true,false,",  ",true,true,true,"};
+  *out += kBits[(d.cls.group ? 4 : 0) | (d.cls.local ? 2 : 0) | (d.cls.broadcast ? 1 : 0)];
   AppendCsvField(out, Note(d));
-  *out += ",\r\n";
+  *out += ",,";
+  *out += DerivationName(d.address.derivedFrom);
+  *out += "\r\n";
 }
 
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error) {
   AppendCsvField(out, input);
   *out += ",,,,,,,,,,,";
   AppendCsvField(out, error);
-  *out += "\r\n";
+  *out += ",\r\n";
 }
 
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d) {
-  auto field = [out](std::string_view name, std::string_view value) {
+  auto name = [out](std::string_view label) {
     *out += "  ";
-    *out += name;
-    out->append(14 - name.size(), ' ');
+    *out += label;
+    out->append(14 - label.size(), ' ');
+  };
+  auto field = [&](std::string_view label, std::string_view value) {
+    name(label);
     *out += value;
     out->push_back('\n');
   };
   out->append(input);
   out->push_back('\n');
-  field("MAC:", FormatMac(d.address));
+  name("MAC:");
+  AppendMac(out, d.address);
+  out->push_back('\n');
+  if (d.address.derivedFrom == Derivation::Ipv6Eui64) {
+    field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+  }
   if (d.match) {
-    field("Registry:", std::string(Info(d.match->registry).name) + " " + AssignmentDigits(*d.match) + " (" +
-                           std::to_string(d.match->bits) + "-bit block)");
-    field("Organization:", d.match->organization);
-    bool first = true;
-    ForEachLine(d.match->address, [&](std::string_view line) {
-      field(first ? "Address:" : "", line);
-      first = false;
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+      auto line = [text](std::string_view label, std::string_view value) {
+        *text += "  ";
+        *text += label;
+        text->append(14 - label.size(), ' ');
+        *text += value;
+        text->push_back('\n');
+      };
+      std::string registry(Info(m.registry).name);
+      registry += ' ';
+      AppendAssignmentDigits(&registry, m);
+      registry += " (";
+      AppendBits(&registry, m.bits);
+      registry += "-bit block)";
+      line("Registry:", registry);
+      line("Organization:", m.organization);
+      bool first = true;
+      ForEachLine(m.address, [&](std::string_view addressLine) {
+        line(first ? "Address:" : "", addressLine);
+        first = false;
+      });
     });
   } else {
     field("Registry:", NoMatchText(d));
   }
-  field("Class:", ClassText(d));
+  name("Class:");
+  AppendClassText(out, d);
+  out->push_back('\n');
   if (d.cls.note != nullptr) field("Note:", d.cls.note);
 }
 
 void AppendLabel(std::string* out, const Description& d) {
   *out += " [";
+  const char* note = d.cls.note;
   if (d.cls.broadcast) {
     *out += "broadcast";
-  } else if (d.cls.group && (d.cls.note != nullptr || !d.match)) {
-    *out += "multicast";
-    if (d.cls.note != nullptr) {
-      *out += ": ";
-      *out += d.cls.note;
-    }
+    note = nullptr;  // says the same
   } else if (d.match) {
-    if (d.cls.group) *out += "multicast: ";
+    if (d.cls.group && note == nullptr) *out += "multicast: ";
     *out += d.match->organization;
+  } else if (d.cls.group) {
+    *out += "multicast";
   } else if (d.cls.local) {
     *out += "locally administered";
   } else {
     *out += "unknown";
+  }
+  if (note != nullptr) {
+    *out += "; ";
+    *out += note;
   }
   out->push_back(']');
 }

@@ -1,5 +1,9 @@
 #include "vessarine/registry/escape.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "vessarine/listing/listing.h"
 
 namespace registry {
@@ -14,12 +18,66 @@ size_t Utf8SequenceLength(std::string_view text, size_t i) {
   return IsValidUtf8(text.substr(i, len)) ? len : 0;
 }
 
+// Bytes a JSON string or a CSV field takes as they are.
+struct PlainTable {
+  bool json[256], csv[256];
+  constexpr PlainTable() : json(), csv() {
+    for (int c = 0; c < 256; ++c) {
+      json[c] = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+      csv[c] = c != ',' && c != '"' && c != '\r' && c != '\n';
+    }
+  }
+};
+constexpr PlainTable kPlain;
+
+// Length of the run of bytes at text[i] that JSON takes as they are.
+size_t JsonPlainRun(std::string_view text, size_t i) {
+  const size_t from = i;
+#if defined(__SSE2__)
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    // Signed: bytes from 0x80 on are negative, so below 0x20 as well.
+    const __m128i bad = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F))),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    if (const int mask = _mm_movemask_epi8(bad)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) - from;
+  }
+#endif
+  while (i < text.size() && kPlain.json[static_cast<unsigned char>(text[i])]) ++i;
+  return i - from;
+}
+
+// Whether a CSV field must be quoted.
+bool CsvNeedsQuotes(std::string_view text) {
+  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) return true;
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i bad = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+    if (_mm_movemask_epi8(bad) != 0) return true;
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (!kPlain.csv[static_cast<unsigned char>(text[i])]) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void AppendJsonString(std::string* out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out->push_back('"');
   for (size_t i = 0; i < text.size();) {
+    // Runs of plain bytes go out whole.
+    const size_t run = JsonPlainRun(text, i);
+    out->append(text.data() + i, run);
+    i += run;
+    if (i == text.size()) break;
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       size_t len = Utf8SequenceLength(text, i);
@@ -53,16 +111,17 @@ void AppendJsonString(std::string* out, std::string_view text) {
 }
 
 void AppendCsvField(std::string* out, std::string_view text) {
-  bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
-               (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-  if (!quote) {
+  if (!CsvNeedsQuotes(text)) {
     out->append(text);
     return;
   }
   out->push_back('"');
-  for (char c : text) {
-    if (c == '"') out->push_back('"');
-    out->push_back(c);
+  for (size_t i = 0; i < text.size();) {
+    const size_t quoteAt = text.find('"', i);
+    const size_t end = quoteAt == std::string_view::npos ? text.size() : quoteAt + 1;
+    out->append(text.data() + i, end - i);
+    if (quoteAt != std::string_view::npos) out->push_back('"');
+    i = end;
   }
   out->push_back('"');
 }

@@ -48,8 +48,12 @@ std::string Describe(const RefreshResult& result) {
   std::string text(Info(result.registry).name);
   switch (result.status) {
     case RefreshResult::Status::Updated:
-      text += ": updated, " + Grouped(result.entries) + " entries";
+      text += ": updated, " + Grouped(result.entries) + " entries (+" + Grouped(result.added) + " new, -" +
+              Grouped(result.withdrawn) + " withdrawn, " + Grouped(result.renamed) + " renamed)";
       if (!result.source.empty()) text += " from " + result.source;
+      break;
+    case RefreshResult::Status::Unchanged:
+      text += ": unchanged since " + (result.reason.empty() ? std::string("the last update") : result.reason);
       break;
     case RefreshResult::Status::Kept:
       text += ": kept the previous table: ";
@@ -81,6 +85,38 @@ bool SaveTableImage(Registry r, std::string_view image, std::string* error) {
   return WriteCacheFileAtomically(TableFile(r), image, error);
 }
 
+namespace {
+
+// What the new table changes against the old one: both are in assignment
+// order, so one walk through both finds every difference.
+void CountChanges(const TableView& before, const TableView& after, RefreshResult* result) {
+  size_t i = 0, j = 0;
+  auto note = [result](uint64_t prefix, std::string_view was, std::string_view is) {
+    result->changes.push_back(TableChange{prefix, std::string(was), std::string(is)});
+  };
+  while (i < before.size() || j < after.size()) {
+    const bool old = j >= after.size() || (i < before.size() && before.KeyAt(i) < after.KeyAt(j));
+    const bool added = !old && (i >= before.size() || after.KeyAt(j) < before.KeyAt(i));
+    if (old) {
+      ++result->withdrawn;
+      note(before.KeyAt(i), before.OrganizationAt(i), "");
+      ++i;
+    } else if (added) {
+      ++result->added;
+      note(after.KeyAt(j), "", after.OrganizationAt(j));
+      ++j;
+    } else {
+      if (before.OrganizationAt(i) != after.OrganizationAt(j)) {
+        ++result->renamed;
+        note(after.KeyAt(j), before.OrganizationAt(i), after.OrganizationAt(j));
+      }
+      ++i, ++j;
+    }
+  }
+}
+
+}  // namespace
+
 PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force) {
   PreparedTable table;
   table.result.registry = r;
@@ -98,10 +134,15 @@ PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view
     return table;
   }
   table.image = EncodeImage(r, table.parsed);
-  table.result.entries = TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr)->size();
-  if (std::string refusal = RefusalOf(table.result.entries, CurrentEntryCount(r), force); !refusal.empty()) {
+  const TableView next = *TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
+  MappedFile held;
+  const TableView current = CurrentTable(r, &held);
+  table.result.entries = next.size();
+  if (std::string refusal = RefusalOf(next.size(), current.size(), force); !refusal.empty()) {
     table.result = Kept(r, source, std::move(refusal));
+    return table;
   }
+  CountChanges(current, next, &table.result);
   return table;
 }
 

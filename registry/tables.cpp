@@ -1,6 +1,7 @@
 #include "vessarine/registry/tables.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "vessarine/db/loader.h"
@@ -9,6 +10,13 @@
 namespace registry {
 
 namespace {
+
+// Tables this large get a bucket index over their keys' first 12 bits
+// (16 KiB, so it stays in the first-level cache; a bucket of the largest
+// table holds about ten entries).
+constexpr uint32_t kBucketedSize = 4096;
+constexpr int kBucketBits = 12;
+constexpr uint32_t kBuckets = 1u << kBucketBits;
 
 Match MakeMatch(Registry r, const TableView& t, int64_t i) {
   const auto at = static_cast<size_t>(i);
@@ -38,15 +46,23 @@ MappedFile::Status OpenTable(Registry r, MappedFile* file, TableView* view, std:
 
 }  // namespace
 
-std::string AssignmentDigits(const Match& m) {
+std::string AssignmentText(Registry r, uint64_t prefix) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out(static_cast<size_t>(m.bits / 4), '0');
-  uint64_t v = m.prefix;
-  for (size_t i = out.size(); i-- > 0; v >>= 4) out[i] = kDigits[v & 15];
+  std::string out(static_cast<size_t>(Info(r).bits / 4), '0');
+  for (size_t i = out.size(); i-- > 0; prefix >>= 4) out[i] = kDigits[prefix & 15];
   return out;
 }
 
+namespace {
+std::atomic<uint64_t> generation{1};
+}  // namespace
+
+uint64_t TablesGeneration() { return generation.load(std::memory_order_acquire); }
+
+RegistryTables::~RegistryTables() { generation.fetch_add(1, std::memory_order_acq_rel); }
+
 void RegistryTables::Load(std::FILE* warnings) {
+  generation.fetch_add(1, std::memory_order_acq_rel);
   for (Registry r : kAllRegistries) {
     const auto i = static_cast<size_t>(r);
     std::string problem;
@@ -72,6 +88,21 @@ void RegistryTables::Load(std::FILE* warnings) {
 }
 
 void RegistryTables::Index() {
+  for (Registry r : kAllRegistries) {
+    const TableView& t = table(r);
+    std::vector<uint32_t>& bounds = buckets_[static_cast<size_t>(r)];
+    bounds.clear();
+    if (t.size() < kBucketedSize) continue;
+    bounds.resize(kBuckets + 1);
+    const int shift = t.bits() - kBucketBits;
+    uint32_t i = 0;
+    for (uint32_t b = 0; b < kBuckets; ++b) {
+      bounds[b] = i;
+      while (i < t.size() && (t.KeyAt(i) >> shift) == b) ++i;
+    }
+    bounds[kBuckets] = i;
+    if (i != t.size()) bounds.clear();  // keys out of order: search it whole
+  }
   parents_.clear();
   for (Registry r : {Registry::MaM, Registry::MaS, Registry::Iab}) {
     const TableView& t = table(r);
@@ -83,10 +114,12 @@ void RegistryTables::Index() {
   }
   std::sort(parents_.begin(), parents_.end());
   parents_.erase(std::unique(parents_.begin(), parents_.end()), parents_.end());
+  parentBlocks_.fill(0);
+  for (uint32_t p : parents_) parentBlocks_[p >> 14] |= uint64_t{1} << (p >> 8 & 63);
 }
 
 bool RegistryTables::HasChildren(uint32_t p24) const {
-  if (parents_.empty()) return false;
+  if ((parentBlocks_[p24 >> 14] >> (p24 >> 8 & 63) & 1) == 0) return false;
   const uint32_t* base = parents_.data();
   size_t n = parents_.size();
   while (n > 1) {
@@ -100,12 +133,30 @@ bool RegistryTables::HasChildren(uint32_t p24) const {
 std::optional<Match> RegistryTables::LookupBlock(uint64_t mac) const {
   if (!HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
   for (Registry r : {Registry::MaS, Registry::Iab}) {
-    const TableView& t = table(r);
-    if (int64_t i = t.Find(mac >> 12); i >= 0) return MakeMatch(r, t, i);
+    if (int64_t i = Find(r, mac >> 12); i >= 0) return MakeMatch(r, table(r), i);
   }
-  const TableView& mam = table(Registry::MaM);
-  if (int64_t i = mam.Find(mac >> 20); i >= 0) return MakeMatch(Registry::MaM, mam, i);
+  if (int64_t i = Find(Registry::MaM, mac >> 20); i >= 0) return MakeMatch(Registry::MaM, table(Registry::MaM), i);
   return std::nullopt;
+}
+
+int64_t RegistryTables::Find(Registry r, uint64_t key) const {
+  const TableView& t = table(r);
+  const std::vector<uint32_t>& bounds = buckets_[static_cast<size_t>(r)];
+  if (bounds.empty()) return t.Find(key);
+  const uint64_t b = key >> (t.bits() - kBucketBits);
+  if (b >= kBuckets) return -1;
+  uint32_t lo = bounds[b], hi = bounds[b + 1];
+  while (lo < hi) {
+    const uint32_t mid = lo + (hi - lo) / 2;
+    const uint64_t k = t.KeyAt(mid);
+    if (k == key) return mid;
+    if (k < key) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return -1;
 }
 
 std::optional<Match> RegistryTables::Lookup(uint64_t mac, bool prefixOnly) const {
@@ -115,7 +166,7 @@ std::optional<Match> RegistryTables::Lookup(uint64_t mac, bool prefixOnly) const
   }
   for (Registry r : {Registry::MaL, Registry::Cid}) {
     const TableView& t = table(r);
-    if (int64_t i = t.Find(p24); i >= 0) return MakeMatch(r, t, i);
+    if (int64_t i = Find(r, p24); i >= 0) return MakeMatch(r, t, i);
   }
   return std::nullopt;
 }
@@ -145,12 +196,13 @@ void ReloadSharedTables() {
   g_shared = std::move(tables);
 }
 
-size_t CurrentEntryCount(Registry r) {
-  MappedFile file;
+TableView CurrentTable(Registry r, MappedFile* file, bool* fromCache) {
   TableView view;
   std::string problem;
-  if (OpenTable(r, &file, &view, &problem) == MappedFile::Status::Ok) return view.size();
-  return r == Registry::MaL ? BuiltInView().size() : 0;
+  const bool cached = OpenTable(r, file, &view, &problem) == MappedFile::Status::Ok;
+  if (fromCache != nullptr) *fromCache = cached;
+  if (cached) return view;
+  return r == Registry::MaL ? BuiltInView() : TableView();
 }
 
 }  // namespace registry

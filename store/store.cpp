@@ -1,5 +1,7 @@
 #include "vessarine/store/store.h"
 
+#include "vessarine/store/bytes.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -54,11 +56,8 @@ void ReleaseStore() { ReplaceStore(nullptr); }
 int32_t HexToInt(const char* text, int length) {
   uint32_t result = 0;  // unsigned: shifting out high digits is intended
   for (int i = 0; i < length; ++i) {
-    char c = text[i];
-    result <<= 4;
-    if (c >= 'a' && c <= 'f') result += static_cast<uint32_t>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F') result += static_cast<uint32_t>(c - 'A' + 10);
-    else if (c >= '0' && c <= '9') result += static_cast<uint32_t>(c - '0');
+    const int digit = HexDigitValue(text[i]);
+    result = (result << 4) + static_cast<uint32_t>(digit < 0 ? 0 : digit);
   }
   return static_cast<int32_t>(result);
 }

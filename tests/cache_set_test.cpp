@@ -224,3 +224,31 @@ TEST_F(CacheSetTest, ConcurrentUpdatesAreSerialized) {
 }
 
 }  // namespace
+
+// Whatever another program does to a cache file in place after the start
+// (a copy over it, a truncation), the store answers from the bytes it
+// checked: a private copy never changes, and a leased mapping makes such a
+// writer wait (a non-blocking open for writing is refused meanwhile).
+TEST_F(CacheSetTest, FilesChangedInPlaceLeaveTheStoreAsChecked) {
+  Commit(storeA);
+  for (CacheHold hold : {CacheHold::PrivateCopy, CacheHold::LeasedMapping}) {
+    SetCacheHold(hold);
+    ASSERT_EQ(Load(), Loaded::A);
+    const pid_t child = fork();
+    if (child == 0) {
+      const int fd = open(Path(kCacheMacFile).c_str(), O_WRONLY | O_NONBLOCK);
+      _exit(fd < 0 && errno == EWOULDBLOCK ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), hold == CacheHold::LeasedMapping ? 1 : 0);
+    if (hold == CacheHold::PrivateCopy) {
+      WriteFile(Path(kCacheAddrFile), std::string(100, 'x'));  // in place, not by rename
+      truncate(Path(kCacheMacFile).c_str(), 0);
+      EXPECT_TRUE(Same(*storeA));
+      Commit(storeA);
+    }
+  }
+  SetCacheHold(CacheHold::PrivateCopy);
+  ReleaseStore();
+}

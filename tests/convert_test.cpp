@@ -2,6 +2,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "vessarine/store/bytes.h"
 #include "vessarine/store/store.h"
 #include "vessarine/listing/convert.h"
 #include "tests/test_support.h"
@@ -67,6 +68,9 @@ TEST_F(ConvertTest, ListingOf2011) {
   EXPECT_EQ(s.addrLength, listing2011::kAddrLength);
   EXPECT_EQ(Block(s, 108), "006cPRIVATE>");
   EXPECT_EQ(Block(s, 457), "01c9>");
+  // Byte for byte the store every earlier version made of this listing.
+  EXPECT_EQ(Hash64(s.macList, static_cast<size_t>(s.count) * kRecordSize), 474023196898940999u);
+  EXPECT_EQ(Hash64(s.addrList, s.addrLength), 11913560789246771234u);
 }
 
 TEST_F(ConvertTest, CleaningAndRefusal) {

@@ -763,7 +763,7 @@ class DialogTest : public QObject {
     server.Serve("/oui.txt", 200, listing);
     server.Serve("/missing.txt", 404, "gone");
     // The other four listings come from the loopback server too (none there).
-    Open(UpdateSource{server.Url(path.toStdString()), server.Url("/site"), "", false});
+    Open(MirrorSource(server.Url(path.toStdString()), server.Url("/site")));
     BoxCloser closer(m_dlg.get());
     closer.answers = {confirm ? QMessageBox::Ok : QMessageBox::Cancel};
     g_progress.SetPos(1000);  // the first step starts from the bottom again
@@ -810,7 +810,7 @@ class DialogTest : public QObject {
   void updateWhileRunningAndClosing() {
     LoopbackHttp server;
     server.StallBeforeHeaders("/slow.txt");
-    Open(UpdateSource{server.Url("/slow.txt"), server.Url("/site"), "", false});
+    Open(MirrorSource(server.Url("/slow.txt"), server.Url("/site")));
     BoxCloser closer(m_dlg.get());
     Click(IDC_UPDATE_DB);
     QCOMPARE(closer.seen.size(), size_t{1});

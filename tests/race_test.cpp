@@ -66,7 +66,7 @@ class RaceTest : public CacheHomeTest {
 
   static ConvertOptions From(const std::string& path) {
     ConvertOptions options;
-    options.listings[0] = ListingFile{path, path, "", false};
+    options.listings[0] = ListingAt(path, false);
     options.waitForDownload = false;
     options.force = true;  // the tiny listing and the big one take turns
     return options;

@@ -2,9 +2,12 @@
 // end, and the escaping of their JSON and CSV output.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -15,50 +18,160 @@
 
 namespace {
 
+using registry::Derivation;
+
 struct Hit {
   size_t offset, length;
   uint64_t value;
+  Derivation derived = Derivation::None;
   bool operator==(const Hit&) const = default;
 };
+
+std::ostream& operator<<(std::ostream& os, const Hit& h) {
+  return os << "{" << h.offset << "," << h.length << "," << std::hex << h.value << std::dec << ","
+            << (h.derived == Derivation::None ? "mac" : "ipv6") << "}";
+}
 
 std::vector<Hit> Scan(const std::string& text) {
   std::vector<Hit> hits;
   registry::ScanAddresses(text.data(), 0, text.size(), text.size(), -1,
-                          [&](size_t o, size_t l, uint64_t v) { hits.push_back({o, l, v}); });
+                          [&](size_t o, size_t l, uint64_t v, Derivation d) { hits.push_back({o, l, v, d}); });
   return hits;
 }
 
-bool IsHex(int c) { return c >= 0 && std::isxdigit(c); }
+// The same text fed in pieces of `piece` bytes, as annotate's buffers would
+// take it (every byte kept in the buffer, each call from where the last
+// stopped).
+std::vector<Hit> ScanInPieces(const std::string& text, size_t piece) {
+  std::vector<Hit> hits;
+  size_t from = 0;
+  while (from < text.size()) {
+    const size_t to = std::min(text.size(), from + piece);
+    from = registry::ScanAddresses(text.data(), from, to, text.size(), -1,
+                                   [&](size_t o, size_t l, uint64_t v, Derivation d) { hits.push_back({o, l, v, d}); });
+  }
+  return hits;
+}
 
-// The rules read literally, one position at a time.
+std::vector<Hit> Scan(const char* text) { return Scan(std::string(text)); }
+
+bool IsHex(int c) { return c >= 0 && std::isxdigit(c); }
+bool IsWord(int c) { return c >= 0 && (std::isalnum(c) || c == '_'); }
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+// The rules of scanner.h read literally, one position at a time, with
+// inet_pton for the IPv6 groups.
 std::vector<Hit> Reference(const std::string& t) {
   std::vector<Hit> hits;
   auto at = [&](size_t i) { return i < t.size() ? static_cast<unsigned char>(t[i]) : -1; };
-  for (size_t p = 0; p < t.size();) {
-    size_t length = 0;
-    int sep = 0;
-    for (auto [len, groups, digits, s] : {std::tuple{17, 6, 2, ':'}, {17, 6, 2, '-'}, {14, 3, 4, '.'}}) {
-      bool ok = true;
-      for (int g = 0; g < groups && ok; ++g)
-        for (int k = 0; k < digits + 1 && ok; ++k) {
-          size_t i = p + static_cast<size_t>(g * (digits + 1) + k);
-          ok = k < digits ? IsHex(at(i)) : (g == groups - 1 || at(i) == s);
-        }
-      int before = p == 0 ? -1 : at(p - 1), after = at(p + static_cast<size_t>(len));
-      if (ok && !IsHex(before) && before != s && !IsHex(after) && after != s) {
-        length = static_cast<size_t>(len);
-        sep = s;
+  // Hex digits then `sep`, group after group, at p: the end, or npos.
+  auto groups = [&](size_t p, std::initializer_list<int> lengths, int sep, bool shortOk) -> size_t {
+    size_t i = p;
+    size_t n = 0;
+    for (int len : lengths) {
+      if (n++ != 0) {
+        if (at(i) != sep) return std::string::npos;
+        ++i;
+      }
+      int digits = 0;
+      while (IsHex(at(i)) && digits < len) ++i, ++digits;
+      if (digits == 0 || (digits < len && !shortOk)) return std::string::npos;
+    }
+    return i;
+  };
+  auto value = [&](size_t p, size_t end, int sep, bool bytes) {
+    uint64_t v = 0;
+    std::string group;
+    auto flush = [&] {
+      v = bytes ? v << 8 | std::stoull(group, nullptr, 16) : v << (4 * group.size()) | std::stoull(group, nullptr, 16);
+      group.clear();
+    };
+    for (size_t i = p; i < end; ++i) {
+      if (at(i) == sep) {
+        flush();
+      } else {
+        group.push_back(t[i]);
       }
     }
-    if (length == 0) {
+    flush();
+    return v;
+  };
+  auto ipv6 = [&](size_t p, size_t* length, uint64_t* mac) {
+    auto run = [&](int c) { return c == ':' || IsHex(c); };
+    const int before = p == 0 ? -1 : at(p - 1);
+    if (!run(at(p)) || run(before) || IsWord(before) || before == '.') return false;
+    size_t e = p;
+    while (run(at(e))) ++e;
+    size_t end = e;
+    const bool colonEnd = e - p >= 2 && t[e - 1] == ':' && t[e - 2] != ':';
+    if (colonEnd) --end;
+    const std::string groupsText = t.substr(p, end - p);
+    uint8_t bytes[16];
+    if (groupsText.size() > 39 || inet_pton(AF_INET6, groupsText.c_str(), bytes) != 1) return false;
+    if (bytes[11] != 0xFF || bytes[12] != 0xFE) return false;
+    size_t token = end;
+    if (colonEnd) {
+      if (IsWord(at(e))) return false;
+    } else {
+      if (at(token) == '%') {
+        size_t z = token + 1;
+        while (IsWord(at(z)) || at(z) == '-' || at(z) == '.') ++z;
+        if (z > token + 1 && at(z - 1) == '.') --z;
+        if (z == token + 1 || z - token - 1 > 15) return false;
+        token = z;
+      }
+      if (at(token) == '/') {
+        size_t d = token + 1;
+        while (IsDigit(at(d))) ++d;
+        if (d == token + 1 || d - token - 1 > 3 || std::stoi(t.substr(token + 1, d - token - 1)) > 128) return false;
+        token = d;
+      }
+      const int after = at(token);
+      if (IsWord(after) || after == ':' || after == '%' || after == '/') return false;
+      if (after == '.') {
+        const int next = at(token + 1);
+        if (IsWord(next) && !IsDigit(next)) return false;
+        const size_t lastColon = groupsText.rfind(':');
+        const std::string last = groupsText.substr(lastColon + 1);
+        if (token == end && IsDigit(next) && last.size() <= 3 &&
+            last.find_first_not_of("0123456789") == std::string::npos)
+          return false;
+      }
+    }
+    *length = token - p;
+    *mac = uint64_t{bytes[8] ^ 2u} << 40 | uint64_t{bytes[9]} << 32 | uint64_t{bytes[10]} << 24 |
+           uint64_t{bytes[13]} << 16 | uint64_t{bytes[14]} << 8 | bytes[15];
+    return true;
+  };
+  for (size_t p = 0; p < t.size();) {
+    const int before = p == 0 ? -1 : at(p - 1);
+    Hit hit{p, 0, 0};
+    struct Form {
+      std::initializer_list<int> lengths;
+      int sep;
+      bool shortOk;
+    };
+    const Form forms[] = {{{2, 2, 2, 2, 2, 2}, ':', true}, {{2, 2, 2, 2, 2, 2}, '-', false},
+                          {{4, 4, 4}, '-', false},          {{6, 6}, '-', false},
+                          {{4, 4, 4}, '.', false}};
+    if (IsHex(at(p)) && !IsHex(before)) {
+      for (const Form& f : forms) {
+        if (before == f.sep) continue;
+        const size_t end = groups(p, f.lengths, f.sep, f.shortOk);
+        if (end == std::string::npos || IsHex(at(end)) || at(end) == f.sep) continue;
+        if (f.shortOk && end - p < 17 && (IsWord(before) || IsWord(at(end)))) continue;
+        hit.length = end - p;
+        hit.value = value(p, end, f.sep, f.shortOk);
+        break;
+      }
+    }
+    if (hit.length == 0 && ipv6(p, &hit.length, &hit.value)) hit.derived = Derivation::Ipv6Eui64;
+    if (hit.length == 0) {
       ++p;
       continue;
     }
-    std::string digits;
-    for (size_t i = p; i < p + length; ++i)
-      if (at(i) != sep) digits.push_back(t[i]);
-    hits.push_back({p, length, std::stoull(digits, nullptr, 16)});
-    p += length;
+    hits.push_back(hit);
+    p += hit.length;
   }
   return hits;
 }
@@ -77,21 +190,76 @@ TEST(RegistryScan, FindsEachNotationAndSkipsTheTraps) {
   }
 }
 
+TEST(RegistryScan, FindsTheNotationsPeoplePaste) {
+  // macOS arp -a, Huawei, HP.
+  EXPECT_EQ(Scan("? (192.168.1.1) at 0:c:29:3a:5b:7c on en0"), (std::vector<Hit>{{19, 15, 0x000C293A5B7C}}));
+  EXPECT_EQ(Scan("0:0:0:0:0:1"), (std::vector<Hit>{{0, 11, 1}}));
+  EXPECT_EQ(Scan("0011-2233-4455 1 Eth0/0/1"), (std::vector<Hit>{{0, 14, 0x001122334455}}));
+  EXPECT_EQ(Scan("mac 001122-334455"), (std::vector<Hit>{{4, 13, 0x001122334455}}));
+  EXPECT_EQ(Scan("AA:b:C:dd:e:F"), (std::vector<Hit>{{0, 13, 0xAA0B0CDD0E0F}}));
+}
+
+TEST(RegistryScan, NearMissesAreNoFinds) {
+  for (const char* trap : {
+           // times and timestamps
+           "12:34:56", "Dec  7 22:08:15", "1:02:03:04:05", "2024-01-02T12:34:56.789Z", "00:00:00.000",
+           // a seventh group, a leading or trailing separator
+           "0:c:29:3a:5b:7c:1", ":0:c:29:3a:5b:7c", "0:c:29:3a:5b:7c:", "0:c:29:3a:5b:7c0", "0:c:29:3a:5b:123",
+           "0:c::3a:5b:7c", "eth0:1:2:3:4:5", "0:c:29:3a:5b:7cz", "x0:c:29:3a:5b:7c",
+           // IPv6 addresses that carry no MAC address
+           "2001:db8::1", "fe80::1:2:3:4", "1:2:3:4:5:6:7:8", "::1:2:3:4:5:6", "1:2:3:4:5:6::",
+           "2001:db8:ff:fe00::1", "fe80::ff:fe33:1.2.3.4", "::ffff:192.168.1.1",
+           // UUIDs, hashes, version strings
+           "123e4567-e89b-12d3-a456-426614174000", "{123e4567-e89b-12d3-a456-426614174000}",
+           "0011-2233-4455-6677", "-0011-2233-4455", "0011-2233-4455-", "deadbeefcafe-123456", "abcdef-0123456",
+           "01234-56789-abcde", "sha256:deadbeefcafe0011223344556677", "v1.2.3.4", "1234.5678.9abc.",
+           "001122-334455-", "00112-2334455",
+       }) {
+    EXPECT_TRUE(Scan(trap).empty()) << trap << " gave " << ::testing::PrintToString(Scan(trap));
+  }
+}
+
+TEST(RegistryScan, FindsIpv6AddressesThatCarryAMac) {
+  const uint64_t vm = 0x000C293A5B7C;
+  const Derivation v6 = Derivation::Ipv6Eui64;
+  EXPECT_EQ(Scan("inet6 fe80::20c:29ff:fe3a:5b7c/64 scope link"), (std::vector<Hit>{{6, 27, vm, v6}}));
+  EXPECT_EQ(Scan("fe80:0000:0000:0000:020C:29FF:FE3A:5B7C"), (std::vector<Hit>{{0, 39, vm, v6}}));
+  EXPECT_EQ(Scan("ping fe80::20c:29ff:fe3a:5b7c%eth0."), (std::vector<Hit>{{5, 29, vm, v6}}));
+  EXPECT_EQ(Scan("[2001:db8:1:2:20c:29ff:fe3a:5b7c%br-1a2b.100/128]"), (std::vector<Hit>{{1, 47, vm, v6}}));
+  // tcpdump's address.port, and a colon ending a clause.
+  EXPECT_EQ(Scan("IP6 fe80::20c:29ff:fe3a:5b7c.546 > ff02::1:2.547"), (std::vector<Hit>{{4, 24, vm, v6}}));
+  EXPECT_EQ(Scan("from fe80::20c:29ff:fe3a:5b7c: up"), (std::vector<Hit>{{5, 24, vm, v6}}));
+  // The universal/local bit comes back: 02:... in the identifier is 00:...
+  EXPECT_EQ(Scan("::ff:fe00:1"), (std::vector<Hit>{{0, 11, 0x020000000001, v6}}));
+  for (const char* trap : {"xfe80::20c:29ff:fe3a:5b7c", "fe80::20c:29ff:fe3a:5b7cg", "fe80::20c:29ff:fe3a:5b7c::",
+                           "fe80::20c:29ff:fe3a:5b7c:1", "fe80::20c:29ff:fe3a:5b7c/129", "fe80::20c:29ff:fe3a:5b7c/6a",
+                           "fe80::20c:29ff:fe3a:5b7c%", "fe80::20c:29ff:fe3a:5b7c%eth0:1", "fe80::20c:29ff:fe3a:5b7c.com",
+                           "fe80::20c:29ff:fe3a:5b7c%0123456789abcdef", "fe80::20c:29ff:fe3a:123.4",
+                           "1.fe80::20c:29ff:fe3a:5b7c", "fe80:::20c:29ff:fe3a:5b7c", "fe80::20c:29ff::fe3a:5b7c",
+                           "fe80::20c:29ff:fe3a:5b7c/", "fe80::20c:29ff:fe3a:5b7c:x"}) {
+    EXPECT_TRUE(Scan(trap).empty()) << trap << " gave " << ::testing::PrintToString(Scan(trap));
+  }
+}
+
 // The block-at-a-time scanner against the rules read literally, on text
-// dense in hex digits and separators, across block boundaries.
+// dense in hex digits and separators, across block boundaries, whole and in
+// pieces.
 TEST(RegistryScan, AgreesWithTheRulesOnRandomText) {
   std::mt19937 random(1);
-  const std::string alphabet = "0123456789abcdefABCDEF:-.:-. xg\n";
-  for (int round = 0; round < 300; ++round) {
+  const std::string alphabet = "0123456789abcdefABCDEF:-.:-.:%/ xg\nfFeE::";
+  static const char* kPlants[] = {"00:0c:29:aa:bb:cc", "70-B3-D5-F2-F1-23", "000c.29aa.bbcc", "0:c:29:a:b:c",
+                                  "0011-2233-4455",    "001122-334455",     "fe80::20c:29ff:fe3a:5b7c",
+                                  "fe80::20c:29ff:fe3a:5b7c%eth0/64", "::ff:fe00:1", "2001:db8:1:2:a00:27ff:fe12:3456/64"};
+  for (int round = 0; round < 400; ++round) {
     std::string text(random() % 600, ' ');
     for (char& c : text) c = alphabet[random() % alphabet.size()];
-    // Plant some real addresses.
-    for (int k = 0; k < 4 && text.size() > 40; ++k) {
-      static const char* kPlants[] = {"00:0c:29:aa:bb:cc", "70-B3-D5-F2-F1-23", "000c.29aa.bbcc"};
-      const std::string plant = kPlants[random() % 3];
+    for (int k = 0; k < 5 && text.size() > 40; ++k) {
+      const std::string plant = kPlants[random() % std::size(kPlants)];
       text.replace(random() % (text.size() - plant.size()), plant.size(), plant);
     }
-    ASSERT_EQ(Scan(text), Reference(text)) << text;
+    const std::vector<Hit> expected = Reference(text);
+    ASSERT_EQ(Scan(text), expected) << text;
+    ASSERT_EQ(ScanInPieces(text, 1 + random() % 100), expected) << text;
   }
 }
 
@@ -115,8 +283,9 @@ TEST_F(RegistryCommands, AnnotateKeepsEveryByteAndLabelsAddresses) {
                             "ff-ff-ff-ff-ff-ff 33:33:00:00:00:fb 14:34:56:78:9a:bc end";
   CliRun run = RunCli(xdgDir, "annotate", input);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "a 00:0c:29:aa:bb:cc [VMware, Inc.]\r\n\0 bin \xFF\xFE 02:00:00:00:00:01 [locally administered]\n"s +
-                         "ff-ff-ff-ff-ff-ff [broadcast] 33:33:00:00:00:fb [multicast: IPv6 multicast] "
+  EXPECT_EQ(run.out, "a 00:0c:29:aa:bb:cc [VMware, Inc.; VMware virtual NIC (generated by ESXi/Workstation)]\r\n"
+                     "\0 bin \xFF\xFE 02:00:00:00:00:01 [locally administered]\n"s +
+                         "ff-ff-ff-ff-ff-ff [broadcast] 33:33:00:00:00:fb [multicast; IPv6 multicast] "
                          "14:34:56:78:9a:bc [unknown] end");
 }
 
@@ -130,7 +299,7 @@ TEST_F(RegistryCommands, AnnotateStreamsLongLines) {
   CliRun run = RunCli(xdgDir, "annotate " + path);
   std::string expected = input;
   for (size_t at : {input.size(), (size_t{2} << 20) - 7 + 12, (size_t{1} << 20) + 12})
-    expected.insert(at, " [VMware, Inc.]");
+    expected.insert(at, " [VMware, Inc.; VMware virtual NIC (generated by ESXi/Workstation)]");
   EXPECT_EQ(run.out.size(), expected.size());
   EXPECT_TRUE(run.out == expected);
 
@@ -155,10 +324,83 @@ TEST_F(RegistryCommands, LookupExitStatusAndFormats) {
   run = RunCli(xdgDir, "lookup --csv 00:0c:29:aa:bb:cc 02:00:00:00:00:01");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
-            "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error\r\n");
-  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,\"IEEE 802c AAI (administratively assigned, e.g. random)\",\r\n"), std::string::npos);
+            "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from\r\n");
+  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,\"IEEE 802c AAI (administratively assigned, e.g. random)\",,\r\n"), std::string::npos);
 
   run = RunCli(xdgDir, "lookup 02:00:00:00:00:01");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("locally administered"), std::string::npos);
+}
+
+TEST_F(RegistryCommands, Ipv6AddressesAndNotesEndToEnd) {
+  CliRun run = RunCli(xdgDir, "lookup fe80::20c:29ff:fe3a:5b7c");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("  MAC:          00:0C:29:3A:5B:7C\n  Derived:      from the IPv6 address's interface "
+                         "identifier"),
+            std::string::npos)
+      << run.out;
+
+  run = RunCli(xdgDir, "lookup --json fe80::20c:29ff:fe3a:5b7c%eth0/64 0:c:29:3a:5b:7c");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("{\"input\":\"fe80::20c:29ff:fe3a:5b7c%eth0/64\",\"mac\":\"00:0C:29:3A:5B:7C\",\"registry\":"
+                         "\"MA-L\""),
+            std::string::npos);
+  EXPECT_NE(run.out.find(",\"derived_from\":\"ipv6-eui64\"}\n{\"input\":\"0:c:29:3a:5b:7c\""), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(",\"derived_from\":null}\n"), std::string::npos);
+
+  run = RunCli(xdgDir, "lookup --csv 2001:db8::20c:29ff:fe3a:5b7c fe80::1");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find(",,ipv6-eui64\r\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\r\nfe80::1,,,,,,,,,,,not a MAC address: an IPv6 address whose interface identifier holds "
+                         "no MAC address"),
+            std::string::npos)
+      << run.out;
+
+  // An IPv6 address without a MAC inside is a clear error, and exit 1.
+  run = RunCli(xdgDir, "lookup fe80::1");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out.empty());
+  EXPECT_NE(run.err.find("\"fe80::1\": not a MAC address: an IPv6 address whose interface identifier holds no MAC"),
+            std::string::npos)
+      << run.err;
+  for (const char* bad : {"fe80::1%", "fe80::1/200", "fe80::zz", "::ffff:10.0.0.1", "%", "/", ":::::::::"}) {
+    run = RunCli(xdgDir, std::string("lookup '") + bad + "'");
+    EXPECT_EQ(run.status, 1) << bad;
+    EXPECT_NE(run.err.find("not a"), std::string::npos) << bad << ": " << run.err;
+  }
+
+  run = RunCli(xdgDir, "annotate",
+               "inet6 fe80::20c:29ff:fe3a:5b7c/64 scope link\n"
+               "inet6 fe80::1/64 scope link\n"
+               "? (10.0.0.1) at 0:c:29:3a:5b:7c on en0\n"
+               "0011-2233-4455 001122-334455 52:54:00:12:34:56\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "inet6 fe80::20c:29ff:fe3a:5b7c/64 [VMware, Inc.; VMware virtual NIC (generated by ESXi/Workstation)] "
+            "scope link\n"
+            "inet6 fe80::1/64 scope link\n"
+            "? (10.0.0.1) at 0:c:29:3a:5b:7c [VMware, Inc.; VMware virtual NIC (generated by ESXi/Workstation)] on en0\n"
+            "0011-2233-4455 [CIMSYS Inc] 001122-334455 [CIMSYS Inc] "
+            "52:54:00:12:34:56 [locally administered; QEMU/KVM virtual NIC]\n");
+  // The holder of 00-00-5E depends on the listing (ICANN today); the note
+  // follows it.
+  run = RunCli(xdgDir, "annotate", "vrrp 00:00:5e:00:01:05.\n");
+  EXPECT_EQ(run.out.rfind("vrrp 00:00:5e:00:01:05 [", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("; VRRP virtual router (IPv4) or CARP virtual host].\n"), std::string::npos) << run.out;
+
+  run = RunCli(xdgDir, "annotate --json", "x fe80::20c:29ff:fe3a:5b7c%eth0 y\n");
+  EXPECT_NE(run.out.find("\"derived_from\":\"ipv6-eui64\",\"line\":1,\"column\":3,\"text\":\"fe80::20c:29ff:fe3a:5b7c%eth0\"}"),
+            std::string::npos)
+      << run.out;
+}
+
+// lookup - reads lines of any length, with or without a last line end.
+TEST_F(RegistryCommands, LookupReadsLongAndUnendedLines) {
+  std::string input = "00:0c:29:aa:bb:cc\r\n" + std::string(200000, 'x') + "\n\n   \n0:c:29:aa:bb:cc";
+  CliRun run = RunCli(xdgDir, "lookup --csv -", input);
+  EXPECT_EQ(run.status, 1);  // the long line is no address
+  EXPECT_EQ(CountOf(run.out, "\r\n"), 4u) << run.out.substr(0, 300);
+  EXPECT_NE(run.out.find("\r\n0:c:29:aa:bb:cc,00:0C:29:AA:BB:CC,"), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n" + std::string(200000, 'x') + ",,,,,,,,,,,"), std::string::npos);
 }

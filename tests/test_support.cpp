@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "vessarine/startup/startup.h"
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -124,12 +125,16 @@ class UpdateTest : public CacheHomeTest {
 
   // Forced: the small listings here would otherwise be refused for holding
   // far fewer entries than the built-in table.
-  UpdateSource Source(const std::string& url) { return UpdateSource{url, http.Url("/site"), "", true}; }
+  UpdateSource Source(const std::string& url) {
+    UpdateSource source = MirrorSource(url, http.Url("/site"));
+    source.force = true;
+    return source;
+  }
 
   // The conversion alone, of an MA-L listing on disk, taken as a download.
   static ConvertOptions FromFile(const std::string& path, bool downloaded = true) {
     ConvertOptions options;
-    options.listings[0] = ListingFile{path, path, "", downloaded};
+    options.listings[0] = ListingAt(path, downloaded);
     options.waitForDownload = false;
     options.force = true;
     return options;
@@ -526,3 +531,58 @@ TEST_F(UpdateTest, CommandLineUpdateRefreshesEveryRegistry) {
 }
 
 }  // namespace
+
+// A second online update asks only for what changed: a 304 leaves the
+// database and its table as they are (nothing rewritten) and says since
+// when; --force downloads whole, and --changes lists what an update changed.
+TEST_F(UpdateTest, UpdatesAskOnlyForChangesAndSayWhatChanged) {
+  std::string listing = kSmallListing;
+  std::string conditional;
+  http.Handle("/site/oui/oui.txt", [&](const httplib::Request& req, httplib::Response& res) {
+    conditional = req.get_header_value("If-None-Match");
+    res.set_header("ETag", "\"v1\"");
+    res.set_header("Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT");
+    if (conditional == "\"v1\"") {
+      res.status = 304;
+    } else {
+      res.set_content(listing, "text/plain");
+    }
+  });
+  const std::string site = "--site '" + http.Url("/site") + "'";
+  ASSERT_EQ(RunCli(xdg, "update --force " + site).out, "下载完成，进行数据库更新\n完成更新\n");
+  struct stat before {};
+  ASSERT_EQ(stat(Cache(kCacheMacFile).c_str(), &before), 0);
+
+  CliRun run = RunCli(xdg, "update " + site);
+  EXPECT_EQ(conditional, "\"v1\"");
+  EXPECT_EQ(run.out, "");  // nothing to convert, nothing to say on the database's behalf
+  EXPECT_NE(run.err.find("MA-L: unchanged since Tue, 01 Dec 2026 10:00:00 GMT"), std::string::npos) << run.err;
+  struct stat after {};
+  ASSERT_EQ(stat(Cache(kCacheMacFile).c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+
+  for (size_t at; (at = listing.find("Systems")) != std::string::npos;) listing.replace(at, 7, "Renamed");
+  run = RunCli(xdg, "update --force --changes " + site);
+  EXPECT_TRUE(conditional.empty());
+  EXPECT_NE(run.out.find("MA-L ~ 00000C Cisco Systems, Inc -> Cisco Renamed, Inc\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("MA-L: updated, 2 entries (+0 new, -0 withdrawn, 1 renamed)"), std::string::npos) << run.err;
+}
+
+// Every update that holds the lock clears what killed updates left, also
+// one that refreshes a single registry table.
+TEST_F(UpdateTest, AnyUpdateRemovesStaleTemporaries) {
+  fs::create_directories(cache);
+  WriteFile(Cache("ma-m.regtable.new.Ab12Cd"), "torn");
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string download = Cache(kListingTempFile) + "." + std::to_string(gone) + ".0";
+  WriteFile(download, "a dead process's download");
+  const std::string mam = xdg + "/mam.csv";
+  WriteFile(mam, "Registry,Assignment,Organization Name,Organization Address\r\nMA-M,208593B,IOG Products LLC,US\r\n");
+  CliRun run = RunCli(xdg, "update --from '" + mam + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(fs::exists(Cache("ma-m.regtable.new.Ab12Cd")));
+  EXPECT_FALSE(fs::exists(download));
+  EXPECT_FALSE(fs::exists(Cache(kCacheMacFile)));  // the database is left alone
+}

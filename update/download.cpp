@@ -525,12 +525,14 @@ std::string NewListingPath() {
          std::to_string(serial.fetch_add(1, std::memory_order_relaxed));
 }
 
-void DownloadThreadProc(const std::string& url, const std::string& path) {
+namespace {
+
+void RunDownloadThread(const std::function<bool()>& fetch) {
   g_bDownloading.store(1, std::memory_order_release);
   bool ok = false;
   try {
     MakeDirectories(CacheDir());
-    ok = DownloadListing(url, path);
+    ok = fetch();
   } catch (...) {
     ok = false;
   }
@@ -539,13 +541,23 @@ void DownloadThreadProc(const std::string& url, const std::string& path) {
   g_bDownloading.store(0, std::memory_order_release);
 }
 
-std::thread LaunchDownloadThread(const std::string& url, const std::string& path) {
+}  // namespace
+
+void DownloadThreadProc(const std::string& url, const std::string& path) {
+  RunDownloadThread([&] { return DownloadListing(url, path); });
+}
+
+std::thread LaunchDownloadThread(std::function<bool()> fetch) {
   g_bDownloading.store(1, std::memory_order_release);
   try {
-    return std::thread(DownloadThreadProc, url, path);
+    return std::thread(RunDownloadThread, std::move(fetch));
   } catch (...) {
     g_bDownloadOk.store(0, std::memory_order_release);
     g_bDownloading.store(0, std::memory_order_release);
     throw;
   }
+}
+
+std::thread LaunchDownloadThread(const std::string& url, const std::string& path) {
+  return LaunchDownloadThread([url, path] { return DownloadListing(url, path); });
 }

@@ -6,6 +6,9 @@
 #include <memory>
 
 #include "vessarine/db/cache_files.h"
+#include "vessarine/db/loader.h"
+#include "vessarine/registry/cache_io.h"
+#include "vessarine/registry/tables.h"
 #include "vessarine/update/update.h"
 
 namespace {
@@ -17,34 +20,14 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The download thread: every listing, then the MA-L one's outcome for the
-// progress phase. g_bDownloading was raised before the thread started.
-void DownloadAll(std::shared_ptr<ConvertOptions> options, UpdateSource source) {
-  bool ok = false;
-  try {
-    MakeDirectories(CacheDir());
-    DownloadListings(options->listings, source);
-    ok = !options->listings[static_cast<size_t>(Registry::MaL)].path.empty();
-  } catch (...) {
-    ok = false;
-  }
-  // The listings and the result become visible no later than the cleared flag.
-  g_bDownloadOk.store(ok ? 1 : 0, std::memory_order_release);
-  g_bDownloading.store(0, std::memory_order_release);
-}
-
-// Raising the flag before the thread exists means a conversion thread
-// started next can never miss the download, however late the download
-// thread gets to run.
+// The download thread of an update: every listing; its outcome for the
+// progress phase is the MA-L listing's.
 std::thread LaunchDownloads(const std::shared_ptr<ConvertOptions>& options, const UpdateSource& source) {
-  g_bDownloading.store(1, std::memory_order_release);
-  try {
-    return std::thread(DownloadAll, options, source);
-  } catch (...) {
-    g_bDownloadOk.store(0, std::memory_order_release);
-    g_bDownloading.store(0, std::memory_order_release);
-    throw;
-  }
+  return LaunchDownloadThread([options, source] {
+    DownloadListings(options->listings, source);
+    const ListingFile& mal = options->listings[static_cast<size_t>(Registry::MaL)];
+    return !mal.path.empty() || mal.unchanged;
+  });
 }
 
 }  // namespace
@@ -65,14 +48,14 @@ ListingFiles ListingsFromPath(const std::string& from, std::string* problem) {
     // is the store's: its conversion tells what is wrong with it.
     std::string ignored;
     const Registry r = registry::RegistryOfListingFile(from, &ignored).value_or(Registry::MaL);
-    listings[static_cast<size_t>(r)] = ListingFile{from, from, "", false};
+    listings[static_cast<size_t>(r)] = ListingAt(from, false);
     return listings;
   }
   bool any = false;
   const std::array<std::string, 5> paths = registry::ListingsInFolder(from);
   for (size_t i = 0; i < paths.size(); ++i) {
     if (paths[i].empty()) continue;
-    listings[i] = ListingFile{paths[i], paths[i], "", false};
+    listings[i] = ListingAt(paths[i], false);
     any = true;
   }
   if (!any) *problem = "holds none of the registry listings (oui.txt, mam.txt, oui36.txt, iab.txt, cid.txt or .csv)";
@@ -91,22 +74,57 @@ ListingFiles ListingsToDownload(const UpdateSource& source) {
   return listings;
 }
 
-void DownloadListings(ListingFiles& listings, const UpdateSource&) {
+namespace {
+
+// The validators kept beside registry `r`'s table, when the table in place
+// is the one they were sent with: a whole cache table (for MA-L, with the
+// store's cache set loaded too).
+void LoadValidators(Registry r, ListingFile* file) {
+  registry::MappedFile held;
+  bool fromCache = false;
+  registry::CurrentTable(r, &held, &fromCache);
+  if (!fromCache || (r == Registry::MaL && g_bCachePresent == 0)) return;
+  std::string text;
+  std::string problem;
+  if (!registry::ReadRegularFile(CachePath(kRegistryValidatorFiles[static_cast<size_t>(r)]), 4096, &text, &problem))
+    return;
+  const size_t nl = text.find('\n');
+  if (nl == std::string::npos) return;
+  file->etag = text.substr(0, nl);
+  file->lastModified = text.substr(nl + 1, text.find('\n', nl + 1) - nl - 1);
+}
+
+}  // namespace
+
+void DownloadListings(ListingFiles& listings, const UpdateSource& source) {
   // All at once: the update takes as long as the slowest listing.
   std::vector<DownloadRequest> requests;
   std::vector<ListingFile*> files;
-  for (ListingFile& file : listings) {
+  for (Registry r : registry::kAllRegistries) {
+    ListingFile& file = listings[static_cast<size_t>(r)];
     if (file.source.empty() || !file.path.empty()) continue;
-    requests.push_back(DownloadRequest{file.source, NewListingPath(), "", "", {}, {}});
+    if (source.conditional && !source.force) LoadValidators(r, &file);
+    DownloadRequest request{file.source, NewListingPath(), file.etag, file.lastModified, {}, {}};
+    if (source.progress) {
+      request.progress = [r, progress = source.progress](uint64_t received, int64_t total) {
+        progress(r, received, total);
+      };
+    }
+    requests.push_back(std::move(request));
     files.push_back(&file);
   }
   const std::vector<DownloadResult> results = DownloadAll(requests);
   for (size_t i = 0; i < files.size(); ++i) {
-    if (results[i].ok()) {
+    const DownloadResult& result = results[i];
+    files[i]->etag = result.etag;
+    files[i]->lastModified = result.lastModified;
+    if (result.ok()) {
       files[i]->path = requests[i].path;
       files[i]->downloaded = true;
+    } else if (result.status == DownloadResult::Status::NotModified) {
+      files[i]->unchanged = true;
     } else {
-      files[i]->problem = "could not be downloaded: " + results[i].reason;
+      files[i]->problem = "could not be downloaded: " + result.reason;
     }
   }
 }

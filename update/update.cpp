@@ -50,6 +50,26 @@ bool CanOpen(const std::string& path) {
   return ReadOnlyFile::Open(path, SIZE_MAX, file, true) == ReadOnlyFile::Status::Ok;
 }
 
+RefreshResult Unchanged(Registry r, const ListingFile& file) {
+  RefreshResult result;
+  result.registry = r;
+  result.status = RefreshResult::Status::Unchanged;
+  result.source = file.source;
+  result.reason = file.lastModified;
+  return result;
+}
+
+// Keeps the validators of the download a table was just made from, or drops
+// those of an earlier one when the table came from elsewhere.
+void KeepValidators(Registry r, const ListingFile& file) {
+  const char* name = kRegistryValidatorFiles[static_cast<size_t>(r)];
+  if (file.etag.empty() && file.lastModified.empty()) {
+    unlink(CachePath(name).c_str());
+  } else {
+    WriteCacheFile(name, file.etag + "\n" + file.lastModified + "\n");
+  }
+}
+
 RefreshResult KeptFor(Registry r, const ListingFile& file, std::string reason) {
   RefreshResult result;
   result.registry = r;
@@ -107,12 +127,17 @@ void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& res
   for (Registry r : registry::kAllRegistries) {
     const ListingFile& file = options.listings[static_cast<size_t>(r)];
     if (r == Registry::MaL) continue;
+    if (file.unchanged) {
+      results.push_back(Unchanged(r, file));
+      continue;
+    }
     if (file.path.empty()) {
       if (!file.problem.empty()) results.push_back(KeptFor(r, file, file.problem));
       continue;
     }
     const registry::PreparedTable table = registry::PrepareTable(r, file.path, file.source, options.force);
     results.push_back(table.refused() ? table.result : registry::SaveTable(table));
+    if (results.back().status == RefreshResult::Status::Updated) KeepValidators(r, file);
   }
 }
 
@@ -152,6 +177,10 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
     ui.ShowMessage(kCaptionUpdateFailed, kMsgDownloadFailed);
     results.push_back(KeptFor(Registry::MaL, mal, mal.problem.empty() ? "could not be downloaded" : mal.problem));
     storeReady = false;
+  } else if (mal.unchanged) {
+    // Nothing new to convert: the database stays, without a word.
+    results.push_back(Unchanged(Registry::MaL, mal));
+    storeReady = false;
   } else if (withStore && !CanOpen(mal.path)) {
     ui.ShowMessage(kCaptionUpdateFailed, kMsgListingUnreadable);
     results.push_back(KeptFor(Registry::MaL, mal, "cannot be read"));
@@ -171,6 +200,7 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
     completed = update.committed;
     storeReplaced = update.store != nullptr;
     if (completed) {
+      KeepValidators(Registry::MaL, mal);
       ui.SetVersionText(version);
       g_bRefreshPending.store(1, std::memory_order_release);
     }

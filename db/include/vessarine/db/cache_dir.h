@@ -15,6 +15,10 @@ inline constexpr const char* kListingTempFile = "vessarine~";
 // The registry tables, in the registries' order (MA-L, MA-M, MA-S, IAB, CID).
 inline constexpr const char* kRegistryTableFiles[5] = {"ma-l.regtable", "ma-m.regtable", "ma-s.regtable",
                                                       "iab.regtable", "cid.regtable"};
+// The ETag and Last-Modified of the download each table was made from, for
+// the next update's conditional request; same order.
+inline constexpr const char* kRegistryValidatorFiles[5] = {"ma-l.validators", "ma-m.validators", "ma-s.validators",
+                                                          "iab.validators", "cid.validators"};
 
 // $XDG_CACHE_HOME/vessarine, or ~/.cache/vessarine when XDG_CACHE_HOME is
 // unset or empty. Not created here.

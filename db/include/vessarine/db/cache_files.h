@@ -83,10 +83,10 @@ class ReadOnlyFile {
   size_t size() const { return size_; }
   // Reads the whole file; false on a short read.
   bool ReadAll(std::string& out) const;
-  // Maps the whole file read-only with a NUL byte right after its end; the
-  // returned owner unmaps it. Null on failure. Pages are mapped as they are
-  // first read (the kernel maps their neighbours along), which costs less
-  // than mapping them all up front, even for a file read whole.
+  // The whole file's bytes, read-only, with a NUL byte right after its end,
+  // held as SetCacheHold says; whatever another program does to the file
+  // later, these bytes stay as they were checked. The returned owner frees
+  // them. Null on failure (a file cut short since it was opened).
   std::shared_ptr<const void> Map(const char** data) const;
 
   uint64_t inode = 0;
@@ -96,6 +96,21 @@ class ReadOnlyFile {
   int fd_ = -1;
   size_t size_ = 0;
 };
+
+// How ReadOnlyFile::Map holds a file's bytes.
+enum class CacheHold {
+  // A private copy: for processes that live long (the window, a stream).
+  PrivateCopy,
+  // A mapping of the file under a read lease, which makes any program that
+  // opens the file for writing or truncates it wait until this process lets
+  // go of the bytes (at the latest, the kernel's lease-break time): nothing
+  // to copy, for a process that answers once and ends. Where no lease can be
+  // had (a file open for writing, a file system without leases), a private
+  // copy. Ignores SIGIO, by which the kernel tells of such a writer.
+  LeasedMapping,
+};
+// Process-wide; PrivateCopy unless set.
+void SetCacheHold(CacheHold hold);
 
 // A hash of a file's bytes, for the set marker.
 uint64_t ContentHash(const char* data, size_t size);

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "vessarine/store/bytes.h"
+
 namespace registry {
 
 // Order is also the order of the tables on disk and in result lists.
@@ -24,13 +26,7 @@ struct RegistryInfo {
 
 const RegistryInfo& Info(Registry r);
 
-// The value of one hexadecimal digit of either case; -1 for any other byte.
-inline int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+using ::HexDigitValue;
 // "MA-L", "ma-l", "IAB", ... to a registry.
 std::optional<Registry> RegistryFromName(std::string_view name);
 

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,12 +53,10 @@ static_assert(sizeof(ImageRecord) == 16);
 // kept) and lays them out as an image.
 std::string EncodeImage(Registry r, std::vector<Entry> entries);
 
-// Lays out the image of `keys.size()` assignments, strictly ascending; for
-// each, `write(i, pool, record)` appends its texts to the pool and sets the
-// record's offsets and lengths. `poolHint`: the texts' expected size.
-std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys,
-                        const std::function<void(size_t, std::string&, ImageRecord&)>& write,
-                        size_t poolHint = 0);
+// Lays out the image of `keys.size()` assignments, strictly ascending, with
+// their records (offsets into `pool`, in any order) and the pool.
+std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std::vector<ImageRecord>& records,
+                        std::string_view pool);
 
 // A fast 64-bit checksum over 32-byte stripes (four independent lanes), so
 // proving a multi-megabyte table whole costs a fraction of a millisecond.

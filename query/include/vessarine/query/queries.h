@@ -13,11 +13,6 @@ extern std::string g_strCompanyInput;   // edit 1006
 extern std::string g_strMacResult;      // box 1007
 extern std::string g_strCompanyResult;  // box 1008
 
-// The dialog's start: the bound variables' initial texts ("00:00:00:00:00:00",
-// "VELMORA TECHWORKS", the built-in version text), then LoadDatabase, which
-// may replace the version text.
-void StartUpDatabase();
-
 // Paging state of the company search.
 extern int32_t g_nSearchPos;
 extern int32_t g_nMatchCount;

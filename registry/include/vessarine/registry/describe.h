@@ -24,16 +24,17 @@ Description Describe(const RegistryTables& tables, const ParsedAddress& address)
 
 // The "note" field: the well-known meaning of the address, else for a
 // locally administered address its IEEE 802c quadrant; empty when neither.
-std::string Note(const Description& d);
+std::string_view Note(const Description& d);
 
 // The JSON object's members, without the braces: "input", "mac",
 // "registry", "assignment", "bits", "organization", "address", "group",
-// "local", "broadcast", "note".
+// "local", "broadcast", "note", "derived_from" ("ipv6-eui64" or null).
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d);
 // {"input": ..., "error": ...}
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error);
 
-// CSV: the same fields plus "error"; address lines joined by line feeds.
+// CSV: the same fields, "error" before "derived_from"; address lines
+// joined by line feeds.
 std::string_view CsvHeader();
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d);
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error);
@@ -41,8 +42,11 @@ void AppendCsvError(std::string* out, std::string_view input, std::string_view e
 // A readable block of lines, each ending in '\n'.
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d);
 
-// "[organization]", or "[broadcast]", "[multicast: ...]", "[locally
-// administered]", "[unknown]" when no registry lists the address.
+// " [holder]" with the well-known note after a "; " when there is one:
+// " [ICANN, IANA Department; VRRP virtual router (IPv4) or CARP virtual
+// host]". Without a holder: "broadcast", "multicast", "locally
+// administered" or "unknown"; a group address with a holder and no note
+// reads "multicast: holder".
 void AppendLabel(std::string* out, const Description& d);
 
 }  // namespace registry

@@ -16,17 +16,29 @@
 
 namespace registry {
 
+// One assignment an update changed.
+struct TableChange {
+  uint64_t prefix = 0;
+  std::string before, after;  // holders; empty before: new, empty after: withdrawn
+};
+
 struct RefreshResult {
-  enum class Status { Updated, Kept, Absent };
+  // Unchanged: the registry answered that its listing has not changed.
+  enum class Status { Updated, Kept, Absent, Unchanged };
   Registry registry = Registry::MaL;
   Status status = Status::Absent;
   size_t entries = 0;  // entries of the new table (Updated)
   std::string source;  // file or address the listing came from, when there was one
-  std::string reason;  // why the previous table was kept (Kept)
+  std::string reason;  // why the previous table was kept (Kept); since when unchanged (Unchanged)
+  size_t added = 0, withdrawn = 0, renamed = 0;  // against the table replaced
+  std::vector<TableChange> changes;              // each of them, in assignment order
 };
 
-// One line for the user: "MA-M: updated, 4,390 entries from /x/mam.txt",
-// "IAB: kept the previous table: ...", "CID: no listing".
+
+
+// One line for the user: "MA-M: updated, 4,390 entries (+12 new, -1
+// withdrawn, 3 renamed) from /x/mam.txt", "IAB: kept the previous table:
+// ...", "CID: no listing", "MA-S: unchanged since ...".
 std::string Describe(const RefreshResult& result);
 
 // The refusal rule of every registry, the store's MA-L included: a listing

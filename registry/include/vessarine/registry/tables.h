@@ -24,14 +24,20 @@ struct Match {
   std::string_view address;  // lines joined by '\n'
 };
 
-// "70B3D5F2F": the assignment's hex digits as the CSV listings write them.
-std::string AssignmentDigits(const Match& m);
+// "70B3D5F2F": an assignment's hex digits as the CSV listings write them.
+std::string AssignmentText(Registry r, uint64_t prefix);
+inline std::string AssignmentDigits(const Match& m) { return AssignmentText(m.registry, m.prefix); }
 
 enum class TableSource { None, Cache, BuiltIn };
+
+// Counts every load and release of a RegistryTables: texts of matches
+// kept from one count to another may be gone or moved.
+uint64_t TablesGeneration();
 
 class RegistryTables {
  public:
   RegistryTables() = default;
+  ~RegistryTables();
   RegistryTables(const RegistryTables&) = delete;
   RegistryTables& operator=(const RegistryTables&) = delete;
 
@@ -55,6 +61,8 @@ class RegistryTables {
  private:
   void Index();
   bool HasChildren(uint32_t p24) const;
+  // The entry of registry `r` for `key` (its prefix, the table's width), or -1.
+  int64_t Find(Registry r, uint64_t key) const;
 
   std::array<MappedFile, 5> files_;
   std::array<TableView, 5> views_;
@@ -62,6 +70,12 @@ class RegistryTables {
   // Distinct 24-bit parents of every MA-M, MA-S and IAB block, ascending:
   // addresses outside them skip the finer tables.
   std::vector<uint32_t> parents_;
+  // Bit p >> 8 set for every parent p: the first 16 bits of most addresses
+  // already say they have no finer block (8 KiB).
+  std::array<uint64_t, 1024> parentBlocks_{};
+  // For each large table: where the entries whose key starts with each
+  // 12-bit value begin (4097 bounds), so a search covers a few entries.
+  std::array<std::vector<uint32_t>, 5> buckets_;
 };
 
 // The tables as the cache directory now holds them, loaded on first use and
@@ -69,8 +83,9 @@ class RegistryTables {
 std::shared_ptr<const RegistryTables> SharedTables();
 void ReloadSharedTables();
 
-// Number of entries in the table registry `r` now has (its cache file when
-// whole, else the built-in MA-L table, else 0).
-size_t CurrentEntryCount(Registry r);
+// The table registry `r` now has: its cache file when whole (held by
+// *file), else the built-in MA-L table, else an empty one. `fromCache` tells
+// which.
+TableView CurrentTable(Registry r, MappedFile* file, bool* fromCache = nullptr);
 
 }  // namespace registry

@@ -107,3 +107,6 @@ void DownloadThreadProc(const std::string& url, const std::string& path);
 // before the thread exists means a conversion thread started next can never
 // miss the download, however late the download thread gets to run.
 std::thread LaunchDownloadThread(const std::string& url, const std::string& path);
+// The same for any download: `fetch` runs on the new thread (with the cache
+// directory made), and what it returns becomes g_bDownloadOk.
+std::thread LaunchDownloadThread(std::function<bool()> fetch);

@@ -41,7 +41,18 @@ struct ListingFile {
   std::string source;      // what messages name: the address or the user's path
   std::string problem;     // why there is no file (a failed download)
   bool downloaded = false; // this update's own download: removed once read
+  bool unchanged = false;  // the registry answered 304: the table is current
+  // The download's validators: sent with a conditional request, then the
+  // answer's, kept beside the table the file becomes.
+  std::string etag, lastModified;
 };
+// A listing file at `path`, named by its path.
+inline ListingFile ListingAt(const std::string& path, bool downloaded = false) {
+  ListingFile file;
+  file.path = file.source = path;
+  file.downloaded = downloaded;
+  return file;
+}
 // By registry, in the registries' order; MA-L's is the store's listing.
 using ListingFiles = std::array<ListingFile, 5>;
 
@@ -51,7 +62,21 @@ struct UpdateSource {
   std::string site;  // where the others are; empty: the registry's own site
   std::string from;  // a folder or a listing file on disk instead of any download
   bool force = false;  // take listings the refusal rule would refuse
+  // Ask only for listings changed since the tables in place were downloaded
+  // (If-None-Match, If-Modified-Since); never with `force`.
+  bool conditional = false;
+  // Told of each download's bytes as they arrive (several threads at once).
+  std::function<void(registry::Registry, uint64_t received, int64_t total)> progress;
 };
+
+// The registry's listings downloaded from `site` (a mirror of the registry's
+// site), the MA-L one from `url`: what the tests' loopback servers stand in for.
+inline UpdateSource MirrorSource(const std::string& url, const std::string& site) {
+  UpdateSource source;
+  source.url = url;
+  source.site = site;
+  return source;
+}
 
 // The listings of `from`: a folder holding any of the five listings (text
 // form first, else CSV: oui.txt|oui.csv, mam.*, oui36.*, iab.*, cid.*), or

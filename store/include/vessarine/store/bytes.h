@@ -1,0 +1,29 @@
+// Small readers of bytes that every layer shares: hexadecimal digits,
+// unaligned 64-bit words, and the one fast 64-bit hash of a file's bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// The value of one hexadecimal digit of either case; -1 for any other byte.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Eight bytes as the machine's (little-endian) word, from any address.
+inline uint64_t Load64(const void* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+constexpr uint64_t Rotl64(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+// A fast 64-bit hash over 32-byte stripes (four independent lanes), so
+// proving a multi-megabyte file whole costs a fraction of a millisecond:
+// the registry tables' checksum and the cache set marker's content hash.
+uint64_t Hash64(const void* data, size_t size);

@@ -20,14 +20,9 @@
 #include "vessarine/listing/listing.h"
 #include "vessarine/listing/table.h"
 #include "vessarine/registry/refresh.h"
+#include "tests/recording_host.h"
 
 namespace {
-
-class NullHost : public QueryHost {
- public:
-  void EnableControl(int, bool) override {}
-  void Push() override {}
-};
 
 std::string ReadListing(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -65,7 +60,7 @@ BENCHMARK(BM_LoadCache)->Unit(benchmark::kMicrosecond);
 
 void BM_MacLookup(benchmark::State& state) {
   LoadBuiltinDatabase();
-  NullHost host;
+  RecordingHost host;
   g_strMacInput = "00:0c:29";
   for (auto _ : state) MacLookup(host, 0);
 }
@@ -73,14 +68,14 @@ BENCHMARK(BM_MacLookup)->Unit(benchmark::kMicrosecond);
 
 void BM_FullListing(benchmark::State& state) {
   LoadBuiltinDatabase();
-  NullHost host;
+  RecordingHost host;
   for (auto _ : state) MacLookup(host, 1);
 }
 BENCHMARK(BM_FullListing)->Unit(benchmark::kMillisecond);
 
 void BM_CompanyAllOfA(benchmark::State& state) {
   LoadBuiltinDatabase();
-  NullHost host;
+  RecordingHost host;
   g_strCompanyInput = "a";
   for (auto _ : state) CompanySearch(host, 2);
 }

@@ -89,11 +89,25 @@ void BM_LoadAllTables(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAllTables)->Unit(benchmark::kMicrosecond);
 
+// A cache directory without table files: the built-in MA-L table alone.
 void BM_LoadBuiltInTable(benchmark::State& state) {
+  static const std::string empty = [] {
+    static char dir[] = "/tmp/vessarine-bench-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) std::abort();
+    return std::string(dir);
+  }();
+  const char* was = std::getenv("XDG_CACHE_HOME");
+  const std::string previous = was ? was : "";
+  ::setenv("XDG_CACHE_HOME", empty.c_str(), 1);
   for (auto _ : state) {
     registry::RegistryTables tables;
-    tables.LoadBuiltInOnly();
+    tables.Load(stderr);
     benchmark::DoNotOptimize(tables.table(registry::Registry::MaL).size());
+  }
+  if (previous.empty()) {
+    ::unsetenv("XDG_CACHE_HOME");
+  } else {
+    ::setenv("XDG_CACHE_HOME", previous.c_str(), 1);
   }
 }
 BENCHMARK(BM_LoadBuiltInTable)->Unit(benchmark::kMicrosecond);

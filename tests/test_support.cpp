@@ -98,9 +98,3 @@ CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::str
   return run;
 }
 
-std::string TodaysVersionText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return VersionText(local);
-}

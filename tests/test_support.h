@@ -55,8 +55,6 @@ struct CliRun {
 // XDG_CACHE_HOME=xdgDir; its files go in xdgDir too.
 CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::string& input = "");
 
-// The version text an update made now writes (GBK).
-std::string TodaysVersionText();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -79,12 +79,6 @@ RefreshResult KeptFor(Registry r, const ListingFile& file, std::string reason) {
   return result;
 }
 
-std::string TodaysVersionText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return VersionText(local);
-}
 
 // The store's part, under the lock: the new store and the MA-L table from
 // one reading of the listing, committed together. Null `store` and the
@@ -160,6 +154,13 @@ void RemoveTakenDownloads(const ListingFiles& listings, const std::vector<Refres
 }
 
 }  // namespace
+
+std::string TodaysVersionText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return VersionText(local);
+}
 
 std::string VersionText(const std::tm& local) {
   char text[64];

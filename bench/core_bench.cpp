@@ -125,7 +125,7 @@ void BM_ListingToStoreAndTable(benchmark::State& state) {
   for (auto _ : state) {
     StorePtr store;
     const registry::PreparedTable table = registry::PrepareTable(
-        registry::Registry::MaL, path, path, true,
+        registry::Registry::MaL, path, path, true, false,
         [&store](const registry::ParsedListing& parsed) { store = registry::StoreFromListing(parsed); });
     benchmark::DoNotOptimize(store->count);
     benchmark::DoNotOptimize(table.image.data());

@@ -112,6 +112,7 @@ int RunUpdate(const UpdateOptions& options) {
   TerminalUi ui(options.quiet);
   UpdateSource source = options.source;
   source.conditional = source.from.empty() && !source.force;
+  source.listChanges = options.changes;
   source.progress = [&ui](Registry r, uint64_t received, int64_t total) { ui.Progress(r, received, total); };
   std::vector<RefreshResult> results;
   const bool completed = RunUpdateHere(ui, source, &results);

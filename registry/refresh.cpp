@@ -91,10 +91,10 @@ namespace {
 
 // What the new table changes against the old one: both are in assignment
 // order, so one walk through both finds every difference.
-void CountChanges(const TableView& before, const TableView& after, RefreshResult* result) {
+void CountChanges(const TableView& before, const TableView& after, bool list, RefreshResult* result) {
   size_t i = 0, j = 0;
-  auto note = [result](uint64_t prefix, std::string_view was, std::string_view is) {
-    result->changes.push_back(TableChange{prefix, std::string(was), std::string(is)});
+  auto note = [result, list](uint64_t prefix, std::string_view was, std::string_view is) {
+    if (list) result->changes.push_back(TableChange{prefix, std::string(was), std::string(is)});
   };
   while (i < before.size() || j < after.size()) {
     const bool old = j >= after.size() || (i < before.size() && before.KeyAt(i) < after.KeyAt(j));
@@ -120,7 +120,7 @@ void CountChanges(const TableView& before, const TableView& after, RefreshResult
 }  // namespace
 
 PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force,
-                           const std::function<void(const ParsedListing&)>& alongside) {
+                           bool listChanges, const std::function<void(const ParsedListing&)>& alongside) {
   PreparedTable table;
   table.result.registry = r;
   table.result.source = source;
@@ -149,7 +149,7 @@ PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view
     table.result = Kept(r, source, std::move(refusal));
     return table;
   }
-  CountChanges(current, next, &table.result);
+  CountChanges(current, next, listChanges, &table.result);
   return table;
 }
 

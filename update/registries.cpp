@@ -139,6 +139,7 @@ bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source) {
     auto options = std::make_shared<ConvertOptions>();
     options->listings = ListingsToDownload(source);
     options->force = source.force;
+    options->listChanges = source.listChanges;
     LaunchDownloads(options, source).detach();
     std::thread([&ui, options] {
       try {
@@ -161,6 +162,7 @@ bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registr
   auto shared = std::make_shared<ConvertOptions>();
   ConvertOptions& options = *shared;
   options.force = source.force;
+  options.listChanges = source.listChanges;
   options.results = results;
   if (!source.from.empty()) {
     // The user's own files: read, never deleted.

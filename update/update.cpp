@@ -92,12 +92,13 @@ struct StoreUpdate {
 constexpr char kBusy[] = "the cache directory is busy with another update";
 
 // `locked`: the cache directory's lock is held, so the cache can be written.
-StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, bool force, bool locked) {
+StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, const ConvertOptions& options,
+                        bool locked) {
   StoreUpdate update;
   try {
     StorePtr store;
     registry::PreparedTable table = registry::PrepareTable(
-        Registry::MaL, file.path, file.source, force,
+        Registry::MaL, file.path, file.source, options.force, options.listChanges,
         [&store](const registry::ParsedListing& parsed) { store = registry::StoreFromListing(parsed); });
     update.result = table.result;
     if (table.refused()) return update;
@@ -132,7 +133,7 @@ void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& res
       if (!file.problem.empty()) results.push_back(KeptFor(r, file, file.problem));
       continue;
     }
-    const registry::PreparedTable table = registry::PrepareTable(r, file.path, file.source, options.force);
+    const registry::PreparedTable table = registry::PrepareTable(r, file.path, file.source, options.force, options.listChanges);
     results.push_back(table.refused() ? table.result : registry::SaveTable(table));
     if (results.back().status == RefreshResult::Status::Updated) KeepValidators(r, file);
   }
@@ -199,7 +200,7 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
   if (storeReady) {
     // Without the lock the new store is still used, but not written.
     const std::string version = TodaysVersionText();
-    const StoreUpdate update = UpdateStore(mal, version, options.force, lock.has_value());
+    const StoreUpdate update = UpdateStore(mal, version, options, lock.has_value());
     results.push_back(update.result);
     completed = update.committed;
     storeReplaced = update.store != nullptr;

@@ -32,7 +32,7 @@ struct RefreshResult {
   std::string source;  // file or address the listing came from, when there was one
   std::string reason;  // why the previous table was kept (Kept); since when unchanged (Unchanged)
   size_t added = 0, withdrawn = 0, renamed = 0;  // against the table replaced
-  std::vector<TableChange> changes;              // each of them, in assignment order
+  std::vector<TableChange> changes;              // each of them, in assignment order, when asked
 };
 
 
@@ -63,7 +63,10 @@ struct PreparedTable {
 // `alongside`, when given, also runs on the parsed listing, on a thread of
 // its own while the table is laid out (the store made from the same
 // reading), before the listing is judged.
+// The result counts what the table changes; `listChanges` also lists each
+// change.
 PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force,
+                           bool listChanges = false,
                            const std::function<void(const ParsedListing&)>& alongside = {});
 
 // Saves a prepared table that was not refused as registry `r`'s cache file;

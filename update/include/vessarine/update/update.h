@@ -62,6 +62,7 @@ struct UpdateSource {
   std::string site;  // where the others are; empty: the registry's own site
   std::string from;  // a folder or a listing file on disk instead of any download
   bool force = false;  // take listings the refusal rule would refuse
+  bool listChanges = false;  // each result lists every assignment it changed
   // Ask only for listings changed since the tables in place were downloaded
   // (If-None-Match, If-Modified-Since); never with `force`.
   bool conditional = false;
@@ -93,6 +94,7 @@ struct ConvertOptions {
   ListingFiles listings;
   bool waitForDownload = true;  // run the progress phase first
   bool force = false;
+  bool listChanges = false;
   // Filled, when given, with one result per registry that had a listing or
   // a failed download.
   std::vector<registry::RefreshResult>* results = nullptr;

@@ -158,12 +158,14 @@ int RunAnnotate(const AnnotateOptions& options, std::FILE* out, std::FILE* err) 
       errno = EISDIR;
     }
     if (fd < 0) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+                   std::strerror(errno));
       status = 1;
       continue;
     }
     if (!annotator.Stream(fd, &problem)) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", file.c_str(), problem.c_str());
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+                   problem.c_str());
       status = 1;
     }
     ::close(fd);

@@ -9,6 +9,7 @@
 
 #include "vessarine/registry/address.h"
 #include "vessarine/registry/describe.h"
+#include "vessarine/registry/escape.h"
 #include "vessarine/registry/tables.h"
 
 namespace {
@@ -30,8 +31,7 @@ class Lookup {
         case LookupOptions::Format::Csv: registry::AppendCsvError(&text_, input, error); break;
         case LookupOptions::Format::Text:
           Flush();
-          std::fprintf(err_, "vessarine-cli lookup: \"%.*s\": %s\n", static_cast<int>(input.size()), input.data(),
-                       error.c_str());
+          std::fprintf(err_, "vessarine-cli lookup: \"%s\": %s\n", registry::DisplayText(input).c_str(), error.c_str());
           break;
       }
       return;

@@ -10,15 +10,28 @@ namespace registry {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at text[i], or 0 when there is none.
-size_t Utf8SequenceLength(std::string_view text, size_t i) {
-  unsigned char c = static_cast<unsigned char>(text[i]);
-  size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-  if (len <= 1 || i + len > text.size()) return len == 1 ? 1 : 0;
-  return IsValidUtf8(text.substr(i, len)) ? len : 0;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// At text[i], a byte from 0x80 on: appends the valid UTF-8 sequence there,
+// or U+FFFD for a byte that begins none; with `c1Too`, U+FFFD for a C1
+// control (U+0080 to U+009F) as well. Returns the index after what it took.
+size_t AppendNonAscii(std::string* out, std::string_view text, size_t i, bool c1Too) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  const size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (len == 0 || i + len > text.size() || !IsValidUtf8(text.substr(i, len))) {
+    out->append(kReplacement);
+    return i + 1;
+  }
+  if (c1Too && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+    out->append(kReplacement);
+  } else {
+    out->append(text.substr(i, len));
+  }
+  return i + len;
 }
 
-// Bytes a JSON string or a CSV field takes as they are.
+// Bytes a JSON string, a CSV field or a text for the terminal takes as
+// they are.
 struct PlainTable {
   bool json[256], csv[256];
   constexpr PlainTable() : json(), csv() {
@@ -30,22 +43,50 @@ struct PlainTable {
 };
 constexpr PlainTable kPlain;
 
-// Length of the run of bytes at text[i] that JSON takes as they are.
-size_t JsonPlainRun(std::string_view text, size_t i) {
+// Length of the run of printable ASCII at text[i], without '"' and '\\'
+// for JSON.
+template <bool kJson>
+size_t PlainRun(std::string_view text, size_t i) {
   const size_t from = i;
 #if defined(__SSE2__)
   for (; i + 16 <= text.size(); i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
     // Signed: bytes from 0x80 on are negative, so below 0x20 as well.
-    const __m128i bad = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F))),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    __m128i bad = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+    if constexpr (kJson) {
+      bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                           _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    }
     if (const int mask = _mm_movemask_epi8(bad)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) - from;
   }
 #endif
-  while (i < text.size() && kPlain.json[static_cast<unsigned char>(text[i])]) ++i;
+  for (; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!(kJson ? kPlain.json[c] : c >= 0x20 && c < 0x7F)) break;
+  }
   return i - from;
+}
+
+// Appends text with invalid UTF-8 made U+FFFD and, with `controlsToo`,
+// every control character (C0, DEL, C1) as well.
+void AppendReplacingInvalid(std::string* out, std::string_view text, bool controlsToo) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t run = PlainRun<false>(text, i);
+    out->append(text.data() + i, run);
+    i += run;
+    if (i == text.size()) break;
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+      i = AppendNonAscii(out, text, i, controlsToo);
+    } else {
+      // C0 or DEL
+      if (controlsToo) {
+        out->append(kReplacement);
+      } else {
+        out->push_back(text[i]);
+      }
+      ++i;
+    }
+  }
 }
 
 // Whether a CSV field must be quoted.
@@ -74,20 +115,13 @@ void AppendJsonString(std::string* out, std::string_view text) {
   out->push_back('"');
   for (size_t i = 0; i < text.size();) {
     // Runs of plain bytes go out whole.
-    const size_t run = JsonPlainRun(text, i);
+    const size_t run = PlainRun<true>(text, i);
     out->append(text.data() + i, run);
     i += run;
     if (i == text.size()) break;
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      size_t len = Utf8SequenceLength(text, i);
-      if (len == 0) {
-        *out += "\xEF\xBF\xBD";
-        ++i;
-      } else {
-        out->append(text.substr(i, len));
-        i += len;
-      }
+      i = AppendNonAscii(out, text, i, false);
       continue;
     }
     switch (c) {
@@ -111,6 +145,14 @@ void AppendJsonString(std::string* out, std::string_view text) {
 }
 
 void AppendCsvField(std::string* out, std::string_view text) {
+  // Invalid UTF-8 becomes U+FFFD, as in JSON: a CSV reader would refuse
+  // the whole file for one bad byte.
+  if (!IsValidUtf8(text)) {
+    std::string valid;
+    AppendReplacingInvalid(&valid, text, false);
+    AppendCsvField(out, valid);
+    return;
+  }
   if (!CsvNeedsQuotes(text)) {
     out->append(text);
     return;
@@ -124,6 +166,14 @@ void AppendCsvField(std::string* out, std::string_view text) {
     i = end;
   }
   out->push_back('"');
+}
+
+void AppendDisplayText(std::string* out, std::string_view text) { AppendReplacingInvalid(out, text, true); }
+
+std::string DisplayText(std::string_view text) {
+  std::string out;
+  AppendDisplayText(&out, text);
+  return out;
 }
 
 }  // namespace registry

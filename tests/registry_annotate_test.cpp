@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <random>
 #include <vector>
 
+#include "vessarine/listing/table.h"
 #include "vessarine/registry/escape.h"
+#include "vessarine/registry/refresh.h"
 #include "vessarine/registry/scanner.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
@@ -273,6 +276,14 @@ TEST(RegistryEscape, JsonAndCsvStayWellFormed) {
     csv += '|';
   }
   EXPECT_EQ(csv, "plain|\"a,b\"|\"say \"\"hi\"\"\"|\"two\nlines\"|\" padded\"|");
+  // Invalid UTF-8 becomes U+FFFD as in JSON, before the quoting is decided.
+  csv.clear();
+  registry::AppendCsvField(&csv, "\xFF\xC3\xA9,\xE2\x82");
+  EXPECT_EQ(csv, "\"\xEF\xBF\xBD\xC3\xA9,\xEF\xBF\xBD\xEF\xBF\xBD\"");
+  // Text for the terminal: C0, DEL, C1 (U+009B, CSI) and invalid UTF-8 go;
+  // other UTF-8 stays.
+  EXPECT_EQ(registry::DisplayText(std::string("a\x1B[2J\tb\x7F\xC2\x9B\x9B\xC2\xA0\xE2\x80\xA6z\0", 18)),
+            "a\xEF\xBF\xBD[2J\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC2\xA0\xE2\x80\xA6z\xEF\xBF\xBD");
 }
 
 class RegistryCommands : public CacheHomeTest {};
@@ -403,4 +414,32 @@ TEST_F(RegistryCommands, LookupReadsLongAndUnendedLines) {
   EXPECT_EQ(CountOf(run.out, "\r\n"), 4u) << run.out.substr(0, 300);
   EXPECT_NE(run.out.find("\r\n0:c:29:aa:bb:cc,00:0C:29:AA:BB:CC,"), std::string::npos);
   EXPECT_NE(run.out.find("\r\n" + std::string(200000, 'x') + ",,,,,,,,,,,"), std::string::npos);
+}
+
+// A table's texts and the user's own input reach the terminal without any
+// control character; CSV and JSON stay valid UTF-8.
+TEST_F(RegistryCommands, TextOutputCarriesNoControlCharacters) {
+  std::filesystem::create_directories(xdgDir + "/vessarine");
+  std::string error;
+  ASSERT_TRUE(registry::SaveTableImage(
+      registry::Registry::Cid,
+      registry::EncodeImage(registry::Registry::Cid,
+                            {{0x0AE6A6, "Evil\x1B]0;owned\x07 Co\xC2\x9B\xFF", "St\x1B[2J 1\r\nUS\x7F"}}),
+      &error))
+      << error;
+  auto clean = [](const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(text[i]);
+      if ((c < 0x20 && c != '\n') || c == 0x7F || c == 0x9B || c == 0xFF) return false;
+    }
+    return true;
+  };
+  CliRun run = RunCli(xdgDir, "lookup 0a:e6:a6:00:00:01 \"$(printf '\\033[31m00\\r')\"");
+  EXPECT_NE(run.out.find("Organization: Evil\xEF\xBF\xBD]0;owned\xEF\xBF\xBD Co"), std::string::npos) << run.out;
+  EXPECT_TRUE(clean(run.out)) << run.out;
+  EXPECT_TRUE(clean(run.err)) << run.err;
+  run = RunCli(xdgDir, "annotate", "0a:e6:a6:00:00:01\n");
+  EXPECT_EQ(run.out, "0a:e6:a6:00:00:01 [Evil\xEF\xBF\xBD]0;owned\xEF\xBF\xBD Co\xEF\xBF\xBD\xEF\xBF\xBD]\n");
+  run = RunCli(xdgDir, "lookup --csv 0a:e6:a6:00:00:01");
+  EXPECT_TRUE(registry::IsValidUtf8(run.out)) << run.out;
 }

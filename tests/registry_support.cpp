@@ -8,8 +8,13 @@
 #include "tests/test_support.h"
 
 CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::string& input) {
-  const std::string in = xdgDir + "/cli.in", out = xdgDir + "/cli.out", err = xdgDir + "/cli.err";
+  const std::string in = xdgDir + "/cli.in";
   WriteFile(in, input);
+  return RunCliFrom(xdgDir, args, in);
+}
+
+CliRun RunCliFrom(const std::string& xdgDir, const std::string& args, const std::string& in) {
+  const std::string out = xdgDir + "/cli.out", err = xdgDir + "/cli.err";
   const std::string command = "XDG_CACHE_HOME='" + xdgDir + "' " VESSARINE_CLI " " + args + " <'" + in + "' >'" +
                               out + "' 2>'" + err + "'";
   CliRun run;

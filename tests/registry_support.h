@@ -26,3 +26,5 @@ struct CliRun {
 
 // Runs vessarine-cli ARGS (shell words) with `input` on stdin.
 CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::string& input = "");
+// The same with the file at `stdinPath` (a directory, /dev/zero) on stdin.
+CliRun RunCliFrom(const std::string& xdgDir, const std::string& args, const std::string& stdinPath);

@@ -4,6 +4,9 @@
 #include <emmintrin.h>
 #endif
 
+#include <cstdint>
+#include <cstring>
+
 #include "vessarine/listing/listing.h"
 
 namespace registry {
@@ -30,14 +33,20 @@ size_t AppendNonAscii(std::string* out, std::string_view text, size_t i, bool c1
   return i + len;
 }
 
-// Bytes a JSON string, a CSV field or a text for the terminal takes as
-// they are.
+// What a CSV field holds that matters: bytes that make it quoted, bytes
+// from 0x80 on (which may be invalid UTF-8).
+constexpr uint8_t kCsvQuote = 1, kCsvHigh = 2;
+
+// Per byte: whether a JSON string takes it as it is, and what it tells of
+// a CSV field.
 struct PlainTable {
-  bool json[256], csv[256];
+  bool json[256];
+  uint8_t csv[256];
   constexpr PlainTable() : json(), csv() {
     for (int c = 0; c < 256; ++c) {
       json[c] = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-      csv[c] = c != ',' && c != '"' && c != '\r' && c != '\n';
+      const bool quote = c == ',' || c == '"' || c == '\r' || c == '\n';
+      csv[c] = static_cast<uint8_t>((quote ? kCsvQuote : 0) | (c >= 0x80 ? kCsvHigh : 0));
     }
   }
 };
@@ -49,17 +58,41 @@ template <bool kJson>
 size_t PlainRun(std::string_view text, size_t i) {
   const size_t from = i;
 #if defined(__SSE2__)
-  for (; i + 16 <= text.size(); i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+  // Bits of the bytes that are not plain among the 16 at text[at].
+  auto notPlain = [&text](size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
     // Signed: bytes from 0x80 on are negative, so below 0x20 as well.
     __m128i bad = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
     if constexpr (kJson) {
       bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
                                            _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
     }
-    if (const int mask = _mm_movemask_epi8(bad)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) - from;
+    return static_cast<unsigned>(_mm_movemask_epi8(bad));
+  };
+  for (; i + 16 <= text.size(); i += 16) {
+    if (const unsigned mask = notPlain(i)) return i + static_cast<size_t>(__builtin_ctz(mask)) - from;
+  }
+  // The last few bytes in the 16 that end the text, those already seen
+  // shifted out.
+  if (i < text.size() && text.size() >= 16) {
+    const size_t at = text.size() - 16;
+    const unsigned mask = notPlain(at) >> (i - at);
+    return (mask != 0 ? i + static_cast<size_t>(__builtin_ctz(mask)) : text.size()) - from;
   }
 #endif
+  // Short texts (most addresses) eight bytes at a time, the last eight
+  // overlapping what was seen.
+  auto allPlain = [&text](size_t at) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    uint64_t w;
+    std::memcpy(&w, text.data() + at, 8);
+    auto zeroByte = [](uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    uint64_t bad = (w & kHigh) | ((w - 0x20 * kOnes) & ~w & kHigh) | zeroByte(w ^ (0x7F * kOnes));
+    if constexpr (kJson) bad |= zeroByte(w ^ ('"' * kOnes)) | zeroByte(w ^ ('\\' * kOnes));
+    return bad == 0;
+  };
+  while (i + 8 <= text.size() && allPlain(i)) i += 8;
+  if (i < text.size() && text.size() >= 8 && i + 8 > text.size() && allPlain(text.size() - 8)) return text.size() - from;
   for (; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (!(kJson ? kPlain.json[c] : c >= 0x20 && c < 0x7F)) break;
@@ -89,23 +122,28 @@ void AppendReplacingInvalid(std::string* out, std::string_view text, bool contro
   }
 }
 
-// Whether a CSV field must be quoted.
-bool CsvNeedsQuotes(std::string_view text) {
-  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) return true;
+// kCsvQuote and kCsvHigh, as the field has such bytes.
+unsigned ScanCsvField(std::string_view text) {
+  unsigned found = !text.empty() && (text.front() == ' ' || text.back() == ' ') ? kCsvQuote : 0u;
   size_t i = 0;
 #if defined(__SSE2__)
-  for (; i + 16 <= text.size(); i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+  auto scan = [&](size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
     const __m128i bad = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
-    if (_mm_movemask_epi8(bad) != 0) return true;
+    if (_mm_movemask_epi8(bad) != 0) found |= kCsvQuote;
+    if (_mm_movemask_epi8(v) != 0) found |= kCsvHigh;
+  };
+  for (; i + 16 <= text.size(); i += 16) scan(i);
+  // The rest within the last 16 bytes: looking at a byte twice is harmless.
+  if (i < text.size() && text.size() >= 16) {
+    scan(text.size() - 16);
+    return found;
   }
 #endif
-  for (; i < text.size(); ++i) {
-    if (!kPlain.csv[static_cast<unsigned char>(text[i])]) return true;
-  }
-  return false;
+  for (; i < text.size(); ++i) found |= kPlain.csv[static_cast<unsigned char>(text[i])];
+  return found;
 }
 
 }  // namespace
@@ -147,13 +185,14 @@ void AppendJsonString(std::string* out, std::string_view text) {
 void AppendCsvField(std::string* out, std::string_view text) {
   // Invalid UTF-8 becomes U+FFFD, as in JSON: a CSV reader would refuse
   // the whole file for one bad byte.
-  if (!IsValidUtf8(text)) {
+  const unsigned found = ScanCsvField(text);
+  if ((found & kCsvHigh) != 0 && !IsValidUtf8(text)) {
     std::string valid;
     AppendReplacingInvalid(&valid, text, false);
     AppendCsvField(out, valid);
     return;
   }
-  if (!CsvNeedsQuotes(text)) {
+  if ((found & kCsvQuote) == 0) {
     out->append(text);
     return;
   }
@@ -168,7 +207,13 @@ void AppendCsvField(std::string* out, std::string_view text) {
   out->push_back('"');
 }
 
-void AppendDisplayText(std::string* out, std::string_view text) { AppendReplacingInvalid(out, text, true); }
+void AppendDisplayText(std::string* out, std::string_view text) {
+  if (PlainRun<false>(text, 0) == text.size()) {
+    out->append(text);
+  } else {
+    AppendReplacingInvalid(out, text, true);
+  }
+}
 
 std::string DisplayText(std::string_view text) {
   std::string out;

@@ -22,7 +22,6 @@ int CVessarineApp::Run(int argc, char** argv) {
 bool CVessarineApp::InitInstance() {
   {
     CVessarineDlg dlg;
-    m_pMainWnd = &dlg;
     dlg.exec();
     if (g_bUpdateRunning.load()) {
       // The update threads end with the process: leave now, before the
@@ -30,7 +29,6 @@ bool CVessarineApp::InitInstance() {
       std::fflush(nullptr);
       std::_Exit(0);
     }
-    m_pMainWnd = nullptr;
   }
   return false;
 }

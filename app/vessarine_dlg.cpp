@@ -402,23 +402,11 @@ QWidget* CVessarineDlg::GetDlgItem(int id) const {
   return nullptr;
 }
 
-const CVessarineDlg::Binding* CVessarineDlg::FindBinding(int id) const {
-  for (const Binding& binding : m_bindings) {
-    if (binding.id == id) return &binding;
-  }
-  return nullptr;
-}
-
 std::string CVessarineDlg::ShownText(const Binding& binding) const {
   // Until the user changes a box, it shows exactly the bytes last written.
   if (!binding.edited) return binding.shown;
   if (binding.multi) return MultilineDisplayToGbk(binding.multi->toPlainText());
   return QStringToGbk(binding.line->text());
-}
-
-std::string CVessarineDlg::BoxText(int id) const {
-  const Binding* binding = FindBinding(id);
-  return binding ? ShownText(*binding) : std::string();
 }
 
 void CVessarineDlg::WriteBox(Binding& binding, const std::string& text) {
@@ -430,7 +418,6 @@ void CVessarineDlg::WriteBox(Binding& binding, const std::string& text) {
   }
   binding.shown = text;
   binding.edited = false;
-  emit boxWritten(binding.id);
 }
 
 void CVessarineDlg::UpdateData(bool saveAndValidate) {
@@ -448,11 +435,6 @@ void CVessarineDlg::UpdateData(bool saveAndValidate) {
     }
   }
   m_exchanging = false;
-  if (saveAndValidate) {
-    emit pulled();
-  } else {
-    emit pushed();
-  }
 }
 
 void CVessarineDlg::EnableControl(int id, bool enable) {

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "annotate_cmd.h"
+#include "export_cmd.h"
 #include "lookup_cmd.h"
+#include "search_cmd.h"
 #include "update_cmd.h"
 #include "vessarine/store/gbk.h"
 #include "vessarine/db/cache_files.h"
@@ -190,6 +192,32 @@ Command AddAnnotateCommand(CLI::App& app) {
           }};
 }
 
+// --json and --csv, one at most: the format of a command's rows.
+void AddRowFormatFlags(CLI::App* cmd, registry::RowFormat* format) {
+  CLI::Option* json = cmd->add_flag_callback("--json", [format] { *format = registry::RowFormat::Json; },
+                                             "One JSON object per assignment (JSON Lines)");
+  cmd->add_flag_callback("--csv", [format] { *format = registry::RowFormat::Csv; }, "CSV with one header line")
+      ->excludes(json);
+}
+
+Command AddSearchCommand(CLI::App& app) {
+  static SearchOptions options;
+  CLI::App* cmd = app.add_subcommand("search", "List every assignment of every registry whose holder contains TEXT");
+  cmd->add_option("TEXT", options.text, "Part of the holder's name; ASCII letters in any case, other bytes exactly")
+      ->required()
+      ->type_name("")
+      ->check(CLI::Validator(CheckNotEmpty, ""));
+  AddRowFormatFlags(cmd, &options.format);
+  return {cmd, [] { return RunSearch(options, stdout, stderr); }};
+}
+
+Command AddExportCommand(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("export", "Write every assignment of every registry with its address range (CSV)");
+  static registry::RowFormat format = registry::RowFormat::Csv;
+  AddRowFormatFlags(cmd, &format);
+  return {cmd, [] { return RunExport(format, stdout, stderr); }};
+}
+
 std::string ProgramVersionText() {
   StartUpDatabase();
   std::string text = "vessarine-cli " VESSARINE_VERSION "\ndatabase: " + std::to_string(companyCount) + " records, ";
@@ -224,6 +252,7 @@ int main(int argc, char** argv) {
   const std::vector<Command> commands = {
       AddMacCommand(app), AddListCommand(app), AddCompanyCommand(app), AddInfoCommand(app),
       AddUpdateCommand(app), AddLookupCommand(app), AddAnnotateCommand(app),
+      AddSearchCommand(app),  AddExportCommand(app),
   };
 
   try {

@@ -1,5 +1,7 @@
-// Listing conversion: any text either is refused (it holds a '>' once
-// cleaned) or converts into a store that the loader would accept as it is.
+// Listing reading and conversion: any bytes either are refused (by the
+// listing reader, or for a '>' the store cannot keep), changing nothing, or
+// give a store that the loader would accept as it is, with a record for
+// every entry, and a whole table image.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,20 +11,22 @@
 #include "vessarine/db/loader.h"
 #include "fuzz/fuzz_support.h"
 #include "vessarine/listing/convert.h"
+#include "vessarine/listing/listing.h"
+#include "vessarine/listing/table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string text(reinterpret_cast<const char*>(data), size);
-  const std::string original = text;
+  const std::string text(reinterpret_cast<const char*>(data), size);
   const StorePtr before = CurrentStore();
-  const StorePtr store = registry::ConvertListing(text);
+  const registry::ParsedListing parsed = registry::ParseListing(text, registry::Registry::MaL);
+  const StorePtr store = parsed.ok() ? registry::StoreFromListing(parsed) : nullptr;
   if (!store) {
-    // Refused only for a '>' (as cleaning leaves it) before the first NUL,
-    // and a refusal changes nothing.
-    const std::string beforeNul(original.c_str());
-    if (beforeNul.find('>') == std::string::npos || CurrentStore() != before) std::abort();
+    if ((parsed.ok() && text.find('>') == std::string::npos) || CurrentStore() != before) std::abort();
     return 0;
   }
+  if (static_cast<size_t>(store->count) != parsed.entries.size()) std::abort();
   if (!CacheTablesFit(store->macList, store->count, store->addrList, store->addrLength)) std::abort();
+  const std::string image = registry::EncodeImage(registry::Registry::MaL, parsed);
+  if (!registry::TableView::FromImage(image.data(), image.size(), registry::Registry::MaL, true, nullptr)) std::abort();
   ReplaceStore(store);
   CheckStoreInPlace();
   return 0;

@@ -16,14 +16,9 @@
 #include "fuzz/fuzz_support.h"
 #include "vessarine/query/queries.h"
 #include "vessarine/startup/startup.h"
+#include "tests/recording_host.h"
 
 namespace {
-
-class NullHost : public QueryHost {
- public:
-  void EnableControl(int, bool) override {}
-  void Push() override {}
-};
 
 void Put(const std::string& dir, const char* name, const uint8_t* data, size_t size) {
   const std::string path = dir + "/" + name;
@@ -68,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;  // the built-in copy: nothing of the input reached the store
   }
   CheckStoreInPlace();
-  NullHost host;
+  RecordingHost host;
   g_strMacInput = "00:00:00";
   MacLookup(host, 0);
   MacLookup(host, 1);

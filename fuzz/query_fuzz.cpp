@@ -8,21 +8,7 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/query/controls.h"
 #include "vessarine/query/queries.h"
-
-namespace {
-
-class Host : public QueryHost {
- public:
-  void EnableControl(int id, bool enable) override {
-    if (id == IDC_COMPANY_CONTINUE) continueOn = enable;
-    if (id == IDC_COMPANY_ALL) allOn = enable;
-  }
-  void Push() override { ++pushes; }
-  bool continueOn = false, allOn = false;
-  int pushes = 0;
-};
-
-}  // namespace
+#include "tests/recording_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool loaded = [] {
@@ -32,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)loaded;
   if (size == 0) return 0;
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  Host host;
+  RecordingHost host;
   switch (data[0] % 4) {
     case 0:
       g_strMacInput = input;
@@ -44,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       g_strCompanyInput = input;
       CompanyMatch(host);
       // Pages as a user would press them, while the buttons allow.
-      for (int page = 0; page < 3 && host.continueOn; ++page) CompanyContinue(host);
-      if (data[0] % 4 == 2 && host.allOn) CompanyAll(host);
+      for (int page = 0; page < 3 && host.IsEnabled(IDC_COMPANY_CONTINUE); ++page) CompanyContinue(host);
+      if (data[0] % 4 == 2 && host.IsEnabled(IDC_COMPANY_ALL)) CompanyAll(host);
       if (g_strCompanyResult.empty()) std::abort();
       break;
     default:

@@ -160,6 +160,7 @@ std::string StoreCompanyText(std::string_view organization, std::string_view add
     text.push_back('\n');
   };
   append(organization.substr(0, kMaxNameLength));
+  if (address.empty()) text.push_back('\n');  // one empty line, as a record without address lines has
   for (size_t nl; !address.empty(); address.remove_prefix(nl == std::string_view::npos ? address.size() : nl + 1)) {
     nl = address.find('\n');
     append(address.substr(0, nl));

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <future>
+
 #include "vessarine/listing/table.h"
 #include "vessarine/registry/cache_io.h"
 #include "vessarine/registry/tables.h"
@@ -117,7 +119,8 @@ void CountChanges(const TableView& before, const TableView& after, RefreshResult
 
 }  // namespace
 
-PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force) {
+PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force,
+                           const std::function<void(const ParsedListing&)>& alongside) {
   PreparedTable table;
   table.result.registry = r;
   table.result.source = source;
@@ -133,7 +136,11 @@ PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view
     table.result = Kept(r, source, table.parsed.refusal);
     return table;
   }
+  // Two independent products of one reading, made at once.
+  std::future<void> side;
+  if (alongside) side = std::async(std::launch::async, alongside, std::cref(table.parsed));
   table.image = EncodeImage(r, table.parsed);
+  if (side.valid()) side.get();
   const TableView next = *TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
   MappedFile held;
   const TableView current = CurrentTable(r, &held);

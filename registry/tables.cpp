@@ -87,16 +87,6 @@ void RegistryTables::Load(std::FILE* warnings) {
   Index();
 }
 
-void RegistryTables::LoadBuiltInOnly() {
-  generation.fetch_add(1, std::memory_order_acq_rel);
-  for (auto& f : files_) f = MappedFile();
-  views_ = {};
-  sources_ = {};
-  views_[0] = BuiltInView();
-  sources_[0] = TableSource::BuiltIn;
-  Index();
-}
-
 void RegistryTables::Index() {
   for (Registry r : kAllRegistries) {
     const TableView& t = table(r);

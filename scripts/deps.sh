@@ -12,6 +12,8 @@ packages=(
   fonts-wqy-zenhei fonts-liberation
   xvfb xauth
   ieee-data
+  # the export test joins in SQLite
+  sqlite3
   # the Debian package and the checks of its files
   dpkg-dev file man-db desktop-file-utils appstream
   # the fuzz targets (clang's libFuzzer) and the whole-process benchmarks

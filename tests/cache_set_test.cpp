@@ -10,7 +10,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <algorithm>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "vessarine/store/texts.h"
 #include "tests/test_support.h"
 #include "vessarine/listing/convert.h"
+#include "vessarine/registry/tables.h"
 
 extern char** environ;
 
@@ -188,22 +191,36 @@ TEST_F(CacheSetTest, KilledUpdatesLeaveOneWholeSet) {
 }
 
 // Several processes updating one directory while this one keeps starting:
-// every start sees a whole set, never the built-in copy, and the last
-// update's set stays.
+// they take turns, so every start sees one whole set (never the built-in
+// copy, never a mix), and what stays is the set of an update that completed,
+// with the MA-L table of the same listing.
 TEST_F(CacheSetTest, ConcurrentUpdatesAreSerialized) {
   Commit(storeA);
   std::vector<pid_t> updates;
   for (int i = 0; i < 4; ++i) updates.push_back(StartUpdate(i % 2 == 0 ? listingB : listingA));
-  int starts = 0;
-  for (bool running = true; running; ++starts) {
+  std::vector<int> status(updates.size(), -2);  // -2 while running
+  for (int starts = 0; std::count(status.begin(), status.end(), -2) > 0; ++starts) {
     const Loaded loaded = Load();
     ASSERT_TRUE(loaded == Loaded::A || loaded == Loaded::B) << starts;
-    running = false;
-    for (pid_t pid : updates) running = running || waitpid(pid, nullptr, WNOHANG) == 0;
+    for (size_t i = 0; i < updates.size(); ++i) {
+      int st = 0;
+      if (status[i] == -2 && waitpid(updates[i], &st, WNOHANG) == updates[i])
+        status[i] = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
   }
-  for (pid_t pid : updates) Wait(pid);
+  std::set<Loaded> completed;
+  for (size_t i = 0; i < updates.size(); ++i) {
+    EXPECT_TRUE(status[i] == 0 || status[i] == 1) << i;  // 1: the lock not had in time
+    if (status[i] == 0) completed.insert(i % 2 == 0 ? Loaded::B : Loaded::A);
+  }
+  ASSERT_FALSE(completed.empty());  // the first to take the lock completes
   const Loaded last = Load();
-  EXPECT_TRUE(last == Loaded::A || last == Loaded::B);
+  EXPECT_EQ(completed.count(last), 1u);
+  // Set B wrote "USA" where A has "UNITED STATES".
+  registry::ReloadSharedTables();
+  const auto xerox = registry::SharedTables()->Lookup(0, true);
+  ASSERT_TRUE(xerox);
+  EXPECT_EQ(xerox->address.ends_with("USA"), last == Loaded::B) << xerox->address;
 }
 
 }  // namespace

@@ -1,20 +1,11 @@
 // The command-line front end as a user runs it: UTF-8 in and out, exit codes,
 // usage and help.
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "tests/test_support.h"
 
 namespace {
-
-struct CliRun {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 // Two registry entries as the listing writes them.
 const char kTwoEntries[] =
@@ -31,22 +22,7 @@ const char kTwoEntries[] =
 
 class CliTest : public CoreTest {
  protected:
-  // Runs vessarine-cli with `args` (already shell-quoted) against the test's
-  // cache directory.
-  CliRun Cli(const std::string& args) {
-    const std::string errPath = xdgDir + "/stderr";
-    std::string command = "XDG_CACHE_HOME='" + xdgDir + "' " VESSARINE_CLI " " + args + " 2>'" + errPath + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    CliRun run{-1, "", ""};
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errPath);
-    return run;
-  }
+  CliRun Cli(const std::string& args) { return RunCli(xdgDir, args); }
 };
 
 TEST_F(CliTest, MacLookup) {

@@ -1,6 +1,4 @@
 // Conversion of a registry listing into a store.
-#include <sys/stat.h>
-
 #include <cstring>
 #include <mutex>
 
@@ -157,10 +155,8 @@ TEST_F(ConvertTest, LineEndsAndRefusals) {
 
 // Today's registry as Debian ships it: CRLF, unsorted, bare private entries.
 TEST_F(ConvertTest, DebianListingKeepsEveryEntry) {
-  struct stat st;
-  const char* path = "/usr/share/ieee-data/oui.txt";
-  if (stat(path, &st) != 0) GTEST_SKIP() << path << " is not installed";
-  std::string text = ReadFile(path);
+  SKIP_UNLESS_IEEE_DATA();
+  std::string text = ReadFile(kIeeeData + "/oui.txt");
   size_t entries = CountOf(text, "(base 16)");
   StoreSnapshot s = Convert(text);
   EXPECT_EQ(static_cast<size_t>(s.count), entries);

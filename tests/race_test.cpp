@@ -23,12 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NullHost : public QueryHost {
- public:
-  void EnableControl(int, bool) override {}
-  void Push() override {}
-};
-
 class QuietUi : public UpdateUi {
  public:
   void StepProgress() override {}
@@ -58,7 +52,7 @@ class RaceTest : public CacheHomeTest {
 
   // The user-interface thread's part: both queries, over and over.
   void QueryUntil(const std::atomic<bool>& stop, long& rounds) {
-    NullHost host;
+    RecordingHost host;
     while (!stop.load()) {
       g_strMacInput = "00:00:0c";
       MacLookup(host, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -435,16 +436,17 @@ TEST_F(RegistryCommands, LookupReadsLongAndUnendedLines) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(CountOf(run.out, "00:0C:29:AA:BB:CC"), 1u);
   EXPECT_EQ(run.err, "vessarine-cli lookup: line 2 is longer than 1 MiB; not a list of addresses\n");
-  run = RunCliFrom(xdgDir, "lookup --json -", "/dev/zero");
+  run = RunCliFrom(xdgDir, {"lookup", "--json", "-"}, "/dev/zero");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "vessarine-cli lookup: line 1 is longer than 1 MiB; not a list of addresses\n");
 }
 
 // A read error is an error for both commands, never an empty success.
 TEST_F(RegistryCommands, ReadErrorsAreReported) {
-  for (const char* command : {"lookup -", "lookup --json -", "annotate"}) {
+  for (const std::vector<const char*>& command :
+       {std::vector<const char*>{"lookup", "-"}, {"lookup", "--json", "-"}, {"annotate"}}) {
     CliRun run = RunCliFrom(xdgDir, command, "/tmp");
-    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.status, 1) << command[0];
     EXPECT_NE(run.err.find("cannot read the standard input: Is a directory\n"), std::string::npos) << run.err;
   }
 }
@@ -480,17 +482,10 @@ TEST_F(RegistryCommands, TextOutputCarriesNoControlCharacters) {
 // From a pipe each answer comes before the next line is written.
 TEST_F(RegistryCommands, LookupAnswersEachLineFromAPipe) {
   int in[2], out[2];
-  ASSERT_EQ(pipe(in), 0);
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-    execl(VESSARINE_CLI, VESSARINE_CLI, "lookup", "--json", "-", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  const pid_t child = SpawnCli(xdgDir, {"lookup", "--json", "-"}, in[0], out[1], 2);
+  ASSERT_GT(child, 0);
   close(in[0]);
   close(out[1]);
   // One answer line; a poll bound only turns a hang into a failure.

@@ -16,13 +16,14 @@
 #include "vessarine/registry/refresh.h"
 #include "vessarine/registry/tables.h"
 #include "tests/registry_support.h"
+#include "tests/test_support.h"
 
 using registry::ParseAddress;
 using registry::Registry;
 
 namespace {
 
-// Tables from Debian's listings plus the CID fixture, made once.
+// Tables from the fixtures of every registry, made once.
 class RegistryLookup : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -30,11 +31,9 @@ class RegistryLookup : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     setenv("XDG_CACHE_HOME", dir_.c_str(), 1);
-    for (const auto& r : RefreshFolder(kIeeeData)) {
-      ASSERT_NE(r.status, registry::RefreshResult::Status::Kept) << registry::Describe(r);
+    for (const auto& r : RefreshFolder(kFixtures, true)) {
+      ASSERT_EQ(r.status, registry::RefreshResult::Status::Updated) << registry::Describe(r);
     }
-    ASSERT_EQ(RefreshFile(Registry::Cid, kFixtures + "/cid.txt").status,
-              registry::RefreshResult::Status::Updated);
     tables_ = new registry::RegistryTables;
     tables_->Load(stderr);
   }
@@ -61,6 +60,8 @@ class RegistryLookup : public ::testing::Test {
   static std::string dir_;
   static registry::RegistryTables* tables_;
 };
+
+class RegistryDebian : public CacheHomeTest {};
 
 std::string RegistryLookup::dir_;
 registry::RegistryTables* RegistryLookup::tables_ = nullptr;
@@ -265,10 +266,13 @@ TEST_F(RegistryLookup, KeptTextsFollowTheTablesInUse) {
     registry::AppendCsvRow(&out, "x", registry::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
     return out;
   };
-  const std::string fromDebian = json(*tables_), csvDebian = csv(*tables_);
+  const std::string fromCache = json(*tables_), csvCache = csv(*tables_);
   {
+    // A cache directory without table files: the built-in MA-L table alone.
     registry::RegistryTables builtIn;
-    builtIn.LoadBuiltInOnly();
+    setenv("XDG_CACHE_HOME", (dir_ + "/none").c_str(), 1);
+    builtIn.Load(nullptr);
+    setenv("XDG_CACHE_HOME", dir_.c_str(), 1);
     const auto match = builtIn.Lookup(0x000C29AABBCC, false);
     ASSERT_TRUE(match);
     std::string expected;
@@ -282,9 +286,29 @@ TEST_F(RegistryLookup, KeptTextsFollowTheTablesInUse) {
     }
     expected += ']';
     EXPECT_NE(json(builtIn).find(expected), std::string::npos) << json(builtIn);
-    EXPECT_NE(json(builtIn), fromDebian);
-    EXPECT_EQ(json(*tables_), fromDebian);
-    EXPECT_EQ(csv(*tables_), csvDebian);
+    EXPECT_NE(json(builtIn), fromCache);
+    EXPECT_EQ(json(*tables_), fromCache);
+    EXPECT_EQ(csv(*tables_), csvCache);
   }
-  EXPECT_EQ(json(*tables_), fromDebian);
+  EXPECT_EQ(json(*tables_), fromCache);
+}
+
+// Debian's tables, whatever their date: every block's own addresses name
+// the block, never its parent; a three-byte input names a 24-bit holder.
+TEST_F(RegistryDebian, LongestPrefixWinsForEveryBlock) {
+  SKIP_UNLESS_IEEE_DATA();
+  for (const auto& r : RefreshFolder(kIeeeData)) ASSERT_NE(r.status, registry::RefreshResult::Status::Kept);
+  registry::RegistryTables tables;
+  tables.Load(stderr);
+  for (Registry r : {Registry::MaL, Registry::MaM, Registry::MaS, Registry::Iab}) {
+    const registry::TableView& t = tables.table(r);
+    SCOPED_TRACE(registry::Info(r).name);
+    ASSERT_GT(t.size(), 0u);
+    const int rest = 48 - t.bits();
+    for (uint32_t i = 0; i < t.size(); ++i) {
+      const uint64_t last = (t.KeyAt(i) << rest) | ((uint64_t{1} << rest) - 1);
+      const auto match = tables.Lookup(last, r == Registry::MaL);
+      ASSERT_TRUE(match && match->bits == t.bits() && match->prefix == t.KeyAt(i)) << std::hex << last;
+    }
+  }
 }

@@ -1,30 +1,27 @@
-// Helpers shared by the registry tests: Debian's listings, the hand-made
-// fixtures, and running vessarine-cli with a private cache directory.
+// Registry tables refreshed as an update does it, and vessarine-cli run on
+// a stream of the test's choosing, for the registry tests.
 #pragma once
 
-#include <string>
+#include <sys/types.h>
 
+#include <string>
 #include <vector>
 
 #include "vessarine/listing/listing.h"
 #include "vessarine/registry/refresh.h"
-
-inline const std::string kIeeeData = "/usr/share/ieee-data";
-inline const std::string kFixtures = VESSARINE_TEST_DATA;
+#include "tests/test_support.h"
 
 // A registry table refreshed from a listing file or bytes, as an update
 // does it (the caller's private cache directory needs no lock).
+// `force` takes a listing the refusal rule would turn down (the fixtures'
+// few MA-L entries against the built-in table).
 registry::RefreshResult RefreshFile(registry::Registry r, const std::string& path, bool force = false);
 registry::RefreshResult RefreshListing(registry::Registry r, const std::string& bytes);
 // Every registry's listing in folder `dir`: one result per registry.
-std::vector<registry::RefreshResult> RefreshFolder(const std::string& dir);
+std::vector<registry::RefreshResult> RefreshFolder(const std::string& dir, bool force = false);
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs vessarine-cli ARGS (shell words) with `input` on stdin.
-CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::string& input = "");
-// The same with the file at `stdinPath` (a directory, /dev/zero) on stdin.
-CliRun RunCliFrom(const std::string& xdgDir, const std::string& args, const std::string& stdinPath);
+// Starts vessarine-cli ARGS (no shell) with these descriptors as its
+// stdin, stdout and stderr and XDG_CACHE_HOME=xdgDir.
+pid_t SpawnCli(const std::string& xdgDir, const std::vector<const char*>& args, int in, int out, int err);
+// Runs it with the file at `stdinPath` (a directory, /dev/zero) as stdin.
+CliRun RunCliFrom(const std::string& xdgDir, const std::vector<const char*>& args, const std::string& stdinPath);

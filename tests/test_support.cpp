@@ -1,5 +1,7 @@
 #include "tests/test_support.h"
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
+#include "vessarine/update/update.h"
 
 void CacheHomeTest::SetUp() {
   char pattern[] = "/tmp/vessarine-test-XXXXXX";
@@ -81,3 +84,17 @@ void PutStore(const std::string& mac, const std::string& addr) {
   char* text = strdup(addr.c_str());
   ReplaceStore(StoreSnapshot::FromHeap(table, text, static_cast<int32_t>(mac.size() / kRecordSize), addr.size()));
 }
+
+CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::string& input) {
+  const std::string in = xdgDir + "/cli.in", out = xdgDir + "/cli.out", err = xdgDir + "/cli.err";
+  WriteFile(in, input);
+  const std::string command = "XDG_CACHE_HOME='" + xdgDir + "' " VESSARINE_CLI " " + args + " <'" + in + "' >'" +
+                              out + "' 2>'" + err + "'";
+  CliRun run;
+  const int status = std::system(command.c_str());
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadFile(out);
+  run.err = ReadFile(err);
+  return run;
+}
+

@@ -1,14 +1,14 @@
-// Shared fixtures for the core tests: a private cache directory per test, a
-// query host that records what the window would be told, file helpers.
+// Shared by every test program: a private cache directory per test, the
+// query host, file helpers, where the listings are, running vessarine-cli.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <filesystem>
 #include <string>
 
-#include "vessarine/query/queries.h"
 #include "tests/listing_2011.h"
+#include "tests/recording_host.h"
 
 // First line of a test that pins figures of the built-in copy: such a test
 // runs only when the build made that copy from the 2011 listing.
@@ -35,17 +35,26 @@ class CoreTest : public CacheHomeTest {
   std::string cacheDir;  // $XDG_CACHE_HOME/vessarine, created
 };
 
-class RecordingHost : public QueryHost {
- public:
-  void EnableControl(int id, bool enable) override { enabled[id] = enable; }
-  void Push() override { ++pushes; }
-  bool IsEnabled(int id) const {
-    auto it = enabled.find(id);
-    return it != enabled.end() && it->second;
-  }
-  std::map<int, bool> enabled;
-  int pushes = 0;
+// Debian's ieee-data listings, whatever their date: tests of them assert
+// relations only. The fixtures under tests/data: a few entries each.
+inline const std::string kIeeeData = "/usr/share/ieee-data";
+inline const std::string kFixtures = VESSARINE_TEST_DATA;
+
+#define SKIP_UNLESS_IEEE_DATA()                                                          \
+  do {                                                                                   \
+    if (!std::filesystem::exists(kIeeeData + "/oui.txt"))                                \
+      GTEST_SKIP() << kIeeeData << " missing (package ieee-data)";                       \
+  } while (0)
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
 };
+
+// Runs vessarine-cli ARGS (shell words) with `input` on stdin and
+// XDG_CACHE_HOME=xdgDir; its files go in xdgDir too.
+CliRun RunCli(const std::string& xdgDir, const std::string& args, const std::string& input = "");
+
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -79,12 +79,6 @@ RefreshResult KeptFor(Registry r, const ListingFile& file, std::string reason) {
   return result;
 }
 
-std::string TodaysVersionText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return VersionText(local);
-}
 
 // The store's part, under the lock: the new store and the MA-L table from
 // one reading of the listing, committed together. Null `store` and the
@@ -101,10 +95,13 @@ constexpr char kBusy[] = "the cache directory is busy with another update";
 StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, bool force, bool locked) {
   StoreUpdate update;
   try {
-    registry::PreparedTable table = registry::PrepareTable(Registry::MaL, file.path, file.source, force);
+    StorePtr store;
+    registry::PreparedTable table = registry::PrepareTable(
+        Registry::MaL, file.path, file.source, force,
+        [&store](const registry::ParsedListing& parsed) { store = registry::StoreFromListing(parsed); });
     update.result = table.result;
     if (table.refused()) return update;
-    update.store = registry::StoreFromListing(table.parsed);
+    update.store = std::move(store);
     if (!update.store) {
       update.result = KeptFor(Registry::MaL, file, "holds '>', which the database cannot keep");
       return update;
@@ -157,6 +154,13 @@ void RemoveTakenDownloads(const ListingFiles& listings, const std::vector<Refres
 }
 
 }  // namespace
+
+std::string TodaysVersionText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return VersionText(local);
+}
 
 std::string VersionText(const std::tm& local) {
   char text[64];

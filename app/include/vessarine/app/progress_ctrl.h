@@ -10,9 +10,6 @@ class CProgressBarWidget : public QWidget {
  public:
   explicit CProgressBarWidget(QWidget* parent = nullptr);
 
-  int Lower() const { return m_lower; }
-  int Upper() const { return m_upper; }
-  int Pos() const { return m_pos; }
   void SetState(int lower, int upper, int pos);
   // Number of blocks drawn at the current position and width.
   int FilledBlocks() const;

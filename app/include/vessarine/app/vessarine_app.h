@@ -2,16 +2,12 @@
 // when it ends.
 #pragma once
 
-class QWidget;
-
 class CVessarineApp {
  public:
   // Framework start: the application's event machinery, then InitInstance.
   int Run(int argc, char** argv);
   // Runs the dialog; returns false, so that no message loop of its own follows.
   bool InitInstance();
-
-  QWidget* m_pMainWnd = nullptr;
 };
 
 extern CVessarineApp theApp;

@@ -67,18 +67,9 @@ class CVessarineDlg : public QDialog, public QueryHost {
 
   // The child control of an id (its objectName), or nullptr.
   QWidget* GetDlgItem(int id) const;
-  // What box `id` shows, as GBK bytes (what a pull would read).
-  std::string BoxText(int id) const;
 
   // Shows an update message box owned by the dialog: OK only, no icon.
   void ShowUpdateMessage(const char* caption, const char* text);
-
- signals:
-  // A push or a pull has run.
-  void pushed();
-  void pulled();
-  // A push wrote box `id` (it was not left as it was).
-  void boxWritten(int id);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -125,7 +116,6 @@ class CVessarineDlg : public QDialog, public QueryHost {
   void WireMessageMap();
   void WriteBox(Binding& binding, const std::string& text);
   std::string ShownText(const Binding& binding) const;
-  const Binding* FindBinding(int id) const;
   bool AskUpdate();
 
   QIcon m_hIcon;

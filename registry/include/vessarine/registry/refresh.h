@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -59,7 +60,11 @@ struct PreparedTable {
 
 // Reads `path` (a regular file within the listing cap, never blocking) as
 // registry `r`'s listing and judges it; `source` is what messages name.
-PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force);
+// `alongside`, when given, also runs on the parsed listing, on a thread of
+// its own while the table is laid out (the store made from the same
+// reading), before the listing is judged.
+PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force,
+                           const std::function<void(const ParsedListing&)>& alongside = {});
 
 // Saves a prepared table that was not refused as registry `r`'s cache file;
 // the result says Updated, or Kept when it cannot be written.

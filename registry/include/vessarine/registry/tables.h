@@ -45,8 +45,6 @@ class RegistryTables {
   // `warnings` (when not null) and left out; MA-L then falls back to the
   // built-in table, as it does when it has no cache file.
   void Load(std::FILE* warnings);
-  // Only the built-in MA-L table (for tests and benchmarks).
-  void LoadBuiltInOnly();
 
   // Longest prefix first: 36-bit (MA-S, IAB), then 28-bit (MA-M), then
   // 24-bit (MA-L, CID), so a block's holder wins over the "IEEE

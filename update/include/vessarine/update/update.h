@@ -112,6 +112,8 @@ bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registr
 // The version text of an update made at `local` (GBK):
 // "当前数据库版本为<year>-<month>-<day>", no leading zeros.
 std::string VersionText(const std::tm& local);
+// VersionText of the local date now.
+std::string TodaysVersionText();
 
 // The conversion thread: progress phase, then under the cache directory's
 // lock the store from the MA-L listing (reading and conversion, cache

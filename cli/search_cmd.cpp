@@ -1,0 +1,32 @@
+#include "search_cmd.h"
+
+long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
+                      std::FILE* out, std::FILE* err) {
+  registry::RegistryTables tables;
+  tables.Load(err);
+  std::string text;
+  if (format == registry::RowFormat::Csv) text += registry::AssignmentCsvHeader();
+  long rows = 0;
+  registry::ForEachAssignment(tables, [&](const registry::Match& m) {
+    if (filter != nullptr && !filter->Matches(m.organization)) return;
+    registry::AppendAssignmentRow(&text, format, m);
+    ++rows;
+    if (text.size() >= 64 * 1024) {
+      std::fwrite(text.data(), 1, text.size(), out);
+      text.clear();
+    }
+  });
+  std::fwrite(text.data(), 1, text.size(), out);
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    std::fprintf(err, "vessarine-cli %s: cannot write the output\n", command);
+    return -1;
+  }
+  return rows;
+}
+
+int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
+  const registry::HolderFilter filter(options.text);
+  const long rows = WriteAssignments("search", options.format, &filter, out, err);
+  if (rows == 0) std::fprintf(err, "vessarine-cli search: no holder's name contains \"%s\"\n", options.text.c_str());
+  return rows > 0 ? 0 : 1;
+}

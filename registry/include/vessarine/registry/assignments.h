@@ -1,0 +1,52 @@
+// Every assignment of every registry as a row: what search and export
+// print. A row is the registry, the assignment's digits and width, the
+// first and last address it covers (as 48-bit integers and as text), the
+// holder and its postal address. The same keys in the same order in text,
+// JSON Lines and CSV, so a search's answer loads wherever an export does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "vessarine/registry/tables.h"
+
+namespace registry {
+
+// The first and last 48-bit address an assignment covers.
+inline uint64_t FirstAddress(const Match& m) { return m.prefix << (48 - m.bits); }
+inline uint64_t LastAddress(const Match& m) { return FirstAddress(m) | ((uint64_t{1} << (48 - m.bits)) - 1); }
+
+// Calls f(match) for every assignment, by registry (in kAllRegistries'
+// order) and then by assignment.
+template <class F>
+void ForEachAssignment(const RegistryTables& tables, F&& f) {
+  for (Registry r : kAllRegistries) {
+    const TableView& t = tables.table(r);
+    for (uint32_t i = 0; i < t.size(); ++i) f(Match{r, t.KeyAt(i), t.bits(), t.OrganizationAt(i), t.AddressAt(i)});
+  }
+}
+
+// Whether a holder's name contains a text, ASCII letters in either case;
+// every other byte (UTF-8 included) must match exactly.
+class HolderFilter {
+ public:
+  explicit HolderFilter(std::string_view text);
+  bool Matches(std::string_view name) const;
+
+ private:
+  std::string folded_;  // the text, ASCII letters lowered
+};
+
+enum class RowFormat { Text, Json, Csv };
+
+// "registry,assignment,bits,first,last,first_mac,last_mac,organization,address\r\n"
+std::string_view AssignmentCsvHeader();
+
+// One row, ending in a line end. JSON: an object with those keys, the
+// address an array of lines. CSV: the address lines joined by line feeds.
+// Text: "MA-S  70B3D5F2F  /36  70:B3:D5:F2:F0:00-70:B3:D5:F2:FF:FF  Holder"
+// with each address line indented below it.
+void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m);
+
+}  // namespace registry

@@ -1,0 +1,54 @@
+// The user's own names for address prefixes: a text file of lines
+// "PREFIX[/BITS] NAME", looked up by longest prefix before the IEEE
+// tables. PREFIX is 2 to 12 hex digits, in any notation an address takes
+// (':', '-' or '.' between groups, which are ignored); BITS, 8 to 48,
+// defaults to four per digit, and digits beyond it must be zero. '#'
+// begins a comment line; blank lines are skipped. Any other line that is
+// not an entry is an error naming the file and line, never skipped.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace registry {
+
+struct UserPrefix {
+  uint64_t first = 0;  // the prefix as the first 48-bit address it covers
+  int bits = 0;
+  std::string name;  // UTF-8
+  int line = 0;      // 1-based, in the file
+};
+
+// Largest prefixes file read.
+inline constexpr size_t kMaxUserPrefixesSize = 4u << 20;
+
+class UserPrefixes {
+ public:
+  // $XDG_CONFIG_HOME/vessarine/prefixes, else ~/.config/vessarine/prefixes;
+  // empty when neither variable is set.
+  static std::string DefaultPath();
+
+  // The entries of `text`, as file `file`; nullopt with "FILE:LINE: what is
+  // wrong" in *error.
+  static std::optional<UserPrefixes> Parse(std::string_view text, std::string file, std::string* error);
+  // Reads `path` (a regular file of bounded size, opened without blocking).
+  // A missing file is an error only when `required`; otherwise it holds no
+  // entries.
+  static std::optional<UserPrefixes> Load(const std::string& path, bool required, std::string* error);
+
+  // The entry with the longest prefix covering `mac`, or null.
+  const UserPrefix* Lookup(uint64_t mac) const;
+
+  const std::string& file() const { return file_; }
+  const std::vector<UserPrefix>& entries() const { return entries_; }  // longest first, then by address
+
+ private:
+  std::string file_;
+  std::vector<UserPrefix> entries_;
+  std::vector<size_t> lengthEnds_;  // where the entries of each length end
+};
+
+}  // namespace registry

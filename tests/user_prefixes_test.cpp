@@ -1,0 +1,81 @@
+// The user's prefixes file: its notations, the longest-prefix answer, and a
+// clear file:line message for every line that is not an entry.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "vessarine/registry/user_prefixes.h"
+#include "tests/test_support.h"
+
+using registry::UserPrefixes;
+
+TEST(UserPrefixes, NotationsCommentsAndLongestPrefix) {
+  std::string error;
+  auto p = UserPrefixes::Parse(
+      "# lab gear\n"
+      "  \n"
+      "00:0c:29 Lab VMs\r\n"
+      "00-0C-29-AA  Lab VMs, rack A  \n"
+      "000c.29aa.bb/40\tOne switch\n"
+      "0a/8 Tens\n"
+      "70B3D5F2F0/36 Sensors Ünit\n",
+      "prefixes", &error);
+  ASSERT_TRUE(p) << error;
+  auto name = [&](uint64_t mac) {
+    const registry::UserPrefix* e = p->Lookup(mac);
+    return e == nullptr ? std::string("none") : e->name + " @" + std::to_string(e->line);
+  };
+  EXPECT_EQ(name(0x000C29AABBCC), "One switch @5");
+  EXPECT_EQ(name(0x000C29AA0001), "Lab VMs, rack A @4");
+  EXPECT_EQ(name(0x000C29000001), "Lab VMs @3");
+  EXPECT_EQ(name(0x0AFFFFFFFFFF), "Tens @6");
+  EXPECT_EQ(name(0x70B3D5F2FFFF), "Sensors Ünit @7");
+  EXPECT_EQ(name(0x70B3D5F30000), "none");
+  EXPECT_EQ(name(0x000C28FFFFFF), "none");
+}
+
+TEST(UserPrefixes, EveryMalformedLineIsNamedByFileAndLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"0g:11:22 X", "prefixes:2: '0g:11:22' is not a prefix"},
+      {"0 X", "prefixes:2: '0' is not a prefix of 2 to 12 hex digits"},
+      {"00:11:22:33:44:55:66 X", "more than 12 hex digits"},
+      {"001122", "prefixes:2: the prefix has no name after it"},
+      {"001122/7 X", "'/7' is not a prefix length from 8 to 48"},
+      {"001122/ X", "'/' is not a prefix length"},
+      {"001122/24x X", "'/24x' is not a prefix length"},
+      {"001122/28 X", "/28 is longer than the 6 digits given"},
+      {"001123/20 X", "digits set beyond its /20"},
+      {"001122 \xFF", "not valid UTF-8"},
+      {"00-11-22 Again", "prefixes:2: the same prefix as line 1"},
+  };
+  for (const auto& [line, message] : cases) {
+    std::string error;
+    EXPECT_FALSE(UserPrefixes::Parse(std::string("001122 First\n") + line + "\n", "prefixes", &error)) << line;
+    EXPECT_NE(error.find(message), std::string::npos) << line << ": " << error;
+  }
+}
+
+class UserPrefixesFile : public CacheHomeTest {};
+
+TEST_F(UserPrefixesFile, OnlyBoundedRegularFilesAreRead) {
+  std::string error;
+  const std::string missing = xdgDir + "/none";
+  EXPECT_TRUE(UserPrefixes::Load(missing, false, &error));
+  EXPECT_FALSE(UserPrefixes::Load(missing, true, &error));
+  EXPECT_EQ(error, missing + ": does not exist");
+
+  const std::string fifo = xdgDir + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(UserPrefixes::Load(fifo, false, &error));  // returns at once: never opened for a blocking read
+  EXPECT_EQ(error, fifo + ": is not a regular file");
+
+  const std::string big = xdgDir + "/big";
+  WriteFile(big, std::string(registry::kMaxUserPrefixesSize + 1, '#'));
+  EXPECT_FALSE(UserPrefixes::Load(big, false, &error));
+  EXPECT_NE(error.find("is larger than"), std::string::npos) << error;
+
+  const std::string good = xdgDir + "/good";
+  WriteFile(good, "0a0b0c Mine\nnot a prefix line\n");
+  EXPECT_FALSE(UserPrefixes::Load(good, false, &error));
+  EXPECT_EQ(error.substr(0, good.size() + 3), good + ":2:");
+}

@@ -31,73 +31,16 @@ class Annotator {
 
   // Annotates one stream; false (with the reason) when it cannot be read.
   bool Stream(int fd, std::string* problem) {
-    size_t size = 0;
-    int before = -1;
-    uint64_t base = 0;      // stream offset of buffer_[0]
-    uint64_t counted = 0;   // stream offset up to which line ends are counted
-    uint64_t line = 1, lineStart = 0;
-    char* const buf = buffer_.get();
+    size_ = 0;
+    before_ = -1;
+    base_ = counted_ = lineStart_ = 0;
+    line_ = 1;
     for (;;) {
-      ssize_t n = ::read(fd, buf + size, kBufferSize - size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        *problem = std::strerror(errno);
-        // What was read so far still goes out.
-        n = 0;
-      }
-      const bool end = n == 0;
-      const bool shortRead = static_cast<size_t>(n) < kBufferSize - size;
-      size += static_cast<size_t>(n);
-      // Addresses never span lines, so everything up to the last line end
-      // can be settled now; a line still arriving keeps the lookahead back.
-      size_t to = end ? size : (size > registry::kScanLookahead ? size - registry::kScanLookahead : 0);
-      if (!end) {
-        if (const void* nl = ::memrchr(buf, '\n', size)) {
-          to = std::max(to, static_cast<size_t>(static_cast<const char*>(nl) - buf) + 1);
-        }
-      }
+      bool shortRead = false;
+      const bool end = !Fill(fd, problem, &shortRead);
+      const size_t to = Settled(end);
       if (to == 0 && !end) continue;
-      size_t written = 0;
-      auto countLines = [&](size_t upTo) {
-        const char* p = buf + (counted - base);
-        const char* stop = buf + upTo;
-        while (p < stop) {
-          const void* nl = std::memchr(p, '\n', static_cast<size_t>(stop - p));
-          if (nl == nullptr) break;
-          p = static_cast<const char*>(nl) + 1;
-          ++line;
-          lineStart = base + static_cast<uint64_t>(p - buf);
-        }
-        counted = base + upTo;
-      };
-      const size_t stop = registry::ScanAddresses(
-          buf, 0, to, size, before, [&](size_t pos, size_t length, uint64_t value, registry::Derivation derived) {
-            registry::ParsedAddress address;
-            address.value = value;
-            address.derivedFrom = derived;
-            const registry::Description d = registry::Describe(tables_, address);
-            const std::string_view found(buf + pos, length);
-            if (json_) {
-              countLines(pos);
-              text_ += '{';
-              registry::AppendJsonMembers(&text_, found, d);
-              text_ += ",\"line\":" + std::to_string(line) +
-                       ",\"column\":" + std::to_string(base + pos - lineStart + 1) + ",\"text\":";
-              registry::AppendJsonString(&text_, found);
-              text_ += "}\n";
-            } else {
-              text_.append(buf + written, pos + length - written);
-              registry::AppendLabel(&text_, d);
-              written = pos + length;
-            }
-            if (text_.size() >= kOutputFlush) Flush();
-          });
-      if (json_) {
-        countLines(stop);
-      } else {
-        text_.append(buf + written, stop - written);
-        if (text_.size() >= kOutputFlush) Flush();
-      }
+      const size_t stop = Annotate(to);
       if (end) break;
       // A pipe that had no more to give: show what is done (ip neigh,
       // tail -f) rather than wait for a full buffer.
@@ -105,10 +48,7 @@ class Annotator {
         Flush();
         std::fflush(out_);
       }
-      before = stop > 0 ? static_cast<unsigned char>(buf[stop - 1]) : before;
-      std::memmove(buf, buf + stop, size - stop);
-      base += stop;
-      size -= stop;
+      Keep(stop);
     }
     Flush();
     return problem->empty();
@@ -120,6 +60,96 @@ class Annotator {
   }
 
  private:
+  // Reads on after the bytes held; false at the stream's end and after a
+  // read error (*problem says which; what was read so far still goes out).
+  bool Fill(int fd, std::string* problem, bool* shortRead) {
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer_.get() + size_, kBufferSize - size_);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *problem = std::strerror(errno);
+        return false;
+      }
+      *shortRead = static_cast<size_t>(n) < kBufferSize - size_;
+      size_ += static_cast<size_t>(n);
+      return n != 0;
+    }
+  }
+
+  // How much of the buffer can be settled now. Addresses never span lines,
+  // so everything up to the last line end; a line still arriving keeps the
+  // lookahead back.
+  size_t Settled(bool end) const {
+    if (end) return size_;
+    size_t to = size_ > registry::kScanLookahead ? size_ - registry::kScanLookahead : 0;
+    if (const void* nl = ::memrchr(buffer_.get(), '\n', size_)) {
+      to = std::max(to, static_cast<size_t>(static_cast<const char*>(nl) - buffer_.get()) + 1);
+    }
+    return to;
+  }
+
+  // Labels (or lists, in JSON) the addresses starting in buffer_[0, to),
+  // with the text between them; returns where the scan stopped.
+  size_t Annotate(size_t to) {
+    const char* const buf = buffer_.get();
+    size_t written = 0;
+    const size_t stop = registry::ScanAddresses(
+        buf, 0, to, size_, before_, [&](size_t pos, size_t length, uint64_t value, registry::Derivation derived) {
+          registry::ParsedAddress address;
+          address.value = value;
+          address.derivedFrom = derived;
+          const registry::Description d = registry::Describe(tables_, address);
+          if (json_) {
+            JsonFind(pos, length, d);
+          } else {
+            text_.append(buf + written, pos + length - written);
+            registry::AppendLabel(&text_, d);
+            written = pos + length;
+          }
+          if (text_.size() >= kOutputFlush) Flush();
+        });
+    if (json_) {
+      CountLines(stop);
+    } else {
+      text_.append(buf + written, stop - written);
+    }
+    if (text_.size() >= kOutputFlush) Flush();
+    return stop;
+  }
+
+  void JsonFind(size_t pos, size_t length, const registry::Description& d) {
+    CountLines(pos);
+    const std::string_view found(buffer_.get() + pos, length);
+    text_ += '{';
+    registry::AppendJsonMembers(&text_, found, d);
+    text_ += ",\"line\":" + std::to_string(line_) +
+             ",\"column\":" + std::to_string(base_ + pos - lineStart_ + 1) + ",\"text\":";
+    registry::AppendJsonString(&text_, found);
+    text_ += "}\n";
+  }
+
+  // Counts the line ends before buffer_[upTo] not counted yet.
+  void CountLines(size_t upTo) {
+    const char* const buf = buffer_.get();
+    const char* p = buf + (counted_ - base_);
+    const char* const stop = buf + upTo;
+    while (const void* nl = p < stop ? std::memchr(p, '\n', static_cast<size_t>(stop - p)) : nullptr) {
+      p = static_cast<const char*>(nl) + 1;
+      ++line_;
+      lineStart_ = base_ + static_cast<uint64_t>(p - buf);
+    }
+    counted_ = base_ + upTo;
+  }
+
+  // Lets the settled bytes go, what follows them moved to the front.
+  void Keep(size_t stop) {
+    char* const buf = buffer_.get();
+    if (stop > 0) before_ = static_cast<unsigned char>(buf[stop - 1]);
+    std::memmove(buf, buf + stop, size_ - stop);
+    base_ += stop;
+    size_ -= stop;
+  }
+
   void Flush() {
     if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out_);
     text_.clear();
@@ -130,6 +160,12 @@ class Annotator {
   std::FILE* out_;
   std::unique_ptr<char[]> buffer_;
   std::string text_;
+  // The stream being read: bytes held, the byte before buffer_[0] (-1 at
+  // the start), the stream offsets of buffer_[0], of where line ends are
+  // counted up to and of the current line's start, and its number.
+  size_t size_ = 0;
+  int before_ = -1;
+  uint64_t base_ = 0, counted_ = 0, lineStart_ = 0, line_ = 1;
 };
 
 }  // namespace
@@ -158,12 +194,14 @@ int RunAnnotate(const AnnotateOptions& options, std::FILE* out, std::FILE* err) 
       errno = EISDIR;
     }
     if (fd < 0) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+                   std::strerror(errno));
       status = 1;
       continue;
     }
     if (!annotator.Stream(fd, &problem)) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", file.c_str(), problem.c_str());
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+                   problem.c_str());
       status = 1;
     }
     ::close(fd);

@@ -1,17 +1,59 @@
 #include "lookup_cmd.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "vessarine/registry/address.h"
 #include "vessarine/registry/describe.h"
+#include "vessarine/registry/escape.h"
 #include "vessarine/registry/tables.h"
 
 namespace {
+
+// No notation of an address comes near this length, so a longer line is no
+// address and is counted rather than held.
+constexpr size_t kMaxAddressLine = 4u << 10;
+// A line longer than this means the input is no list of addresses
+// (/dev/zero, a binary file): reading stops rather than going on for ever.
+constexpr size_t kMaxLine = 1u << 20;
+// How much of an overlong line its message quotes.
+constexpr size_t kQuotedStart = 64;
+constexpr size_t kReadSize = 64u << 10;
+constexpr size_t kOutputFlush = 64u << 10;
+// Blank lines are not inputs.
+constexpr std::string_view kBlanks = " \t\r";
+
+// A line past kMaxAddressLine: its start, its length so far, and whether
+// it has been all blanks.
+struct LongLine {
+  std::string start;
+  size_t size = 0;
+  bool blank = true;
+
+  void Add(std::string_view part) {
+    if (start.size() < kQuotedStart) start.append(part.substr(0, kQuotedStart - start.size()));
+    size += part.size();
+    blank = blank && part.find_first_not_of(kBlanks) == std::string_view::npos;
+  }
+  // The start, without a UTF-8 sequence cut short at its end, then
+  // "… (N bytes)".
+  std::string Quoted() const {
+    size_t cut = start.size(), lead = cut;
+    while (lead > 0 && cut - lead < 3 && (static_cast<unsigned char>(start[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0) {
+      const unsigned char c = static_cast<unsigned char>(start[lead - 1]);
+      const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      if (cut - (lead - 1) < length) cut = lead - 1;
+    }
+    return start.substr(0, cut) + "\xE2\x80\xA6 (" + std::to_string(size) + " bytes)";
+  }
+};
 
 class Lookup {
  public:
@@ -21,19 +63,15 @@ class Lookup {
   }
 
   void One(std::string_view input) {
+    if (input.size() > kMaxAddressLine) {
+      LongLine whole;
+      whole.Add(input);
+      return RejectLong(whole);
+    }
     std::string error;
     auto address = registry::ParseAddress(input, &error);
     if (!address) {
-      ok_ = false;
-      switch (options_.format) {
-        case LookupOptions::Format::Json: registry::AppendJsonError(&text_, input, error); break;
-        case LookupOptions::Format::Csv: registry::AppendCsvError(&text_, input, error); break;
-        case LookupOptions::Format::Text:
-          Flush();
-          std::fprintf(err_, "vessarine-cli lookup: \"%.*s\": %s\n", static_cast<int>(input.size()), input.data(),
-                       error.c_str());
-          break;
-      }
+      Reject(input, error);
       return;
     }
     const registry::Description d = registry::Describe(tables_, *address);
@@ -49,29 +87,55 @@ class Lookup {
         registry::AppendTextBlock(&text_, input, d);
         break;
     }
-    if (text_.size() >= 64 * 1024) Flush();
+    if (text_.size() >= kOutputFlush) Flush();
   }
 
-  // Lines of any length, read a block at a time.
+  // Addresses one a line, a block at a time, in bounded memory whatever
+  // the lines' lengths. From a pipe, a terminal or a socket each answer
+  // goes out before the next input is waited for; a regular file is
+  // answered in big blocks.
   void Stdin() {
-    std::string buffer(1u << 16, '\0');
+    struct stat st;
+    const bool file = ::fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode);
+    std::unique_ptr<char[]> buffer(new char[kReadSize]);
     size_t held = 0;  // bytes of a line not ended yet, at the front
+    LongLine longLine;
+    uint64_t line = 1;
     for (;;) {
-      if (held == buffer.size()) buffer.resize(buffer.size() * 2);
-      const ssize_t n = ::read(STDIN_FILENO, buffer.data() + held, buffer.size() - held);
+      if (!file) Flush(true);
+      const ssize_t n = ::read(STDIN_FILENO, buffer.get() + held, kReadSize - held);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      const char* p = buffer.data();
+      if (n < 0) {
+        // A line cut short by the error is not looked up: it could read
+        // as another address.
+        return Failed("cannot read the standard input: " + std::string(std::strerror(errno)));
+      }
+      if (n == 0) break;
+      const char* p = buffer.get();
       const char* end = p + held + static_cast<size_t>(n);
-      while (const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p))) {
+      for (; const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p)); ++line) {
         const char* e = static_cast<const char*>(nl);
-        Line(std::string_view(p, static_cast<size_t>(e - p)));
+        const std::string_view text(p, static_cast<size_t>(e - p));
         p = e + 1;
+        if (longLine.size == 0) {
+          Line(text);
+        } else if (!EndLong(&longLine, text, line)) {
+          return;
+        }
       }
       held = static_cast<size_t>(end - p);
-      std::memmove(buffer.data(), p, held);
+      if (longLine.size != 0 || held > kMaxAddressLine) {
+        longLine.Add(std::string_view(p, held));
+        held = 0;
+        if (longLine.size > kMaxLine) return TooLong(line);
+      }
+      std::memmove(buffer.get(), p, held);
     }
-    if (held != 0) Line(std::string_view(buffer.data(), held));
+    if (longLine.size != 0) {
+      EndLong(&longLine, {}, line);
+    } else if (held != 0) {
+      Line(std::string_view(buffer.get(), held));
+    }
   }
 
   int Finish() {
@@ -85,14 +149,58 @@ class Lookup {
 
  private:
   void Line(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.find_first_not_of(" \t") == std::string_view::npos) return;  // blank lines are not inputs
+    if (line.find_first_not_of(kBlanks) == std::string_view::npos) return;
+    if (line.back() == '\r') line.remove_suffix(1);
     One(line);
   }
 
-  void Flush() {
-    std::fwrite(text_.data(), 1, text_.size(), out_);
+  // Ends an overlong line with its last part; false when it was too long
+  // to go on.
+  bool EndLong(LongLine* longLine, std::string_view last, uint64_t line) {
+    longLine->Add(last);
+    if (longLine->size > kMaxLine) {
+      TooLong(line);
+      return false;
+    }
+    if (!longLine->blank) RejectLong(*longLine);
+    *longLine = LongLine();
+    return true;
+  }
+
+  void RejectLong(const LongLine& longLine) {
+    Reject(longLine.Quoted(), "not a MAC address: the line is longer than 4 KiB");
+  }
+
+  void TooLong(uint64_t line) {
+    Failed("line " + std::to_string(line) + " is longer than 1 MiB; not a list of addresses");
+  }
+
+  // An input that is no address: an error row, or a message in text.
+  void Reject(std::string_view input, std::string_view error) {
+    ok_ = false;
+    switch (options_.format) {
+      case LookupOptions::Format::Json: registry::AppendJsonError(&text_, input, error); break;
+      case LookupOptions::Format::Csv: registry::AppendCsvError(&text_, input, error); break;
+      case LookupOptions::Format::Text:
+        Flush();
+        std::fprintf(err_, "vessarine-cli lookup: \"%s\": %.*s\n", registry::DisplayText(input).c_str(),
+                     static_cast<int>(error.size()), error.data());
+        break;
+    }
+  }
+
+  // A message that ends the reading, after the answers before it.
+  void Failed(const std::string& message) {
+    ok_ = false;
+    Flush(true);
+    std::fprintf(err_, "vessarine-cli lookup: %s\n", message.c_str());
+  }
+
+  // `now`: through the stream too, for whoever waits on the other end.
+  void Flush(bool now = false) {
+    if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out_);
     text_.clear();
+    if (now) std::fflush(out_);
   }
 
   const LookupOptions& options_;

@@ -236,7 +236,7 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
     *out += value;
     out->push_back('\n');
   };
-  out->append(input);
+  AppendDisplayText(out, input);
   out->push_back('\n');
   name("MAC:");
   AppendMac(out, d.address);
@@ -251,7 +251,7 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
         *text += "  ";
         *text += label;
         text->append(14 - label.size(), ' ');
-        *text += value;
+        AppendDisplayText(text, value);
         text->push_back('\n');
       };
       std::string registry(Info(m.registry).name);
@@ -285,7 +285,7 @@ void AppendLabel(std::string* out, const Description& d) {
     note = nullptr;  // says the same
   } else if (d.match) {
     if (d.cls.group && note == nullptr) *out += "multicast: ";
-    *out += d.match->organization;
+    AppendDisplayText(out, d.match->organization);
   } else if (d.cls.group) {
     *out += "multicast";
   } else if (d.cls.local) {

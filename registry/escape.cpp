@@ -4,67 +4,146 @@
 #include <emmintrin.h>
 #endif
 
+#include <cstdint>
+#include <cstring>
+
 #include "vessarine/listing/listing.h"
 
 namespace registry {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at text[i], or 0 when there is none.
-size_t Utf8SequenceLength(std::string_view text, size_t i) {
-  unsigned char c = static_cast<unsigned char>(text[i]);
-  size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-  if (len <= 1 || i + len > text.size()) return len == 1 ? 1 : 0;
-  return IsValidUtf8(text.substr(i, len)) ? len : 0;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// At text[i], a byte from 0x80 on: appends the valid UTF-8 sequence there,
+// or U+FFFD for a byte that begins none; with `c1Too`, U+FFFD for a C1
+// control (U+0080 to U+009F) as well. Returns the index after what it took.
+size_t AppendNonAscii(std::string* out, std::string_view text, size_t i, bool c1Too) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  const size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (len == 0 || i + len > text.size() || !IsValidUtf8(text.substr(i, len))) {
+    out->append(kReplacement);
+    return i + 1;
+  }
+  if (c1Too && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+    out->append(kReplacement);
+  } else {
+    out->append(text.substr(i, len));
+  }
+  return i + len;
 }
 
-// Bytes a JSON string or a CSV field takes as they are.
+// What a CSV field holds that matters: bytes that make it quoted, bytes
+// from 0x80 on (which may be invalid UTF-8).
+constexpr uint8_t kCsvQuote = 1, kCsvHigh = 2;
+
+// Per byte: whether a JSON string takes it as it is, and what it tells of
+// a CSV field.
 struct PlainTable {
-  bool json[256], csv[256];
+  bool json[256];
+  uint8_t csv[256];
   constexpr PlainTable() : json(), csv() {
     for (int c = 0; c < 256; ++c) {
       json[c] = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-      csv[c] = c != ',' && c != '"' && c != '\r' && c != '\n';
+      const bool quote = c == ',' || c == '"' || c == '\r' || c == '\n';
+      csv[c] = static_cast<uint8_t>((quote ? kCsvQuote : 0) | (c >= 0x80 ? kCsvHigh : 0));
     }
   }
 };
 constexpr PlainTable kPlain;
 
-// Length of the run of bytes at text[i] that JSON takes as they are.
-size_t JsonPlainRun(std::string_view text, size_t i) {
+// Length of the run of printable ASCII at text[i], without '"' and '\\'
+// for JSON.
+template <bool kJson>
+size_t PlainRun(std::string_view text, size_t i) {
   const size_t from = i;
 #if defined(__SSE2__)
-  for (; i + 16 <= text.size(); i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+  // Bits of the bytes that are not plain among the 16 at text[at].
+  auto notPlain = [&text](size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
     // Signed: bytes from 0x80 on are negative, so below 0x20 as well.
-    const __m128i bad = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F))),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
-    if (const int mask = _mm_movemask_epi8(bad)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) - from;
+    __m128i bad = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+    if constexpr (kJson) {
+      bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                           _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(bad));
+  };
+  for (; i + 16 <= text.size(); i += 16) {
+    if (const unsigned mask = notPlain(i)) return i + static_cast<size_t>(__builtin_ctz(mask)) - from;
+  }
+  // The last few bytes in the 16 that end the text, those already seen
+  // shifted out.
+  if (i < text.size() && text.size() >= 16) {
+    const size_t at = text.size() - 16;
+    const unsigned mask = notPlain(at) >> (i - at);
+    return (mask != 0 ? i + static_cast<size_t>(__builtin_ctz(mask)) : text.size()) - from;
   }
 #endif
-  while (i < text.size() && kPlain.json[static_cast<unsigned char>(text[i])]) ++i;
+  // Short texts (most addresses) eight bytes at a time, the last eight
+  // overlapping what was seen.
+  auto allPlain = [&text](size_t at) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    uint64_t w;
+    std::memcpy(&w, text.data() + at, 8);
+    auto zeroByte = [](uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    uint64_t bad = (w & kHigh) | ((w - 0x20 * kOnes) & ~w & kHigh) | zeroByte(w ^ (0x7F * kOnes));
+    if constexpr (kJson) bad |= zeroByte(w ^ ('"' * kOnes)) | zeroByte(w ^ ('\\' * kOnes));
+    return bad == 0;
+  };
+  while (i + 8 <= text.size() && allPlain(i)) i += 8;
+  if (i < text.size() && text.size() >= 8 && i + 8 > text.size() && allPlain(text.size() - 8)) return text.size() - from;
+  for (; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!(kJson ? kPlain.json[c] : c >= 0x20 && c < 0x7F)) break;
+  }
   return i - from;
 }
 
-// Whether a CSV field must be quoted.
-bool CsvNeedsQuotes(std::string_view text) {
-  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) return true;
+// Appends text with invalid UTF-8 made U+FFFD and, with `controlsToo`,
+// every control character (C0, DEL, C1) as well.
+void AppendReplacingInvalid(std::string* out, std::string_view text, bool controlsToo) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t run = PlainRun<false>(text, i);
+    out->append(text.data() + i, run);
+    i += run;
+    if (i == text.size()) break;
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+      i = AppendNonAscii(out, text, i, controlsToo);
+    } else {
+      // C0 or DEL
+      if (controlsToo) {
+        out->append(kReplacement);
+      } else {
+        out->push_back(text[i]);
+      }
+      ++i;
+    }
+  }
+}
+
+// kCsvQuote and kCsvHigh, as the field has such bytes.
+unsigned ScanCsvField(std::string_view text) {
+  unsigned found = !text.empty() && (text.front() == ' ' || text.back() == ' ') ? kCsvQuote : 0u;
   size_t i = 0;
 #if defined(__SSE2__)
-  for (; i + 16 <= text.size(); i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+  auto scan = [&](size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
     const __m128i bad = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
-    if (_mm_movemask_epi8(bad) != 0) return true;
+    if (_mm_movemask_epi8(bad) != 0) found |= kCsvQuote;
+    if (_mm_movemask_epi8(v) != 0) found |= kCsvHigh;
+  };
+  for (; i + 16 <= text.size(); i += 16) scan(i);
+  // The rest within the last 16 bytes: looking at a byte twice is harmless.
+  if (i < text.size() && text.size() >= 16) {
+    scan(text.size() - 16);
+    return found;
   }
 #endif
-  for (; i < text.size(); ++i) {
-    if (!kPlain.csv[static_cast<unsigned char>(text[i])]) return true;
-  }
-  return false;
+  for (; i < text.size(); ++i) found |= kPlain.csv[static_cast<unsigned char>(text[i])];
+  return found;
 }
 
 }  // namespace
@@ -74,20 +153,13 @@ void AppendJsonString(std::string* out, std::string_view text) {
   out->push_back('"');
   for (size_t i = 0; i < text.size();) {
     // Runs of plain bytes go out whole.
-    const size_t run = JsonPlainRun(text, i);
+    const size_t run = PlainRun<true>(text, i);
     out->append(text.data() + i, run);
     i += run;
     if (i == text.size()) break;
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      size_t len = Utf8SequenceLength(text, i);
-      if (len == 0) {
-        *out += "\xEF\xBF\xBD";
-        ++i;
-      } else {
-        out->append(text.substr(i, len));
-        i += len;
-      }
+      i = AppendNonAscii(out, text, i, false);
       continue;
     }
     switch (c) {
@@ -111,7 +183,16 @@ void AppendJsonString(std::string* out, std::string_view text) {
 }
 
 void AppendCsvField(std::string* out, std::string_view text) {
-  if (!CsvNeedsQuotes(text)) {
+  // Invalid UTF-8 becomes U+FFFD, as in JSON: a CSV reader would refuse
+  // the whole file for one bad byte.
+  const unsigned found = ScanCsvField(text);
+  if ((found & kCsvHigh) != 0 && !IsValidUtf8(text)) {
+    std::string valid;
+    AppendReplacingInvalid(&valid, text, false);
+    AppendCsvField(out, valid);
+    return;
+  }
+  if ((found & kCsvQuote) == 0) {
     out->append(text);
     return;
   }
@@ -124,6 +205,20 @@ void AppendCsvField(std::string* out, std::string_view text) {
     i = end;
   }
   out->push_back('"');
+}
+
+void AppendDisplayText(std::string* out, std::string_view text) {
+  if (PlainRun<false>(text, 0) == text.size()) {
+    out->append(text);
+  } else {
+    AppendReplacingInvalid(out, text, true);
+  }
+}
+
+std::string DisplayText(std::string_view text) {
+  std::string out;
+  AppendDisplayText(&out, text);
+  return out;
 }
 
 }  // namespace registry

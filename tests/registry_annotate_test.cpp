@@ -3,15 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <random>
 #include <vector>
 
+#include "vessarine/listing/table.h"
 #include "vessarine/registry/escape.h"
+#include "vessarine/registry/refresh.h"
 #include "vessarine/registry/scanner.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
@@ -273,6 +280,14 @@ TEST(RegistryEscape, JsonAndCsvStayWellFormed) {
     csv += '|';
   }
   EXPECT_EQ(csv, "plain|\"a,b\"|\"say \"\"hi\"\"\"|\"two\nlines\"|\" padded\"|");
+  // Invalid UTF-8 becomes U+FFFD as in JSON, before the quoting is decided.
+  csv.clear();
+  registry::AppendCsvField(&csv, "\xFF\xC3\xA9,\xE2\x82");
+  EXPECT_EQ(csv, "\"\xEF\xBF\xBD\xC3\xA9,\xEF\xBF\xBD\xEF\xBF\xBD\"");
+  // Text for the terminal: C0, DEL, C1 (U+009B, CSI) and invalid UTF-8 go;
+  // other UTF-8 stays.
+  EXPECT_EQ(registry::DisplayText(std::string("a\x1B[2J\tb\x7F\xC2\x9B\x9B\xC2\xA0\xE2\x80\xA6z\0", 18)),
+            "a\xEF\xBF\xBD[2J\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC2\xA0\xE2\x80\xA6z\xEF\xBF\xBD");
 }
 
 class RegistryCommands : public CacheHomeTest {};
@@ -395,12 +410,99 @@ TEST_F(RegistryCommands, Ipv6AddressesAndNotesEndToEnd) {
       << run.out;
 }
 
-// lookup - reads lines of any length, with or without a last line end.
+// lookup - reads lines of any length, with or without a last line end, in
+// bounded memory: a line too long to be an address is quoted by its start,
+// and one of more than 1 MiB (/dev/zero) ends the reading.
 TEST_F(RegistryCommands, LookupReadsLongAndUnendedLines) {
-  std::string input = "00:0c:29:aa:bb:cc\r\n" + std::string(200000, 'x') + "\n\n   \n0:c:29:aa:bb:cc";
+  const std::string x(200000, 'x');
+  std::string input = "00:0c:29:aa:bb:cc\r\n" + x + "\n\n   \n" + std::string(9000, ' ') + "\n0:c:29:aa:bb:cc";
   CliRun run = RunCli(xdgDir, "lookup --csv -", input);
   EXPECT_EQ(run.status, 1);  // the long line is no address
   EXPECT_EQ(CountOf(run.out, "\r\n"), 4u) << run.out.substr(0, 300);
   EXPECT_NE(run.out.find("\r\n0:c:29:aa:bb:cc,00:0C:29:AA:BB:CC,"), std::string::npos);
-  EXPECT_NE(run.out.find("\r\n" + std::string(200000, 'x') + ",,,,,,,,,,,"), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n" + x.substr(0, 64) + "\xE2\x80\xA6 (200000 bytes),,,,,,,,,,,not a MAC address: the "
+                         "line is longer than 4 KiB,\r\n"),
+            std::string::npos);
+  // The start is cut before a character it would split.
+  auto accents = [](size_t n) {
+    std::string text;
+    while (n-- > 0) text += "\xC3\xA9";
+    return text;
+  };
+  run = RunCli(xdgDir, "lookup -", "a" + accents(3000) + "\n");
+  EXPECT_NE(run.err.find("\"a" + accents(31) + "\xE2\x80\xA6 (6001 bytes)\""), std::string::npos) << run.err;
+
+  run = RunCli(xdgDir, "lookup -", "00:0c:29:aa:bb:cc\n" + x + x + x + x + x + x + "\n00:0c:29:aa:bb:cc\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(CountOf(run.out, "00:0C:29:AA:BB:CC"), 1u);
+  EXPECT_EQ(run.err, "vessarine-cli lookup: line 2 is longer than 1 MiB; not a list of addresses\n");
+  run = RunCliFrom(xdgDir, {"lookup", "--json", "-"}, "/dev/zero");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "vessarine-cli lookup: line 1 is longer than 1 MiB; not a list of addresses\n");
+}
+
+// A read error is an error for both commands, never an empty success.
+TEST_F(RegistryCommands, ReadErrorsAreReported) {
+  for (const std::vector<const char*>& command :
+       {std::vector<const char*>{"lookup", "-"}, {"lookup", "--json", "-"}, {"annotate"}}) {
+    CliRun run = RunCliFrom(xdgDir, command, "/tmp");
+    EXPECT_EQ(run.status, 1) << command[0];
+    EXPECT_NE(run.err.find("cannot read the standard input: Is a directory\n"), std::string::npos) << run.err;
+  }
+}
+
+// A table's texts and the user's own input reach the terminal without any
+// control character; CSV and JSON stay valid UTF-8.
+TEST_F(RegistryCommands, TextOutputCarriesNoControlCharacters) {
+  std::filesystem::create_directories(xdgDir + "/vessarine");
+  std::string error;
+  ASSERT_TRUE(registry::SaveTableImage(
+      registry::Registry::Cid,
+      registry::EncodeImage(registry::Registry::Cid,
+                            {{0x0AE6A6, "Evil\x1B]0;owned\x07 Co\xC2\x9B\xFF", "St\x1B[2J 1\r\nUS\x7F"}}),
+      &error))
+      << error;
+  auto clean = [](const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(text[i]);
+      if ((c < 0x20 && c != '\n') || c == 0x7F || c == 0x9B || c == 0xFF) return false;
+    }
+    return true;
+  };
+  CliRun run = RunCli(xdgDir, "lookup 0a:e6:a6:00:00:01 \"$(printf '\\033[31m00\\r')\"");
+  EXPECT_NE(run.out.find("Organization: Evil\xEF\xBF\xBD]0;owned\xEF\xBF\xBD Co"), std::string::npos) << run.out;
+  EXPECT_TRUE(clean(run.out)) << run.out;
+  EXPECT_TRUE(clean(run.err)) << run.err;
+  run = RunCli(xdgDir, "annotate", "0a:e6:a6:00:00:01\n");
+  EXPECT_EQ(run.out, "0a:e6:a6:00:00:01 [Evil\xEF\xBF\xBD]0;owned\xEF\xBF\xBD Co\xEF\xBF\xBD\xEF\xBF\xBD]\n");
+  run = RunCli(xdgDir, "lookup --csv 0a:e6:a6:00:00:01");
+  EXPECT_TRUE(registry::IsValidUtf8(run.out)) << run.out;
+}
+
+// From a pipe each answer comes before the next line is written.
+TEST_F(RegistryCommands, LookupAnswersEachLineFromAPipe) {
+  int in[2], out[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  const pid_t child = SpawnCli(xdgDir, {"lookup", "--json", "-"}, in[0], out[1], 2);
+  ASSERT_GT(child, 0);
+  close(in[0]);
+  close(out[1]);
+  // One answer line; a poll bound only turns a hang into a failure.
+  auto answer = [&] {
+    std::string line;
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (poll(&p, 1, 60000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  };
+  for (const char* address : {"00:0c:29:aa:bb:cc\n", "not-a-mac\n"}) {
+    ASSERT_EQ(write(in[1], address, std::strlen(address)), static_cast<ssize_t>(std::strlen(address)));
+    EXPECT_EQ(answer().rfind(std::string("{\"input\":\"") + std::string(address, std::strlen(address) - 1), 0), 0u);
+  }
+  close(in[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(out[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);  // the second line was no address
 }

@@ -51,7 +51,9 @@ TEST_F(RegistrySearch, MatchesAnyCaseInRegistryOrderInEveryFormat) {
             "\"ACME \"\"Quotes\"\", Ltd\",\r\n"
             "MA-S,70B3D5F2F,36,123917690925056,123917690929151,70:B3:D5:F2:F0:00,70:B3:D5:F2:FF:FF,"
             "Acme Sensörs GmbH,\"Straße 1\nKöln\nDE\"\r\n"
-            "CID,0AE6A6,24,11985743773696,11985760550911,0A:E6:A6:00:00:00,0A:E6:A6:FF:FF:FF,Bad \xFF byte acme,\r\n");
+            // invalid UTF-8 is U+FFFD, as in JSON
+            "CID,0AE6A6,24,11985743773696,11985760550911,0A:E6:A6:00:00:00,0A:E6:A6:FF:FF:FF,Bad \xEF\xBF\xBD byte "
+            "acme,\r\n");
 
   run = RunCli(xdgDir, "search sensörs --json");
   EXPECT_EQ(run.status, 0) << run.err;

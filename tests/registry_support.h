@@ -1,11 +1,15 @@
-// Registry tables refreshed as an update does it, for the registry tests.
+// Registry tables refreshed as an update does it, and vessarine-cli run on
+// a stream of the test's choosing, for the registry tests.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
 #include "vessarine/listing/listing.h"
 #include "vessarine/registry/refresh.h"
+#include "tests/test_support.h"
 
 // A registry table refreshed from a listing file or bytes, as an update
 // does it (the caller's private cache directory needs no lock).
@@ -15,3 +19,9 @@ registry::RefreshResult RefreshFile(registry::Registry r, const std::string& pat
 registry::RefreshResult RefreshListing(registry::Registry r, const std::string& bytes);
 // Every registry's listing in folder `dir`: one result per registry.
 std::vector<registry::RefreshResult> RefreshFolder(const std::string& dir, bool force = false);
+
+// Starts vessarine-cli ARGS (no shell) with these descriptors as its
+// stdin, stdout and stderr and XDG_CACHE_HOME=xdgDir.
+pid_t SpawnCli(const std::string& xdgDir, const std::vector<const char*>& args, int in, int out, int err);
+// Runs it with the file at `stdinPath` (a directory, /dev/zero) as stdin.
+CliRun RunCliFrom(const std::string& xdgDir, const std::vector<const char*>& args, const std::string& stdinPath);

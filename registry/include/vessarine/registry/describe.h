@@ -39,7 +39,9 @@ std::string_view CsvHeader();
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d);
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error);
 
-// A readable block of lines, each ending in '\n'.
+// A readable block of lines, each ending in '\n'. This and the label are
+// for the terminal: the input's and the table's texts go through
+// AppendDisplayText (escape.h).
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d);
 
 // " [holder]" with the well-known note after a "; " when there is one:

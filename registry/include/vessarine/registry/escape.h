@@ -1,6 +1,9 @@
-// Escaping for the JSON and CSV outputs. Inputs come from users and files
-// and may hold any bytes, so both keep the output well-formed: JSON strings
-// get every control character escaped and invalid UTF-8 replaced by U+FFFD.
+// Escaping for the JSON, CSV and text outputs. Inputs come from users and
+// files, and a table's texts from a file too, so any of them may hold any
+// bytes: every output replaces invalid UTF-8 by U+FFFD; JSON strings get
+// every control character escaped, and text for the terminal gets each
+// control character replaced by U+FFFD, so nothing can send the terminal
+// control sequences.
 #pragma once
 
 #include <string>
@@ -14,5 +17,11 @@ void AppendJsonString(std::string* out, std::string_view text);
 // Appends `text` as one CSV field (RFC 4180): quoted when it holds a comma,
 // a quote, a line end or begins or ends with a blank; quotes doubled.
 void AppendCsvField(std::string* out, std::string_view text);
+
+// Appends `text` for the terminal: valid UTF-8 as it is but for control
+// characters (C0, DEL and C1), which become U+FFFD like every byte of
+// invalid UTF-8.
+void AppendDisplayText(std::string* out, std::string_view text);
+std::string DisplayText(std::string_view text);
 
 }  // namespace registry

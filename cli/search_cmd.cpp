@@ -1,5 +1,7 @@
 #include "search_cmd.h"
 
+#include "vessarine/registry/escape.h"
+
 long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
                       std::FILE* out, std::FILE* err) {
   registry::RegistryTables tables;
@@ -27,6 +29,9 @@ long WriteAssignments(const char* command, registry::RowFormat format, const reg
 int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   const registry::HolderFilter filter(options.text);
   const long rows = WriteAssignments("search", options.format, &filter, out, err);
-  if (rows == 0) std::fprintf(err, "vessarine-cli search: no holder's name contains \"%s\"\n", options.text.c_str());
+  if (rows == 0) {
+    std::fprintf(err, "vessarine-cli search: no holder's name contains \"%s\"\n",
+                 registry::DisplayText(options.text).c_str());
+  }
   return rows > 0 ? 0 : 1;
 }

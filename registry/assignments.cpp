@@ -114,13 +114,13 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       out->push_back('-');
       AppendAddressText(out, last);
       *out += "  ";
-      *out += m.organization;
+      AppendDisplayText(out, m.organization);  // no control character reaches a terminal
       out->push_back('\n');
       std::string_view rest = m.address;
       while (!rest.empty()) {
         const size_t nl = rest.find('\n');
         out->append(6, ' ');
-        *out += rest.substr(0, nl);
+        AppendDisplayText(out, rest.substr(0, nl));
         out->push_back('\n');
         if (nl == std::string_view::npos) break;
         rest.remove_prefix(nl + 1);

@@ -41,7 +41,7 @@ TEST_F(RegistrySearch, MatchesAnyCaseInRegistryOrderInEveryFormat) {
             "MA-M  70B3D5F    /28  70:B3:D5:F0:00:00-70:B3:D5:FF:FF:FF  ACME \"Quotes\", Ltd\n"
             "MA-S  70B3D5F2F  /36  70:B3:D5:F2:F0:00-70:B3:D5:F2:FF:FF  Acme Sensörs GmbH\n"
             "      Straße 1\n      Köln\n      DE\n"
-            "CID   0AE6A6     /24  0A:E6:A6:00:00:00-0A:E6:A6:FF:FF:FF  Bad \xFF byte acme\n");
+            "CID   0AE6A6     /24  0A:E6:A6:00:00:00-0A:E6:A6:FF:FF:FF  Bad \xEF\xBF\xBD byte acme\n");  // shown as U+FFFD
 
   run = RunCli(xdgDir, "search acme --csv");
   EXPECT_EQ(run.status, 0) << run.err;

@@ -370,19 +370,24 @@ std::string EncodeImage(Registry r, const ParsedListing& parsed) {
     record.addrLength = static_cast<uint32_t>(pool.size() - record.addrOffset);
   }
   // By assignment, then by place in the listing: of an assignment listed
-  // twice, the first entry is kept.
+  // more than once, the first entry is its holder, the others further ones.
   std::vector<std::pair<uint64_t, uint32_t>> order(n);
   for (uint32_t i = 0; i < n; ++i) order[i] = {parsed.entries[i].prefix, i};
   std::sort(order.begin(), order.end());
-  order.erase(std::unique(order.begin(), order.end(), [](const auto& x, const auto& y) { return x.first == y.first; }),
-              order.end());
-  std::vector<uint64_t> keys(order.size());
-  std::vector<ImageRecord> records(order.size());
-  for (size_t i = 0; i < order.size(); ++i) {
-    keys[i] = order[i].first;
-    records[i] = listed[order[i].second];
+  std::vector<uint64_t> keys;
+  std::vector<ImageRecord> records;
+  std::vector<AlsoRecord> also;
+  keys.reserve(n);
+  records.reserve(n);
+  for (const auto& [prefix, at] : order) {
+    if (!keys.empty() && keys.back() == prefix) {
+      also.push_back({static_cast<uint32_t>(keys.size() - 1), listed[at]});
+    } else {
+      keys.push_back(prefix);
+      records.push_back(listed[at]);
+    }
   }
-  return LayOutImage(r, keys, records, pool);
+  return LayOutImage(r, keys, records, also, pool);
 }
 
 namespace {

@@ -24,25 +24,28 @@ uint64_t WholeImageChecksum(const ImageHeader& header, const char* body, size_t 
 std::string EncodeImage(Registry r, std::vector<Entry> entries) {
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Entry& x, const Entry& y) { return x.prefix < y.prefix; });
-  entries.erase(std::unique(entries.begin(), entries.end(),
-                            [](const Entry& x, const Entry& y) { return x.prefix == y.prefix; }),
-                entries.end());
   std::vector<uint64_t> keys;
-  std::vector<ImageRecord> records(entries.size());
+  std::vector<ImageRecord> records;
+  std::vector<AlsoRecord> also;
   std::string pool;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    keys.push_back(entries[i].prefix);
-    records[i] = ImageRecord{static_cast<uint32_t>(pool.size()), static_cast<uint32_t>(entries[i].organization.size()),
-                             static_cast<uint32_t>(pool.size() + entries[i].organization.size()),
-                             static_cast<uint32_t>(entries[i].address.size())};
-    pool += entries[i].organization;
-    pool += entries[i].address;
+  for (const Entry& e : entries) {
+    const ImageRecord record{static_cast<uint32_t>(pool.size()), static_cast<uint32_t>(e.organization.size()),
+                             static_cast<uint32_t>(pool.size() + e.organization.size()),
+                             static_cast<uint32_t>(e.address.size())};
+    pool += e.organization;
+    pool += e.address;
+    if (!keys.empty() && keys.back() == e.prefix) {
+      also.push_back({static_cast<uint32_t>(keys.size() - 1), record});
+    } else {
+      keys.push_back(e.prefix);
+      records.push_back(record);
+    }
   }
-  return LayOutImage(r, keys, records, pool);
+  return LayOutImage(r, keys, records, also, pool);
 }
 
 std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std::vector<ImageRecord>& records,
-                        std::string_view pool) {
+                        const std::vector<AlsoRecord>& also, std::string_view pool) {
   const size_t count = keys.size();
   ImageHeader header{};
   std::memcpy(header.magic, kImageMagic, sizeof header.magic);
@@ -51,13 +54,24 @@ std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std
   header.bits = static_cast<uint32_t>(Info(r).bits);
   header.count = static_cast<uint32_t>(count);
   header.poolSize = pool.size();
+  header.alsoCount = also.size();
 
-  std::string image(sizeof header + count * (sizeof(uint64_t) + sizeof(ImageRecord)) + pool.size(), '\0');
+  std::string image(sizeof header + count * (sizeof(uint64_t) + sizeof(ImageRecord)) +
+                        also.size() * (sizeof(ImageRecord) + sizeof(uint32_t)) + pool.size(),
+                    '\0');
   char* out = image.data() + sizeof header;
   if (count != 0) std::memcpy(out, keys.data(), count * sizeof(uint64_t));
   out += count * sizeof(uint64_t);
   if (count != 0) std::memcpy(out, records.data(), count * sizeof(ImageRecord));
   out += count * sizeof(ImageRecord);
+  for (const AlsoRecord& a : also) {
+    std::memcpy(out, &a.record, sizeof a.record);
+    out += sizeof a.record;
+  }
+  for (const AlsoRecord& a : also) {
+    std::memcpy(out, &a.of, sizeof a.of);
+    out += sizeof a.of;
+  }
   if (!pool.empty()) std::memcpy(out, pool.data(), pool.size());
   header.checksum = WholeImageChecksum(header, image.data() + sizeof header, image.size() - sizeof header);
   std::memcpy(image.data(), &header, sizeof header);
@@ -75,11 +89,16 @@ std::optional<TableView> TableView::FromImage(const void* data, size_t size, Reg
   ImageHeader header;
   std::memcpy(&header, data, sizeof header);
   if (std::memcmp(header.magic, kImageMagic, sizeof header.magic) != 0) return fail("is not a registry table");
-  if (header.version != kImageVersion) return fail("was written by another version of the program");
+  if (header.version != kImageVersion && header.version != 1)
+    return fail("was written by another version of the program");
+  if (header.version == 1 && header.alsoCount != 0) return fail("is not a registry table");
   if (header.registry != static_cast<uint32_t>(expected)) return fail("holds another registry's table");
   if (header.bits != static_cast<uint32_t>(Info(expected).bits)) return fail("has the wrong prefix length");
   const uint64_t count = header.count;
-  const uint64_t body = count * (sizeof(uint64_t) + sizeof(ImageRecord));
+  const uint64_t alsoCount = header.alsoCount;
+  if (alsoCount > size) return fail("is cut short or has bytes past its end");
+  const uint64_t primary = count * (sizeof(uint64_t) + sizeof(ImageRecord));
+  const uint64_t body = primary + alsoCount * (sizeof(ImageRecord) + sizeof(uint32_t));
   if (header.poolSize > UINT32_MAX || sizeof header + body + header.poolSize != size)
     return fail("is cut short or has bytes past its end");
   const auto* bytes = static_cast<const char*>(data);
@@ -89,8 +108,11 @@ std::optional<TableView> TableView::FromImage(const void* data, size_t size, Reg
   TableView view;
   view.keys_ = reinterpret_cast<const uint64_t*>(bytes + sizeof header);
   view.records_ = reinterpret_cast<const ImageRecord*>(bytes + sizeof header + count * sizeof(uint64_t));
+  view.also_ = reinterpret_cast<const ImageRecord*>(bytes + sizeof header + primary);
+  view.alsoOf_ = reinterpret_cast<const uint32_t*>(bytes + sizeof header + primary + alsoCount * sizeof(ImageRecord));
   view.pool_ = bytes + sizeof header + body;
   view.count_ = header.count;
+  view.alsoCount_ = static_cast<uint32_t>(alsoCount);
   view.bits_ = static_cast<int>(header.bits);
   // The lookup relies on ascending keys and in-bounds texts; a checksum
   // proves the bytes whole, not that whoever wrote them got these right.
@@ -103,7 +125,25 @@ std::optional<TableView> TableView::FromImage(const void* data, size_t size, Reg
         uint64_t{rec.addrOffset} + rec.addrLength > header.poolSize)
       return fail("points outside its text");
   }
+  for (uint64_t k = 0; k < alsoCount; ++k) {
+    if (view.alsoOf_[k] >= count || (k != 0 && view.alsoOf_[k] < view.alsoOf_[k - 1]))
+      return fail("has its entries out of order");
+    const ImageRecord& rec = view.also_[k];
+    if (uint64_t{rec.orgOffset} + rec.orgLength > header.poolSize ||
+        uint64_t{rec.addrOffset} + rec.addrLength > header.poolSize)
+      return fail("points outside its text");
+  }
   return view;
+}
+
+std::vector<TableView::Holder> TableView::FurtherHolders(size_t i) const {
+  std::vector<Holder> holders;
+  const uint32_t* end = alsoOf_ + alsoCount_;
+  for (const uint32_t* at = std::lower_bound(alsoOf_, end, i); at != end && *at == i; ++at) {
+    const ImageRecord& rec = also_[at - alsoOf_];
+    holders.push_back({{pool_ + rec.orgOffset, rec.orgLength}, {pool_ + rec.addrOffset, rec.addrLength}});
+  }
+  return holders;
 }
 
 }  // namespace registry

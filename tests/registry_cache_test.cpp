@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "vessarine/listing/listing.h"
 #include "vessarine/registry/refresh.h"
 #include "vessarine/registry/tables.h"
 #include "tests/registry_support.h"
@@ -131,7 +132,7 @@ TEST_F(RegistryCache, DamagedTablesAreIgnoredWithAMessage) {
       {"a flipped text byte", mal.substr(0, mal.size() - 3) + char(mal[mal.size() - 3] ^ 1) + mal.substr(mal.size() - 2),
        "fails its checksum"},
       {"cut short", mal.substr(0, mal.size() / 2), "cut short"},
-      {"a flipped header byte", mal.substr(0, 40) + char(mal[40] ^ 1) + mal.substr(41), "fails its checksum"},
+      {"a flipped header byte", mal.substr(0, 56) + char(mal[56] ^ 1) + mal.substr(57), "fails its checksum"},
       {"another registry's table", iab, "another registry's table"},
       {"not a table", ReadFile(kFixtures + "/oui.csv"), "not a registry table"},
   };
@@ -163,17 +164,45 @@ TEST_F(RegistryCache, DamagedTablesAreIgnoredWithAMessage) {
   EXPECT_EQ(tables.source(Registry::MaL), registry::TableSource::BuiltIn);
 }
 
-TEST(RegistryTable, ImageRoundTripKeepsFirstOfDuplicates) {
+TEST(RegistryTable, ImageRoundTripKeepsEveryHolderOfDuplicates) {
   std::vector<registry::Entry> entries = {
-      {0x70B3D5F2F, "B", "x\ny"}, {0x0050C27D5, "A", ""}, {0x70B3D5F2F, "later duplicate", ""}};
-  const std::string image = registry::EncodeImage(Registry::MaS, entries);
+      {0x70B3D5F2F, "B", "x\ny"}, {0x0050C27D5, "A", ""}, {0x70B3D5F2F, "later duplicate", "z"}};
+  // Both encoders: from entries, and from a listing as an update reads it.
+  const std::string listing =
+      "Registry,Assignment,Organization Name,Organization Address\n"
+      "MA-S,70B3D5F2F,B,x\nMA-S,0050C27D5,A,\nMA-S,70B3D5F2F,later duplicate,z\n";
+  const registry::ParsedListing parsed = registry::ParseListing(listing, Registry::MaS);
+  ASSERT_TRUE(parsed.ok()) << parsed.refusal;
+  for (const std::string& image : {registry::EncodeImage(Registry::MaS, entries),
+                                   registry::EncodeImage(Registry::MaS, parsed)}) {
+    std::string problem;
+    auto view = registry::TableView::FromImage(image.data(), image.size(), Registry::MaS, true, &problem);
+    ASSERT_TRUE(view) << problem;
+    ASSERT_EQ(view->size(), 2u);
+    EXPECT_EQ(view->Find(0x0050C27D5), 0);
+    EXPECT_EQ(view->OrganizationAt(1), "B");
+    EXPECT_EQ(view->Find(0x70B3D5F30), -1);
+    EXPECT_EQ(view->Find(0), -1);
+    EXPECT_TRUE(view->FurtherHolders(0).empty());
+    const auto further = view->FurtherHolders(1);
+    ASSERT_EQ(further.size(), 1u);
+    EXPECT_EQ(further[0].organization, "later duplicate");
+    EXPECT_EQ(further[0].address, "z");
+
+    // A further holder pointing past the last entry is refused before use.
+    std::string bad = image;
+    const size_t alsoOf = sizeof(registry::ImageHeader) + 2 * 24 + 16;
+    bad[alsoOf] = 2;
+    EXPECT_FALSE(registry::TableView::FromImage(bad.data(), bad.size(), Registry::MaS, false, &problem));
+    EXPECT_EQ(problem, "has its entries out of order");
+  }
+
+  // An image written before further holders were kept still reads.
+  std::string old = registry::EncodeImage(Registry::MaS, {entries[0], entries[1]});
+  old[8] = 1;  // version
   std::string problem;
-  auto view = registry::TableView::FromImage(image.data(), image.size(), Registry::MaS, true, &problem);
+  auto view = registry::TableView::FromImage(old.data(), old.size(), Registry::MaS, false, &problem);
   ASSERT_TRUE(view) << problem;
-  ASSERT_EQ(view->size(), 2u);
-  EXPECT_EQ(view->Find(0x0050C27D5), 0);
-  EXPECT_EQ(view->OrganizationAt(1), "B");
-  EXPECT_EQ(view->AddressAt(1), "x\ny");
-  EXPECT_EQ(view->Find(0x70B3D5F30), -1);
-  EXPECT_EQ(view->Find(0), -1);
+  EXPECT_EQ(view->size(), 2u);
+  EXPECT_TRUE(view->FurtherHolders(1).empty());
 }

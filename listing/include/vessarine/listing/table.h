@@ -5,7 +5,11 @@
 //   ImageHeader (64 bytes)
 //   uint64_t keys[count]      assignment values, strictly ascending
 //   Record   records[count]   organization and address of keys[i] in the pool
+//   Record   also[alsoCount]  further holders of assignments listed more than once
+//   uint32_t alsoOf[alsoCount] the index of the key each of those belongs to, ascending
 //   char     pool[poolSize]   UTF-8 texts, address lines joined by '\n'
+// Version 1 images, written before further holders were kept, have no
+// `also` section; they are read as having none.
 // The checksum covers the whole image (its own field taken as zero), so a
 // torn or damaged file is told from a whole one before any of it is used.
 #pragma once
@@ -27,7 +31,7 @@ struct Entry {
 };
 
 inline constexpr char kImageMagic[8] = {'V', 'S', 'R', 'G', 'T', 'A', 'B', '\0'};
-inline constexpr uint32_t kImageVersion = 1;
+inline constexpr uint32_t kImageVersion = 2;
 
 struct ImageHeader {
   char magic[8];
@@ -37,7 +41,8 @@ struct ImageHeader {
   uint32_t count;
   uint64_t poolSize;
   uint64_t checksum;
-  uint64_t reserved[3];
+  uint64_t alsoCount;  // zero in version 1
+  uint64_t reserved[2];
 };
 static_assert(sizeof(ImageHeader) == 64);
 
@@ -49,14 +54,22 @@ struct ImageRecord {
 };
 static_assert(sizeof(ImageRecord) == 16);
 
-// Sorts the entries by assignment (the first of duplicate assignments is
-// kept) and lays them out as an image.
+// A further holder of an assignment: the index of its key and its record.
+struct AlsoRecord {
+  uint32_t of;
+  ImageRecord record;
+};
+
+// Sorts the entries by assignment and lays them out as an image; of an
+// assignment listed more than once, the first entry is its holder and the
+// others, in their order, its further holders.
 std::string EncodeImage(Registry r, std::vector<Entry> entries);
 
 // Lays out the image of `keys.size()` assignments, strictly ascending, with
-// their records (offsets into `pool`, in any order) and the pool.
+// their records (offsets into `pool`, in any order), the further holders
+// (by ascending `of`) and the pool.
 std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std::vector<ImageRecord>& records,
-                        std::string_view pool);
+                        const std::vector<AlsoRecord>& also, std::string_view pool);
 
 // A fast 64-bit checksum over 32-byte stripes (four independent lanes), so
 // proving a multi-megabyte table whole costs a fraction of a millisecond.
@@ -94,11 +107,23 @@ class TableView {
     return {pool_ + records_[i].addrOffset, records_[i].addrLength};
   }
 
+  struct Holder {
+    std::string_view organization;
+    std::string_view address;
+  };
+  // The holders of entry i after the first, in listing order: the listing
+  // gave its assignment to each of them too.
+  std::vector<Holder> FurtherHolders(size_t i) const;
+  uint32_t furtherCount() const { return alsoCount_; }
+
  private:
   const uint64_t* keys_ = nullptr;
   const ImageRecord* records_ = nullptr;
+  const ImageRecord* also_ = nullptr;
+  const uint32_t* alsoOf_ = nullptr;
   const char* pool_ = nullptr;
   uint32_t count_ = 0;
+  uint32_t alsoCount_ = 0;
   int bits_ = 0;
 };
 

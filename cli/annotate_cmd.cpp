@@ -13,6 +13,7 @@
 #include "vessarine/registry/describe.h"
 #include "vessarine/registry/escape.h"
 #include "vessarine/registry/scanner.h"
+#include "tables_cmd.h"
 #include "vessarine/registry/tables.h"
 
 namespace {
@@ -172,7 +173,7 @@ class Annotator {
 
 int RunAnnotate(const AnnotateOptions& options, std::FILE* out, std::FILE* err) {
   registry::RegistryTables tables;
-  tables.Load(err);
+  if (!LoadTables("annotate", options.prefixes, &tables, err)) return kExitPrefixes;
   Annotator annotator(tables, options.json, out);
   int status = 0;
   std::vector<std::string> files = options.files;

@@ -1,7 +1,9 @@
 #include "export_cmd.h"
 
 #include "search_cmd.h"
+#include "tables_cmd.h"
 
-int RunExport(registry::RowFormat format, std::FILE* out, std::FILE* err) {
-  return WriteAssignments("export", format, nullptr, out, err) < 0 ? 1 : 0;
+int RunExport(registry::RowFormat format, const std::string& prefixes, std::FILE* out, std::FILE* err) {
+  const long rows = WriteAssignments("export", format, nullptr, prefixes, out, err);
+  return rows == -2 ? kExitPrefixes : rows < 0 ? 1 : 0;
 }

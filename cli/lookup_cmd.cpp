@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "tables_cmd.h"
 #include "vessarine/registry/address.h"
 #include "vessarine/registry/describe.h"
 #include "vessarine/registry/escape.h"
@@ -57,9 +58,12 @@ struct LongLine {
 
 class Lookup {
  public:
-  Lookup(const LookupOptions& options, std::FILE* out, std::FILE* err) : options_(options), out_(out), err_(err) {
-    tables_.Load(err);
+  Lookup(const LookupOptions& options, std::FILE* out, std::FILE* err) : options_(options), out_(out), err_(err) {}
+
+  bool Start() {
+    if (!LoadTables("lookup", options_.prefixes, &tables_, err_)) return false;
     if (options_.format == LookupOptions::Format::Csv) text_ += registry::CsvHeader();
+    return true;
   }
 
   void One(std::string_view input) {
@@ -216,6 +220,7 @@ class Lookup {
 
 int RunLookup(const LookupOptions& options, std::FILE* out, std::FILE* err) {
   Lookup lookup(options, out, err);
+  if (!lookup.Start()) return kExitPrefixes;
   for (const std::string& address : options.addresses) {
     if (address == "-") {
       lookup.Stdin();

@@ -163,6 +163,15 @@ Command AddUpdateCommand(CLI::App& app) {
           }};
 }
 
+// --prefixes FILE: the user's own prefixes instead of the default file's.
+void AddPrefixesOption(CLI::App* cmd, std::string* path) {
+  cmd->add_option("--prefixes", *path,
+                  "Name addresses from this file of 'PREFIX[/BITS] NAME' lines before the IEEE registries "
+                  "(default: $XDG_CONFIG_HOME/vessarine/prefixes when it exists)")
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckNotEmpty, ""));
+}
+
 Command AddLookupCommand(CLI::App& app) {
   static LookupOptions options;
   static bool json = false;
@@ -173,6 +182,7 @@ Command AddLookupCommand(CLI::App& app) {
   cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff (0:c:29:aa:bb:cc), aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabb-ccdd-eeff, aabbcc-ddeeff, aabbccddeeff, aa:bb:cc, or an IPv6 address with a MAC inside (fe80::20c:29ff:feaa:bbcc); - reads addresses from stdin")
       ->required()
       ->type_name("");
+  AddPrefixesOption(cmd, &options.prefixes);
   return {cmd, [] {
             options.format = json ? LookupOptions::Format::Json
                                   : csv ? LookupOptions::Format::Csv : LookupOptions::Format::Text;
@@ -186,6 +196,7 @@ Command AddAnnotateCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("annotate", "Name the holder after every MAC address found in text");
   cmd->add_flag("--json", options.json, "One JSON object per address found, with its line and column");
   cmd->add_option("FILE", options.files, "Files to read; none or - reads stdin")->type_name("");
+  AddPrefixesOption(cmd, &options.prefixes);
   return {cmd, [] {
             SetCacheHold(CacheHold::PrivateCopy);
             return RunAnnotate(options, stdout, stderr);
@@ -208,14 +219,17 @@ Command AddSearchCommand(CLI::App& app) {
       ->type_name("")
       ->check(CLI::Validator(CheckNotEmpty, ""));
   AddRowFormatFlags(cmd, &options.format);
+  AddPrefixesOption(cmd, &options.prefixes);
   return {cmd, [] { return RunSearch(options, stdout, stderr); }};
 }
 
 Command AddExportCommand(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("export", "Write every assignment of every registry with its address range (CSV)");
+  CLI::App* cmd = app.add_subcommand("export", "Write every assignment of every registry (and your own prefixes) with its address range (CSV)");
   static registry::RowFormat format = registry::RowFormat::Csv;
+  static std::string prefixes;
   AddRowFormatFlags(cmd, &format);
-  return {cmd, [] { return RunExport(format, stdout, stderr); }};
+  AddPrefixesOption(cmd, &prefixes);
+  return {cmd, [] { return RunExport(format, prefixes, stdout, stderr); }};
 }
 
 std::string ProgramVersionText() {

@@ -1,16 +1,17 @@
 #include "search_cmd.h"
 
+#include "tables_cmd.h"
 #include "vessarine/registry/escape.h"
 
 long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
-                      std::FILE* out, std::FILE* err) {
+                      const std::string& prefixes, std::FILE* out, std::FILE* err) {
   registry::RegistryTables tables;
-  tables.Load(err);
+  if (!LoadTables(command, prefixes, &tables, err)) return -2;
   std::string text;
   if (format == registry::RowFormat::Csv) text += registry::AssignmentCsvHeader();
   long rows = 0;
   registry::ForEachAssignment(tables, [&](const registry::Match& m) {
-    if (filter != nullptr && !filter->Matches(m.organization)) return;
+    if (filter != nullptr && !registry::AnyHolderMatches(*filter, m)) return;
     registry::AppendAssignmentRow(&text, format, m);
     ++rows;
     if (text.size() >= 64 * 1024) {
@@ -28,7 +29,8 @@ long WriteAssignments(const char* command, registry::RowFormat format, const reg
 
 int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   const registry::HolderFilter filter(options.text);
-  const long rows = WriteAssignments("search", options.format, &filter, out, err);
+  const long rows = WriteAssignments("search", options.format, &filter, options.prefixes, out, err);
+  if (rows == -2) return kExitPrefixes;
   if (rows == 0) {
     std::fprintf(err, "vessarine-cli search: no holder's name contains \"%s\"\n",
                  registry::DisplayText(options.text).c_str());

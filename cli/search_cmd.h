@@ -10,14 +10,17 @@
 
 struct SearchOptions {
   registry::RowFormat format = registry::RowFormat::Text;
-  std::string text;  // part of the holder's name; not empty
+  std::string text;      // part of the holder's name; not empty
+  std::string prefixes;  // the user's prefixes file; empty: the default one
 };
 
-// 0 when an assignment matched, 1 when none did or the output failed.
+// 0 when an assignment matched, 1 when none did or the output failed, 2
+// when the prefixes file cannot be used.
 int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err);
 
-// Writes every assignment that `filter` takes (every one when null), after
-// the CSV header for CSV; the number written, or -1 when the output failed
-// (said on `err` as `command`'s).
+// Writes every assignment of which `filter` takes a holder (every one when
+// null), after the CSV header for CSV; the number written, -1 when the
+// output failed (said on `err` as `command`'s), -2 when the prefixes file
+// cannot be used.
 long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
-                      std::FILE* out, std::FILE* err);
+                      const std::string& prefixes, std::FILE* out, std::FILE* err);

@@ -42,12 +42,66 @@ bool HolderFilter::Matches(std::string_view name) const {
   return false;
 }
 
+bool AnyHolderMatches(const HolderFilter& filter, const Match& m) {
+  if (filter.Matches(m.organization)) return true;
+  for (const TableView::Holder& h : FurtherHolders(m)) {
+    if (filter.Matches(h.organization)) return true;
+  }
+  return false;
+}
+
+void AppendJsonLines(std::string* out, std::string_view lines) {
+  out->push_back('[');
+  for (bool more = !lines.empty(); more;) {
+    const size_t nl = lines.find('\n');
+    AppendJsonString(out, lines.substr(0, nl));
+    more = nl != std::string_view::npos;
+    if (more) {
+      out->push_back(',');
+      lines.remove_prefix(nl + 1);
+    }
+  }
+  out->push_back(']');
+}
+
+void AppendJsonAlso(std::string* out, const Match& m) {
+  out->push_back('[');
+  bool first = true;
+  for (const TableView::Holder& h : FurtherHolders(m)) {
+    if (!first) out->push_back(',');
+    first = false;
+    *out += "{\"organization\":";
+    AppendJsonString(out, h.organization);
+    *out += ",\"address\":";
+    AppendJsonLines(out, h.address);
+    out->push_back('}');
+  }
+  out->push_back(']');
+}
+
+void AppendCsvAlso(std::string* out, const Match& m) {
+  std::string names;
+  for (const TableView::Holder& h : FurtherHolders(m)) {
+    if (!names.empty()) names.push_back('\n');
+    names += h.organization;
+  }
+  AppendCsvField(out, names);
+}
+
+void AppendJsonSource(std::string* out, const Match& m) {
+  if (m.user == nullptr) {
+    *out += "null";
+  } else {
+    AppendJsonString(out, UserSource(m));
+  }
+}
+
 std::string_view AssignmentCsvHeader() {
-  return "registry,assignment,bits,first,last,first_mac,last_mac,organization,address\r\n";
+  return "registry,assignment,bits,first,last,first_mac,last_mac,organization,address,also,source\r\n";
 }
 
 void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
-  const std::string_view name = Info(m.registry).name;
+  const std::string_view name = RegistryName(m);
   const std::string digits = AssignmentDigits(m);
   const uint64_t first = FirstAddress(m), last = LastAddress(m);
   switch (format) {
@@ -68,18 +122,13 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       AppendAddressText(out, last);
       *out += "\",\"organization\":";
       AppendJsonString(out, m.organization);
-      *out += ",\"address\":[";
-      std::string_view rest = m.address;
-      for (bool more = !rest.empty(); more;) {
-        const size_t nl = rest.find('\n');
-        AppendJsonString(out, rest.substr(0, nl));
-        more = nl != std::string_view::npos;
-        if (more) {
-          out->push_back(',');
-          rest.remove_prefix(nl + 1);
-        }
-      }
-      *out += "]}\n";
+      *out += ",\"address\":";
+      AppendJsonLines(out, m.address);
+      *out += ",\"also\":";
+      AppendJsonAlso(out, m);
+      *out += ",\"source\":";
+      AppendJsonSource(out, m);
+      *out += "}\n";
       break;
     }
     case RowFormat::Csv:
@@ -100,13 +149,17 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       AppendCsvField(out, m.organization);
       out->push_back(',');
       AppendCsvField(out, m.address);
+      out->push_back(',');
+      AppendCsvAlso(out, m);
+      out->push_back(',');
+      AppendCsvField(out, UserSource(m));
       *out += "\r\n";
       break;
     case RowFormat::Text: {
       *out += name;
       out->append(6 - name.size(), ' ');
       *out += digits;
-      out->append(11 - digits.size(), ' ');
+      out->append(digits.size() < 11 ? 11 - digits.size() : 1, ' ');
       out->push_back('/');
       AppendNumber(out, static_cast<uint64_t>(m.bits));
       *out += "  ";
@@ -124,6 +177,16 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
         out->push_back('\n');
         if (nl == std::string_view::npos) break;
         rest.remove_prefix(nl + 1);
+      }
+      for (const TableView::Holder& h : FurtherHolders(m)) {
+        *out += "      also: ";
+        AppendDisplayText(out, h.organization);
+        out->push_back('\n');
+      }
+      if (m.user != nullptr) {
+        *out += "      from ";
+        AppendDisplayText(out, UserSource(m));
+        out->push_back('\n');
       }
       break;
     }

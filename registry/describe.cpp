@@ -1,5 +1,6 @@
 #include "vessarine/registry/describe.h"
 
+#include "vessarine/registry/assignments.h"
 #include "vessarine/registry/escape.h"
 
 namespace registry {
@@ -14,14 +15,7 @@ void AppendBits(std::string* out, int bits) {
   out->push_back(static_cast<char>('0' + bits % 10));
 }
 
-void AppendAssignmentDigits(std::string* out, const Match& m) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  char text[16];
-  const size_t n = static_cast<size_t>(m.bits / 4);
-  uint64_t v = m.prefix;
-  for (size_t i = n; i-- > 0; v >>= 4) text[i] = kDigits[v & 15];
-  out->append(text, n);
-}
+void AppendAssignmentDigits(std::string* out, const Match& m) { AppendPrefixDigits(out, m.prefix, m.bits); }
 
 // Calls f(line) for each '\n'-separated line of an address.
 template <class F>
@@ -44,7 +38,8 @@ class EntryTexts {
   std::string_view Get(const Match& m, Format&& format) {
     // An entry is its registry, prefix and texts, as long as no table was
     // loaded or let go since (the texts' addresses could be another's).
-    const Key key{TablesGeneration(), m.prefix, static_cast<int>(m.registry), m.organization, m.address};
+    const Key key{TablesGeneration(), m.prefix, m.user != nullptr ? -1 : static_cast<int>(m.registry), m.organization,
+                  m.address};
     Slot& slot = slots_[((m.prefix ^ reinterpret_cast<uintptr_t>(m.organization.data())) * 0x9E3779B97F4A7C15u) >>
                         (64 - kBits)];
     if (!slot.filled || !(slot.key == key)) {
@@ -126,24 +121,22 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
     static thread_local EntryTexts texts;
     *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
       *text += '"';
-      *text += Info(m.registry).name;
+      *text += RegistryName(m);
       *text += "\",\"assignment\":\"";
       AppendAssignmentDigits(text, m);
       *text += "\",\"bits\":";
       AppendBits(text, m.bits);
       *text += ",\"organization\":";
       AppendJsonString(text, m.organization);
-      *text += ",\"address\":[";
-      bool first = true;
-      ForEachLine(m.address, [&](std::string_view line) {
-        if (!first) text->push_back(',');
-        first = false;
-        AppendJsonString(text, line);
-      });
-      *text += ']';
+      *text += ",\"address\":";
+      AppendJsonLines(text, m.address);
+      *text += ",\"also\":";
+      AppendJsonAlso(text, m);
+      *text += ",\"source\":";
+      AppendJsonSource(text, m);
     });
   } else {
-    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[]";
+    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[],\"also\":[],\"source\":null";
   }
   *out += ",\"group\":";
   AppendBool(out, d.cls.group);
@@ -184,7 +177,8 @@ void AppendJsonError(std::string* out, std::string_view input, std::string_view 
 }
 
 std::string_view CsvHeader() {
-  return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from\r\n";
+  return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from,also,"
+         "source\r\n";
 }
 
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d) {
@@ -195,7 +189,7 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   if (d.match) {
     static thread_local EntryTexts texts;
     *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
-      *text += Info(m.registry).name;
+      *text += RegistryName(m);
       *text += ',';
       AppendAssignmentDigits(text, m);
       *text += ',';
@@ -215,6 +209,17 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   AppendCsvField(out, Note(d));
   *out += ",,";
   *out += DerivationName(d.address.derivedFrom);
+  out->push_back(',');
+  if (d.match) {
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+      AppendCsvAlso(text, m);
+      text->push_back(',');
+      AppendCsvField(text, UserSource(m));
+    });
+  } else {
+    out->push_back(',');
+  }
   *out += "\r\n";
 }
 
@@ -222,7 +227,7 @@ void AppendCsvError(std::string* out, std::string_view input, std::string_view e
   AppendCsvField(out, input);
   *out += ",,,,,,,,,,,";
   AppendCsvField(out, error);
-  *out += ",\r\n";
+  *out += ",,,\r\n";
 }
 
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d) {
@@ -254,19 +259,21 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
         AppendDisplayText(text, value);
         text->push_back('\n');
       };
-      std::string registry(Info(m.registry).name);
+      std::string registry(RegistryName(m));
       registry += ' ';
       AppendAssignmentDigits(&registry, m);
       registry += " (";
       AppendBits(&registry, m.bits);
-      registry += "-bit block)";
+      registry += m.user != nullptr ? "-bit prefix of your own)" : "-bit block)";
       line("Registry:", registry);
+      if (m.user != nullptr) line("Source:", UserSource(m));
       line("Organization:", m.organization);
       bool first = true;
       ForEachLine(m.address, [&](std::string_view addressLine) {
         line(first ? "Address:" : "", addressLine);
         first = false;
       });
+      for (const TableView::Holder& h : FurtherHolders(m)) line("Also:", h.organization);
     });
   } else {
     field("Registry:", NoMatchText(d));

@@ -20,7 +20,7 @@ constexpr uint32_t kBuckets = 1u << kBucketBits;
 
 Match MakeMatch(Registry r, const TableView& t, int64_t i) {
   const auto at = static_cast<size_t>(i);
-  return Match{r, t.KeyAt(at), t.bits(), t.OrganizationAt(at), t.AddressAt(at)};
+  return Match{r, t.KeyAt(at), t.bits(), t.OrganizationAt(at), t.AddressAt(at), &t, static_cast<uint32_t>(at)};
 }
 
 TableView BuiltInView() {
@@ -46,11 +46,44 @@ MappedFile::Status OpenTable(Registry r, MappedFile* file, TableView* view, std:
 
 }  // namespace
 
-std::string AssignmentText(Registry r, uint64_t prefix) {
+void AppendPrefixDigits(std::string* out, uint64_t prefix, int bits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out(static_cast<size_t>(Info(r).bits / 4), '0');
-  for (size_t i = out.size(); i-- > 0; prefix >>= 4) out[i] = kDigits[prefix & 15];
+  const int digits = (bits + 3) / 4;
+  uint64_t v = prefix << (digits * 4 - bits);
+  char text[16];
+  for (int i = digits; i-- > 0; v >>= 4) text[i] = kDigits[v & 15];
+  out->append(text, static_cast<size_t>(digits));
+}
+
+std::string AssignmentText(Registry r, uint64_t prefix) {
+  std::string out;
+  AppendPrefixDigits(&out, prefix, Info(r).bits);
   return out;
+}
+
+std::string AssignmentDigits(const Match& m) {
+  std::string out;
+  AppendPrefixDigits(&out, m.prefix, m.bits);
+  return out;
+}
+
+std::string_view RegistryName(const Match& m) { return m.user != nullptr ? "user" : Info(m.registry).name; }
+
+std::vector<TableView::Holder> FurtherHolders(const Match& m) {
+  if (m.table == nullptr || m.table->furtherCount() == 0) return {};
+  return m.table->FurtherHolders(m.index);
+}
+
+std::string UserSource(const Match& m) {
+  if (m.user == nullptr) return {};
+  return m.userFile->file() + ":" + std::to_string(m.user->line);
+}
+
+Match UserMatch(const UserPrefixes& file, const UserPrefix& p) {
+  Match m{Registry::MaL, p.first >> (48 - p.bits), p.bits, p.name, {}};
+  m.user = &p;
+  m.userFile = &file;
+  return m;
 }
 
 namespace {
@@ -160,6 +193,9 @@ int64_t RegistryTables::Find(Registry r, uint64_t key) const {
 }
 
 std::optional<Match> RegistryTables::Lookup(uint64_t mac, bool prefixOnly) const {
+  if (!user_.entries().empty()) {
+    if (const UserPrefix* p = user_.Lookup(mac, prefixOnly ? 24 : 48)) return UserMatch(user_, *p);
+  }
   const uint64_t p24 = mac >> 24;
   if (!prefixOnly) {
     if (auto block = LookupBlock(mac)) return block;

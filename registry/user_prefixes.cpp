@@ -154,10 +154,21 @@ std::optional<UserPrefixes> UserPrefixes::Load(const std::string& path, bool req
   return Parse(text, path, error);
 }
 
-const UserPrefix* UserPrefixes::Lookup(uint64_t mac) const {
+std::optional<UserPrefixes> UserPrefixes::LoadFor(const std::string& path, std::string* error) {
+  if (!path.empty()) return Load(path, true, error);
+  const std::string fallback = DefaultPath();
+  if (fallback.empty()) return UserPrefixes();
+  return Load(fallback, false, error);
+}
+
+const UserPrefix* UserPrefixes::Lookup(uint64_t mac, int maxBits) const {
   auto from = entries_.begin();
   for (size_t end : lengthEnds_) {
     const auto to = entries_.begin() + static_cast<std::ptrdiff_t>(end);
+    if (from->bits > maxBits) {
+      from = to;
+      continue;
+    }
     const uint64_t key = mac & Mask(from->bits);
     const auto at = std::lower_bound(from, to, key, [](const UserPrefix& e, uint64_t k) { return e.first < k; });
     if (at != to && at->first == key) return &*at;

@@ -339,8 +339,9 @@ TEST_F(RegistryCommands, LookupExitStatusAndFormats) {
   run = RunCli(xdgDir, "lookup --csv 00:0c:29:aa:bb:cc 02:00:00:00:00:01");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
-            "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from\r\n");
-  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,\"IEEE 802c AAI (administratively assigned, e.g. random)\",,\r\n"), std::string::npos);
+            "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from,also,"
+            "source\r\n");
+  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,\"IEEE 802c AAI (administratively assigned, e.g. random)\",,,,\r\n"), std::string::npos);
 
   run = RunCli(xdgDir, "lookup 02:00:00:00:00:01");
   EXPECT_EQ(run.status, 0);
@@ -366,7 +367,7 @@ TEST_F(RegistryCommands, Ipv6AddressesAndNotesEndToEnd) {
 
   run = RunCli(xdgDir, "lookup --csv 2001:db8::20c:29ff:fe3a:5b7c fe80::1");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find(",,ipv6-eui64\r\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(",,ipv6-eui64,,\r\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\r\nfe80::1,,,,,,,,,,,not a MAC address: an IPv6 address whose interface identifier holds "
                          "no MAC address"),
             std::string::npos)
@@ -421,7 +422,7 @@ TEST_F(RegistryCommands, LookupReadsLongAndUnendedLines) {
   EXPECT_EQ(CountOf(run.out, "\r\n"), 4u) << run.out.substr(0, 300);
   EXPECT_NE(run.out.find("\r\n0:c:29:aa:bb:cc,00:0C:29:AA:BB:CC,"), std::string::npos);
   EXPECT_NE(run.out.find("\r\n" + x.substr(0, 64) + "\xE2\x80\xA6 (200000 bytes),,,,,,,,,,,not a MAC address: the "
-                         "line is longer than 4 KiB,\r\n"),
+                         "line is longer than 4 KiB,,,\r\n"),
             std::string::npos);
   // The start is cut before a character it would split.
   auto accents = [](size_t n) {

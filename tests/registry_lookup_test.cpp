@@ -145,12 +145,13 @@ TEST_F(RegistryLookup, JsonHasExactlyTheDocumentedKeys) {
   EXPECT_EQ(json,
             "\"input\":\"70-b3-d5-f2-f1-23\",\"mac\":\"70:B3:D5:F2:F1:23\",\"registry\":\"MA-S\","
             "\"assignment\":\"70B3D5F2F\",\"bits\":36,\"organization\":\"TELEPLATFORMS\","
-            "\"address\":[\"Polbina st., 3/1\",\"Moscow    109388\",\"RU\"],\"group\":false,\"local\":false,"
+            "\"address\":[\"Polbina st., 3/1\",\"Moscow    109388\",\"RU\"],\"also\":[],\"source\":null,"
+            "\"group\":false,\"local\":false,"
             "\"broadcast\":false,\"note\":null,\"derived_from\":null");
   json.clear();
   registry::AppendJsonMembers(&json, "33:33:00:00:00:01", Look("33:33:00:00:00:01"));
   EXPECT_NE(json.find("\"registry\":null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[],"
-                      "\"group\":true,\"local\":true,\"broadcast\":false,\"note\":\"IPv6 multicast\""),
+                      "\"also\":[],\"source\":null,\"group\":true,\"local\":true,\"broadcast\":false,\"note\":\"IPv6 multicast\""),
             std::string::npos)
       << json;
   // A random (locally administered) address says which IEEE 802c quadrant.

@@ -20,6 +20,8 @@ void CacheHomeTest::SetUp() {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   xdgDir = pattern;
   setenv("XDG_CACHE_HOME", xdgDir.c_str(), 1);
+  // The user's own prefixes file is never read by a test unless it puts one.
+  setenv("XDG_CONFIG_HOME", (xdgDir + "/config").c_str(), 1);
   setenv("no_proxy", "127.0.0.1,localhost", 1);
   setenv("NO_PROXY", "127.0.0.1,localhost", 1);
 }
@@ -28,6 +30,7 @@ void CacheHomeTest::TearDown() {
   std::error_code ec;
   std::filesystem::remove_all(xdgDir, ec);
   unsetenv("XDG_CACHE_HOME");
+  unsetenv("XDG_CONFIG_HOME");
 }
 
 void CoreTest::SetUp() {

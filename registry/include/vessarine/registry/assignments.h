@@ -5,8 +5,10 @@
 // JSON Lines and CSV, so a search's answer loads wherever an export does.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "vessarine/registry/tables.h"
@@ -18,13 +20,23 @@ inline uint64_t FirstAddress(const Match& m) { return m.prefix << (48 - m.bits);
 inline uint64_t LastAddress(const Match& m) { return FirstAddress(m) | ((uint64_t{1} << (48 - m.bits)) - 1); }
 
 // Calls f(match) for every assignment, by registry (in kAllRegistries'
-// order) and then by assignment.
+// order) and then by assignment, then for every user prefix by its first
+// address and length.
 template <class F>
 void ForEachAssignment(const RegistryTables& tables, F&& f) {
   for (Registry r : kAllRegistries) {
     const TableView& t = tables.table(r);
-    for (uint32_t i = 0; i < t.size(); ++i) f(Match{r, t.KeyAt(i), t.bits(), t.OrganizationAt(i), t.AddressAt(i)});
+    for (uint32_t i = 0; i < t.size(); ++i)
+      f(Match{r, t.KeyAt(i), t.bits(), t.OrganizationAt(i), t.AddressAt(i), &t, i});
   }
+  const UserPrefixes& user = tables.userPrefixes();
+  std::vector<const UserPrefix*> order;
+  order.reserve(user.entries().size());
+  for (const UserPrefix& p : user.entries()) order.push_back(&p);
+  std::sort(order.begin(), order.end(), [](const UserPrefix* a, const UserPrefix* b) {
+    return a->first != b->first ? a->first < b->first : a->bits < b->bits;
+  });
+  for (const UserPrefix* p : order) f(UserMatch(user, *p));
 }
 
 // Whether a holder's name contains a text, ASCII letters in either case;
@@ -38,15 +50,32 @@ class HolderFilter {
   std::string folded_;  // the text, ASCII letters lowered
 };
 
+// Pieces of a match that lookup's and export's rows write alike:
+// the address lines as a JSON array; the further holders as a JSON array
+// of {"organization","address"} objects; their names as one CSV field,
+// joined by line feeds; a user prefix's FILE:LINE as a JSON string or null.
+void AppendJsonLines(std::string* out, std::string_view lines);
+void AppendJsonAlso(std::string* out, const Match& m);
+void AppendCsvAlso(std::string* out, const Match& m);
+void AppendJsonSource(std::string* out, const Match& m);
+
 enum class RowFormat { Text, Json, Csv };
 
-// "registry,assignment,bits,first,last,first_mac,last_mac,organization,address\r\n"
+// "registry,assignment,bits,first,last,first_mac,last_mac,organization,
+// address,also,source\r\n": "also" the further holders of an assignment
+// listed more than once, "source" a user prefix's FILE:LINE.
 std::string_view AssignmentCsvHeader();
 
+// Whether the filter takes any holder of the assignment.
+bool AnyHolderMatches(const HolderFilter& filter, const Match& m);
+
 // One row, ending in a line end. JSON: an object with those keys, the
-// address an array of lines. CSV: the address lines joined by line feeds.
+// address an array of lines, "also" an array of {"organization",
+// "address"} objects, "source" null for an IEEE assignment. CSV: address
+// lines and further holders' names joined by line feeds.
 // Text: "MA-S  70B3D5F2F  /36  70:B3:D5:F2:F0:00-70:B3:D5:F2:FF:FF  Holder"
-// with each address line indented below it.
+// with each address line indented below it, then "also: Holder" lines and
+// a user prefix's "from FILE:LINE".
 void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m);
 
 }  // namespace registry

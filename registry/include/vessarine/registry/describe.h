@@ -27,14 +27,17 @@ Description Describe(const RegistryTables& tables, const ParsedAddress& address)
 std::string_view Note(const Description& d);
 
 // The JSON object's members, without the braces: "input", "mac",
-// "registry", "assignment", "bits", "organization", "address", "group",
-// "local", "broadcast", "note", "derived_from" ("ipv6-eui64" or null).
+// "registry" ("user" for a prefix of the user's file), "assignment",
+// "bits", "organization", "address", "also" (the further holders of an
+// assignment listed more than once), "source" (a user prefix's FILE:LINE,
+// else null), "group", "local", "broadcast", "note", "derived_from"
+// ("ipv6-eui64" or null).
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d);
 // {"input": ..., "error": ...}
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error);
 
-// CSV: the same fields, "error" before "derived_from"; address lines
-// joined by line feeds.
+// CSV: the same fields, "error" before "derived_from", "also" and "source"
+// last (the further holders' names); address lines joined by line feeds.
 std::string_view CsvHeader();
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d);
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vessarine/registry/cache_io.h"
+#include "vessarine/registry/user_prefixes.h"
 #include "vessarine/listing/registry.h"
 #include "vessarine/listing/table.h"
 
@@ -22,11 +23,28 @@ struct Match {
   int bits;
   std::string_view organization;
   std::string_view address;  // lines joined by '\n'
+  // The table and entry matched, for the entry's further holders.
+  const TableView* table = nullptr;
+  uint32_t index = 0;
+  // Set instead when the user's own prefixes file names the address.
+  const UserPrefix* user = nullptr;
+  const UserPrefixes* userFile = nullptr;
 };
 
-// "70B3D5F2F": an assignment's hex digits as the CSV listings write them.
+// "MA-L", ..., or "user" for a prefix of the user's own file.
+std::string_view RegistryName(const Match& m);
+// The holders after the first that the listing gives the same assignment to.
+std::vector<TableView::Holder> FurtherHolders(const Match& m);
+// "FILE:LINE" of a user prefix; empty for an IEEE assignment.
+std::string UserSource(const Match& m);
+// The match of a user prefix of `file`.
+Match UserMatch(const UserPrefixes& file, const UserPrefix& p);
+
+// "70B3D5F2F": a prefix's hex digits as the CSV listings write them, one
+// digit for every four bits (a last, partial digit padded with zeros).
+void AppendPrefixDigits(std::string* out, uint64_t prefix, int bits);
 std::string AssignmentText(Registry r, uint64_t prefix);
-inline std::string AssignmentDigits(const Match& m) { return AssignmentText(m.registry, m.prefix); }
+std::string AssignmentDigits(const Match& m);
 
 enum class TableSource { None, Cache, BuiltIn };
 
@@ -45,11 +63,15 @@ class RegistryTables {
   // `warnings` (when not null) and left out; MA-L then falls back to the
   // built-in table, as it does when it has no cache file.
   void Load(std::FILE* warnings);
+  // The user's own prefixes, looked up before every IEEE table.
+  void SetUserPrefixes(UserPrefixes prefixes) { user_ = std::move(prefixes); }
+  const UserPrefixes& userPrefixes() const { return user_; }
 
-  // Longest prefix first: 36-bit (MA-S, IAB), then 28-bit (MA-M), then
+  // The user's prefixes first (longest first), then the IEEE tables
+  // longest prefix first: 36-bit (MA-S, IAB), then 28-bit (MA-M), then
   // 24-bit (MA-L, CID), so a block's holder wins over the "IEEE
   // Registration Authority" entry of its parent. A three-byte input
-  // (prefixOnly) can only match a 24-bit assignment.
+  // (prefixOnly) can only match a prefix of 24 bits or fewer.
   std::optional<Match> Lookup(uint64_t mac, bool prefixOnly) const;
   // Only the 36- and 28-bit assignments: the holder of a block below a
   // 24-bit one.
@@ -64,6 +86,7 @@ class RegistryTables {
   // The entry of registry `r` for `key` (its prefix, the table's width), or -1.
   int64_t Find(Registry r, uint64_t key) const;
 
+  UserPrefixes user_;
   std::array<MappedFile, 5> files_;
   std::array<TableView, 5> views_;
   std::array<TableSource, 5> sources_{};

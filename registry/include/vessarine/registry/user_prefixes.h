@@ -23,7 +23,7 @@ struct UserPrefix {
 };
 
 // Largest prefixes file read.
-inline constexpr size_t kMaxUserPrefixesSize = 4u << 20;
+inline constexpr size_t kMaxUserPrefixesSize = 16u << 20;
 
 class UserPrefixes {
  public:
@@ -38,9 +38,13 @@ class UserPrefixes {
   // A missing file is an error only when `required`; otherwise it holds no
   // entries.
   static std::optional<UserPrefixes> Load(const std::string& path, bool required, std::string* error);
+  // The prefixes a command uses: those of `path` when one is given (it must
+  // exist), else those of DefaultPath() when it exists.
+  static std::optional<UserPrefixes> LoadFor(const std::string& path, std::string* error);
 
-  // The entry with the longest prefix covering `mac`, or null.
-  const UserPrefix* Lookup(uint64_t mac) const;
+  // The entry with the longest prefix of at most `maxBits` covering `mac`,
+  // or null.
+  const UserPrefix* Lookup(uint64_t mac, int maxBits = 48) const;
 
   const std::string& file() const { return file_; }
   const std::vector<UserPrefix>& entries() const { return entries_; }  // longest first, then by address

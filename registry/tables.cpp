@@ -80,7 +80,7 @@ std::string UserSource(const Match& m) {
 }
 
 Match UserMatch(const UserPrefixes& file, const UserPrefix& p) {
-  Match m{Registry::MaL, p.first >> (48 - p.bits), p.bits, p.name, {}};
+  Match m{Registry::MaL, p.first >> (48 - p.bits), p.bits, file.Name(p), {}};
   m.user = &p;
   m.userFile = &file;
   return m;

@@ -1,8 +1,10 @@
 #include "vessarine/registry/user_prefixes.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/listing/listing.h"
@@ -16,9 +18,10 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 uint64_t Mask(int bits) { return bits == 0 ? 0 : ~uint64_t{0} << (48 - bits) & 0xFFFFFFFFFFFF; }
 
-// One entry line, or the reason it is none.
-std::optional<UserPrefix> ParseLine(std::string_view line, std::string* why) {
-  const size_t end = std::min(line.find_first_of(" \t"), line.size());
+// One entry line into *entry, or false with the reason it is none.
+bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::string* why) {
+  size_t end = 0;
+  while (end < line.size() && !IsBlank(line[end])) ++end;
   std::string_view prefix = line.substr(0, end);
   std::string_view name = line.substr(end);
   while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
@@ -37,48 +40,48 @@ std::optional<UserPrefix> ParseLine(std::string_view line, std::string* why) {
     const int v = HexDigitValue(c);
     if (v < 0) {
       *why = "'" + std::string(prefix) + "' is not a prefix: hex digits, with ':', '-' or '.' between groups";
-      return std::nullopt;
+      return false;
     }
     if (++digits > 12) {
       *why = "'" + std::string(prefix) + "' has more than 12 hex digits";
-      return std::nullopt;
+      return false;
     }
     value = value << 4 | static_cast<uint64_t>(v);
   }
   if (digits < 2) {
     *why = "'" + std::string(prefix) + "' is not a prefix of 2 to 12 hex digits";
-    return std::nullopt;
+    return false;
   }
-  UserPrefix entry;
-  entry.bits = digits * 4;
+  entry->bits = digits * 4;
   if (slash != std::string_view::npos) {
     int bits = 0;
     const auto [p, ec] = std::from_chars(bitsText.data(), bitsText.data() + bitsText.size(), bits);
     if (bitsText.empty() || ec != std::errc() || p != bitsText.data() + bitsText.size() || bits < 8 || bits > 48) {
       *why = "'/" + std::string(bitsText) + "' is not a prefix length from 8 to 48";
-      return std::nullopt;
+      return false;
     }
     if (bits > digits * 4) {
       *why = "/" + std::to_string(bits) + " is longer than the " + std::to_string(digits) + " digits given";
-      return std::nullopt;
+      return false;
     }
-    entry.bits = bits;
+    entry->bits = bits;
   }
-  entry.first = value << (48 - digits * 4);
-  if ((entry.first & ~Mask(entry.bits)) != 0) {
-    *why = "'" + std::string(prefix) + "' has digits set beyond its /" + std::to_string(entry.bits);
-    return std::nullopt;
+  entry->first = value << (48 - digits * 4);
+  if ((entry->first & ~Mask(entry->bits)) != 0) {
+    *why = "'" + std::string(prefix) + "' has digits set beyond its /" + std::to_string(entry->bits);
+    return false;
   }
   if (name.empty()) {
     *why = "the prefix has no name after it";
-    return std::nullopt;
+    return false;
   }
   if (!IsValidUtf8(name)) {
     *why = "the name is not valid UTF-8";
-    return std::nullopt;
+    return false;
   }
-  entry.name = std::string(name);
-  return entry;
+  entry->nameAt = static_cast<uint32_t>(name.data() - text);
+  entry->nameSize = static_cast<uint32_t>(name.size());
+  return true;
 }
 
 }  // namespace
@@ -94,9 +97,21 @@ std::string UserPrefixes::DefaultPath() {
 }
 
 std::optional<UserPrefixes> UserPrefixes::Parse(std::string_view text, std::string file, std::string* error) {
+  return FromText(std::string(text), std::move(file), error);
+}
+
+std::optional<UserPrefixes> UserPrefixes::FromText(std::string bytes, std::string file, std::string* error) {
   UserPrefixes out;
   out.file_ = std::move(file);
+  out.text_ = std::make_unique<const std::string>(std::move(bytes));
+  std::string_view text(*out.text_);
+  size_t lines = 1;
+  for (const char* p = text.data(); (p = static_cast<const char*>(std::memchr(p, '\n', text.end() - p))) != nullptr;
+       ++p)
+    ++lines;
+  out.entries_.reserve(lines);
   int number = 0;
+  std::string why;
   while (!text.empty()) {
     const size_t nl = text.find('\n');
     std::string_view line = text.substr(0, nl);
@@ -105,24 +120,40 @@ std::optional<UserPrefixes> UserPrefixes::Parse(std::string_view text, std::stri
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
     if (line.empty() || line.front() == '#') continue;
-    std::string why;
-    auto entry = ParseLine(line, &why);
-    if (!entry) {
+    UserPrefix& entry = out.entries_.emplace_back();
+    if (!ParseLine(line, out.text_->data(), &entry, &why)) {
       *error = out.file_ + ":" + std::to_string(number) + ": " + why;
       return std::nullopt;
     }
-    entry->line = number;
-    out.entries_.push_back(std::move(*entry));
+    entry.line = number;
   }
   // Longest prefixes first, each length's entries by address: a lookup
-  // searches each length once, longest first.
-  std::stable_sort(out.entries_.begin(), out.entries_.end(), [](const UserPrefix& a, const UserPrefix& b) {
-    return a.bits != b.bits ? a.bits > b.bits : a.first < b.first;
-  });
+  // searches each length once, longest first. Grouped by length in file
+  // order, then each group sorted unless it already is (files are mostly
+  // written in order); ties stay in file order.
+  std::array<size_t, 50> starts{};
+  for (const UserPrefix& e : out.entries_) ++starts[static_cast<size_t>(48 - e.bits) + 1];
+  for (size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
+  std::vector<UserPrefix> grouped(out.entries_.size());
+  std::array<size_t, 50> next = starts;
+  for (const UserPrefix& e : out.entries_) grouped[next[static_cast<size_t>(48 - e.bits)]++] = e;
+  out.entries_ = std::move(grouped);
+  for (size_t g = 0; g + 1 < starts.size(); ++g) {
+    UserPrefix* from = out.entries_.data() + starts[g];
+    const size_t n = starts[g + 1] - starts[g];
+    const auto byAddress = [](const UserPrefix& a, const UserPrefix& b) { return a.first < b.first; };
+    if (std::is_sorted(from, from + n, byAddress)) continue;
+    // Sorted as (address, place) pairs, then moved into place once.
+    std::vector<std::pair<uint64_t, uint32_t>> order(n);
+    for (uint32_t i = 0; i < n; ++i) order[i] = {from[i].first, i};
+    std::sort(order.begin(), order.end());
+    std::vector<UserPrefix> group(from, from + n);
+    for (size_t i = 0; i < n; ++i) from[i] = group[order[i].second];
+  }
   for (size_t i = 1; i < out.entries_.size(); ++i) {
     const UserPrefix& a = out.entries_[i - 1];
     const UserPrefix& b = out.entries_[i];
-    if (a.first == b.first && a.bits == b.bits) {  // the sort is stable: b is the later line
+    if (a.first == b.first && a.bits == b.bits) {  // ties are in file order: b is the later line
       *error = out.file_ + ":" + std::to_string(b.line) + ": the same prefix as line " + std::to_string(a.line);
       return std::nullopt;
     }
@@ -151,7 +182,7 @@ std::optional<UserPrefixes> UserPrefixes::Load(const std::string& path, bool req
     *error = path + ": cannot be read whole";
     return std::nullopt;
   }
-  return Parse(text, path, error);
+  return FromText(std::move(text), path, error);
 }
 
 std::optional<UserPrefixes> UserPrefixes::LoadFor(const std::string& path, std::string* error) {

@@ -23,7 +23,7 @@ TEST(UserPrefixes, NotationsCommentsAndLongestPrefix) {
   ASSERT_TRUE(p) << error;
   auto name = [&](uint64_t mac) {
     const registry::UserPrefix* e = p->Lookup(mac);
-    return e == nullptr ? std::string("none") : e->name + " @" + std::to_string(e->line);
+    return e == nullptr ? std::string("none") : std::string(p->Name(*e)) + " @" + std::to_string(e->line);
   };
   EXPECT_EQ(name(0x000C29AABBCC), "One switch @5");
   EXPECT_EQ(name(0x000C29AA0001), "Lab VMs, rack A @4");

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,18 +16,29 @@
 
 namespace registry {
 
+// 24 bytes: a file of 100,000 lines is read at every start.
 struct UserPrefix {
   uint64_t first = 0;  // the prefix as the first 48-bit address it covers
-  int bits = 0;
-  std::string name;  // UTF-8
-  int line = 0;      // 1-based, in the file
+  uint32_t nameAt = 0;    // the name (UTF-8): where it is in the file's text
+  uint32_t nameSize = 0;  // and its length
+  int32_t line = 0;       // 1-based, in the file
+  int32_t bits = 0;
 };
 
 // Largest prefixes file read.
 inline constexpr size_t kMaxUserPrefixesSize = 16u << 20;
 
+// Names are kept in the file's text, which a UserPrefixes owns: it may be
+// moved (the text stays where it is) but not copied.
+
 class UserPrefixes {
  public:
+  UserPrefixes() = default;
+  UserPrefixes(UserPrefixes&&) = default;
+  UserPrefixes& operator=(UserPrefixes&&) = default;
+  UserPrefixes(const UserPrefixes&) = delete;
+  UserPrefixes& operator=(const UserPrefixes&) = delete;
+
   // $XDG_CONFIG_HOME/vessarine/prefixes, else ~/.config/vessarine/prefixes;
   // empty when neither variable is set.
   static std::string DefaultPath();
@@ -46,11 +58,15 @@ class UserPrefixes {
   // or null.
   const UserPrefix* Lookup(uint64_t mac, int maxBits = 48) const;
 
+  std::string_view Name(const UserPrefix& p) const { return std::string_view(*text_).substr(p.nameAt, p.nameSize); }
   const std::string& file() const { return file_; }
   const std::vector<UserPrefix>& entries() const { return entries_; }  // longest first, then by address
 
  private:
   std::string file_;
+  static std::optional<UserPrefixes> FromText(std::string text, std::string file, std::string* error);
+
+  std::unique_ptr<const std::string> text_;  // the file's bytes, which the names view
   std::vector<UserPrefix> entries_;
   std::vector<size_t> lengthEnds_;  // where the entries of each length end
 };

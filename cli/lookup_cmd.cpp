@@ -42,18 +42,7 @@ struct LongLine {
     size += part.size();
     blank = blank && part.find_first_not_of(kBlanks) == std::string_view::npos;
   }
-  // The start, without a UTF-8 sequence cut short at its end, then
-  // "… (N bytes)".
-  std::string Quoted() const {
-    size_t cut = start.size(), lead = cut;
-    while (lead > 0 && cut - lead < 3 && (static_cast<unsigned char>(start[lead - 1]) & 0xC0) == 0x80) --lead;
-    if (lead > 0) {
-      const unsigned char c = static_cast<unsigned char>(start[lead - 1]);
-      const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-      if (cut - (lead - 1) < length) cut = lead - 1;
-    }
-    return start.substr(0, cut) + "\xE2\x80\xA6 (" + std::to_string(size) + " bytes)";
-  }
+  std::string Quoted() const { return registry::ShortenedText(start, size, kQuotedStart); }
 };
 
 class Lookup {

@@ -221,4 +221,17 @@ std::string DisplayText(std::string_view text) {
   return out;
 }
 
+std::string ShortenedText(std::string_view start, size_t size, size_t shown) {
+  if (size <= shown && start.size() == size) return std::string(start);
+  start = start.substr(0, shown);
+  size_t lead = start.size();
+  while (lead > 0 && start.size() - lead < 3 && (static_cast<unsigned char>(start[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead > 0) {
+    const unsigned char c = static_cast<unsigned char>(start[lead - 1]);
+    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (start.size() - (lead - 1) < length) start = start.substr(0, lead - 1);
+  }
+  return std::string(start) + "\xE2\x80\xA6 (" + std::to_string(size) + " bytes)";
+}
+
 }  // namespace registry

@@ -8,6 +8,7 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/listing/listing.h"
+#include "vessarine/registry/escape.h"
 #include "vessarine/store/bytes.h"
 
 namespace registry {
@@ -15,6 +16,9 @@ namespace registry {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A token of the line as a message quotes it (a line may be megabytes long).
+std::string Quoted(std::string_view token) { return "'" + ShortenedText(token, token.size(), 40) + "'"; }
 
 uint64_t Mask(int bits) { return bits == 0 ? 0 : ~uint64_t{0} << (48 - bits) & 0xFFFFFFFFFFFF; }
 
@@ -39,17 +43,17 @@ bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::
     if (c == ':' || c == '-' || c == '.') continue;
     const int v = HexDigitValue(c);
     if (v < 0) {
-      *why = "'" + std::string(prefix) + "' is not a prefix: hex digits, with ':', '-' or '.' between groups";
+      *why = Quoted(prefix) + " is not a prefix: hex digits, with ':', '-' or '.' between groups";
       return false;
     }
     if (++digits > 12) {
-      *why = "'" + std::string(prefix) + "' has more than 12 hex digits";
+      *why = Quoted(prefix) + " has more than 12 hex digits";
       return false;
     }
     value = value << 4 | static_cast<uint64_t>(v);
   }
   if (digits < 2) {
-    *why = "'" + std::string(prefix) + "' is not a prefix of 2 to 12 hex digits";
+    *why = Quoted(prefix) + " is not a prefix of 2 to 12 hex digits";
     return false;
   }
   entry->bits = digits * 4;
@@ -57,7 +61,7 @@ bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::
     int bits = 0;
     const auto [p, ec] = std::from_chars(bitsText.data(), bitsText.data() + bitsText.size(), bits);
     if (bitsText.empty() || ec != std::errc() || p != bitsText.data() + bitsText.size() || bits < 8 || bits > 48) {
-      *why = "'/" + std::string(bitsText) + "' is not a prefix length from 8 to 48";
+      *why = Quoted("/" + std::string(bitsText)) + " is not a prefix length from 8 to 48";
       return false;
     }
     if (bits > digits * 4) {
@@ -68,7 +72,7 @@ bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::
   }
   entry->first = value << (48 - digits * 4);
   if ((entry->first & ~Mask(entry->bits)) != 0) {
-    *why = "'" + std::string(prefix) + "' has digits set beyond its /" + std::to_string(entry->bits);
+    *why = Quoted(prefix) + " has digits set beyond its /" + std::to_string(entry->bits);
     return false;
   }
   if (name.empty()) {

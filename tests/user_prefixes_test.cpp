@@ -53,6 +53,10 @@ TEST(UserPrefixes, EveryMalformedLineIsNamedByFileAndLine) {
     EXPECT_FALSE(UserPrefixes::Parse(std::string("001122 First\n") + line + "\n", "prefixes", &error)) << line;
     EXPECT_NE(error.find(message), std::string::npos) << line << ": " << error;
   }
+  // A line of megabytes is quoted by its start and its length.
+  std::string error;
+  EXPECT_FALSE(UserPrefixes::Parse(std::string(1 << 20, 'a') + " X\n", "prefixes", &error));
+  EXPECT_EQ(error, "prefixes:1: '" + std::string(40, 'a') + "\xE2\x80\xA6 (1048576 bytes)' has more than 12 hex digits");
 }
 
 class UserPrefixesFile : public CacheHomeTest {};

@@ -24,4 +24,10 @@ void AppendCsvField(std::string* out, std::string_view text);
 void AppendDisplayText(std::string* out, std::string_view text);
 std::string DisplayText(std::string_view text);
 
+// How a message quotes a text that may be megabytes long: `start` (at least
+// the first `shown` bytes of a text `size` bytes long) whole when that is
+// all, else its first `shown` bytes, without a UTF-8 character cut short,
+// then "… (SIZE bytes)".
+std::string ShortenedText(std::string_view start, size_t size, size_t shown);
+
 }  // namespace registry

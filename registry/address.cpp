@@ -168,6 +168,10 @@ constexpr WellKnown kWellKnown[] = {
     // Cisco's published protocol addresses (CDP, VTP, DTP, UDLD, PVST+).
     {0x01000CCCCCCC, 0x01000CCCCCCC, "Cisco CDP, VTP, DTP, UDLD"},
     {0x01000CCCCCCD, 0x01000CCCCCCD, "Cisco shared spanning tree (PVST+)"},
+    // Cisco, "Understanding and Configuring the Cisco UplinkFast Feature":
+    // after a switchover the switch sends a dummy frame to 01-00-0C-CD-CD-CD
+    // from each address it has learnt, so upstream switches relearn them.
+    {0x01000CCDCDCD, 0x01000CCDCDCD, "Cisco UplinkFast station-learning frame"},
     // RFC 2281 (Cisco HSRP; CISCO-HSRP-MIB cHsrpGrpVirtualMacAddr):
     // 00-00-0C-07-AC-{group}.
     {0x00000C07AC00, 0x00000C07ACFF, "Cisco HSRP virtual router (version 1)"},

@@ -234,6 +234,7 @@ TEST(RegistryAddress, WellKnownAndVirtualAddresses) {
   EXPECT_EQ(note("0005.73a0.0001"), "Cisco HSRP virtual router (IPv6)");
   EXPECT_EQ(note("0007.b400.0101"), "Cisco GLBP virtual forwarder");
   EXPECT_EQ(note("01:00:0c:cc:cc:cc"), "Cisco CDP, VTP, DTP, UDLD");
+  EXPECT_EQ(note("01:00:0c:cd:cd:cd"), "Cisco UplinkFast station-learning frame");
   EXPECT_EQ(note("02-bf-0a-00-00-05"), "Microsoft NLB cluster address (unicast mode)");
   EXPECT_EQ(note("03-bf-0a-00-00-05"), "Microsoft NLB cluster address (multicast mode)");
   EXPECT_EQ(note("52:54:00:12:34:56"), "QEMU/KVM virtual NIC");

@@ -36,6 +36,21 @@ class EntryTexts {
  public:
   template <class Format>
   std::string_view Get(const Match& m, Format&& format) {
+    Slot& slot = At(m, [&](std::string* text) { format(text, m); }, [](std::string*) {});
+    return slot.text;
+  }
+  // The text in two parts, for a row whose entry fields are in two places:
+  // `first` writes the one, `second` the other.
+  template <class First, class Second>
+  std::pair<std::string_view, std::string_view> GetParts(const Match& m, First&& first, Second&& second) {
+    Slot& slot = At(m, [&](std::string* text) { first(text, m); }, [&](std::string* text) { second(text, m); });
+    const std::string_view text = slot.text;
+    return {text.substr(0, slot.split), text.substr(slot.split)};
+  }
+
+ private:
+  template <class First, class Second>
+  auto& At(const Match& m, First&& first, Second&& second) {
     // An entry is its registry, prefix and texts, as long as no table was
     // loaded or let go since (the texts' addresses could be another's).
     const Key key{TablesGeneration(), m.prefix, m.user != nullptr ? -1 : static_cast<int>(m.registry), m.organization,
@@ -46,12 +61,13 @@ class EntryTexts {
       slot.filled = true;
       slot.key = key;
       slot.text.clear();
-      format(&slot.text, m);
+      first(&slot.text);
+      slot.split = slot.text.size();
+      second(&slot.text);
     }
-    return slot.text;
+    return slot;
   }
 
- private:
   static constexpr int kBits = 10;
   struct Key {
     uint64_t generation, prefix;
@@ -67,6 +83,7 @@ class EntryTexts {
     bool filled = false;
     Key key{};
     std::string text;
+    size_t split = 0;
   };
   Slot slots_[1 << kBits];
 };
@@ -186,22 +203,30 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   *out += ',';
   AppendMac(out, d.address);
   *out += ',';
+  // The entry's fields: registry to address, then (last) also and source.
+  std::pair<std::string_view, std::string_view> entry{",,,,", ","};
   if (d.match) {
     static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
-      *text += RegistryName(m);
-      *text += ',';
-      AppendAssignmentDigits(text, m);
-      *text += ',';
-      AppendBits(text, m.bits);
-      *text += ',';
-      AppendCsvField(text, m.organization);
-      *text += ',';
-      AppendCsvField(text, m.address);
-    });
-  } else {
-    *out += ",,,,";
+    entry = texts.GetParts(
+        *d.match,
+        [](std::string* text, const Match& m) {
+          *text += RegistryName(m);
+          *text += ',';
+          AppendAssignmentDigits(text, m);
+          *text += ',';
+          AppendBits(text, m.bits);
+          *text += ',';
+          AppendCsvField(text, m.organization);
+          *text += ',';
+          AppendCsvField(text, m.address);
+        },
+        [](std::string* text, const Match& m) {
+          AppendCsvAlso(text, m);
+          text->push_back(',');
+          AppendCsvField(text, UserSource(m));
+        });
   }
+  *out += entry.first;
   static constexpr std::string_view kBits[8] = {
       ",false,false,false,", ",false,false,true,", ",false,true,false,", ",false,true,true,",
       ",true,false,false,",  ",true,false,true,",  ",true,true,false,",  ",true,true,true,"};
@@ -210,16 +235,7 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   *out += ",,";
   *out += DerivationName(d.address.derivedFrom);
   out->push_back(',');
-  if (d.match) {
-    static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
-      AppendCsvAlso(text, m);
-      text->push_back(',');
-      AppendCsvField(text, UserSource(m));
-    });
-  } else {
-    out->push_back(',');
-  }
+  *out += entry.second;
   *out += "\r\n";
 }
 

@@ -214,7 +214,7 @@ void AddRowFormatFlags(CLI::App* cmd, registry::RowFormat* format) {
 Command AddSearchCommand(CLI::App& app) {
   static SearchOptions options;
   CLI::App* cmd = app.add_subcommand("search", "List every assignment of every registry whose holder contains TEXT");
-  cmd->add_option("TEXT", options.text, "Part of the holder's name; ASCII letters in any case, other bytes exactly")
+  cmd->add_option("TEXT", options.text, "Part of the holder's name; letters in any case (Latin, Greek and Cyrillic too)")
       ->required()
       ->type_name("")
       ->check(CLI::Validator(CheckNotEmpty, ""));

@@ -22,13 +22,76 @@ void AppendAddressText(std::string* out, uint64_t value) { AppendMac(out, Parsed
 
 }  // namespace
 
-HolderFilter::HolderFilter(std::string_view text) : folded_(text) {
-  for (char& c : folded_) c = FoldAscii(c);
+namespace {
+
+// The simple lower case of a letter of the Latin, Greek and Cyrillic
+// blocks holders' names are written in (Latin-1 Supplement, Latin
+// Extended-A, basic Greek and Cyrillic capitals); any other code point is
+// itself.
+char32_t FoldCodePoint(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 0x20;
+  if (c < 0xC0) return c;
+  if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x178) return 0xFF;
+    const bool evenUpper = (c <= 0x137 && c != 0x130 && c != 0x131) || (c >= 0x14A && c <= 0x177);
+    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((evenUpper && c % 2 == 0) || (oddUpper && c % 2 == 1)) return c + 1;
+    return c;
+  }
+  if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 0x20;
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  return c;
+}
+
+// `text` with every letter folded: ASCII byte by byte, two-byte UTF-8
+// sequences by code point (their folds are two bytes too); every other
+// byte as it is.
+void FoldInto(std::string* out, std::string_view text) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      out->push_back(FoldAscii(text[i]));
+      continue;
+    }
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (b >= 0xC2 && b <= 0xDF && (next & 0xC0) == 0x80) {
+      const char32_t folded = FoldCodePoint(static_cast<char32_t>((b & 0x1F) << 6 | (next & 0x3F)));
+      out->push_back(static_cast<char>(0xC0 | folded >> 6));
+      out->push_back(static_cast<char>(0x80 | (folded & 0x3F)));
+      ++i;
+      continue;
+    }
+    out->push_back(text[i]);
+  }
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+HolderFilter::HolderFilter(std::string_view text) {
+  FoldInto(&folded_, text);
+  ascii_ = IsAscii(folded_);
 }
 
 bool HolderFilter::Matches(std::string_view name) const {
   if (folded_.empty()) return true;
   if (name.size() < folded_.size()) return false;
+  if (!IsAscii(name)) {
+    // Rare: names with letters beyond ASCII are folded whole.
+    thread_local std::string folded;
+    FoldInto(&folded, name);
+    return folded.find(folded_) != std::string::npos;
+  }
+  if (!ascii_) return false;
   const char first = folded_[0];
   // Both cases of the first byte are candidates; the rest compare folded.
   const char other = first >= 'a' && first <= 'z' ? static_cast<char>(first - ('a' - 'A')) : first;

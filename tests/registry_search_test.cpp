@@ -9,6 +9,7 @@
 
 #include "vessarine/listing/table.h"
 #include "vessarine/registry/address.h"
+#include "vessarine/registry/assignments.h"
 #include "vessarine/registry/refresh.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
@@ -79,10 +80,12 @@ TEST_F(RegistrySearch, MatchesAnyCaseInRegistryOrderInEveryFormat) {
       << run.out;
 }
 
-// Only ASCII letters fold: other bytes must be the very bytes of the name.
-TEST_F(RegistrySearch, NonAsciiMatchesExactlyAndNothingFoundIsExitOne) {
+// Letters beyond ASCII fold too, but a letter is never taken for another.
+TEST_F(RegistrySearch, NonAsciiLettersFoldAndNothingFoundIsExitOne) {
   EXPECT_EQ(RunCli(xdgDir, "search SENSöRS").status, 0);
-  for (const char* text : {"SENSÖRS", "nobody"}) {
+  EXPECT_EQ(RunCli(xdgDir, "search 'SENSÖRS GMBH'").status, 0);
+  EXPECT_EQ(RunCli(xdgDir, "search STRASSE").status, 1);  // the holder, not its address
+  for (const char* text : {"SENSORS", "nobody"}) {
     CliRun run = RunCli(xdgDir, std::string("search '") + text + "'");
     EXPECT_EQ(run.status, 1) << text;
     EXPECT_EQ(run.out, "") << text;
@@ -208,4 +211,16 @@ TEST_F(RegistrySearch, AnUnusablePrefixesFileIsExitTwoWithItsLine) {
   CliRun run = RunCli(xdgDir, "lookup --prefixes '" + xdgDir + "/none' 00:00:0c");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find(xdgDir + "/none: does not exist"), std::string::npos) << run.err;
+}
+
+TEST(HolderFilter, FoldsTheLettersOfLatinGreekAndCyrillicNames) {
+  const std::pair<const char*, const char*> found[] = {
+      {"ÉLECTRONIQUE", "Société Électronique"}, {"łódź", "ŁÓDŹ Sp. z o.o."}, {"ŽILINA", "žilina a.s."},
+      {"ΑΛΦΑ", "Άλφα αλφα"},                     {"ООО ТЕХНО", "ооо Техно"},     {"ЁЛКА", "ёлка"},
+  };
+  for (const auto& [text, name] : found) EXPECT_TRUE(registry::HolderFilter(text).Matches(name)) << text;
+  const std::pair<const char*, const char*> notFound[] = {
+      {"SENSORS", "Sensörs"}, {"×", "x"}, {"I", "ı"}, {"ü", "\xC3"},  // a lead byte alone is no letter
+  };
+  for (const auto& [text, name] : notFound) EXPECT_FALSE(registry::HolderFilter(text).Matches(name)) << text;
 }

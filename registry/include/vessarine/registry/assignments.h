@@ -39,15 +39,17 @@ void ForEachAssignment(const RegistryTables& tables, F&& f) {
   for (const UserPrefix* p : order) f(UserMatch(user, *p));
 }
 
-// Whether a holder's name contains a text, ASCII letters in either case;
-// every other byte (UTF-8 included) must match exactly.
+// Whether a holder's name contains a text, letters in either case: ASCII,
+// and the Latin, Greek and Cyrillic letters of two-byte UTF-8 ("SENSÖRS"
+// finds "Sensörs"); every other byte must match exactly.
 class HolderFilter {
  public:
   explicit HolderFilter(std::string_view text);
   bool Matches(std::string_view name) const;
 
  private:
-  std::string folded_;  // the text, ASCII letters lowered
+  std::string folded_;  // the text, its letters lowered
+  bool ascii_ = true;   // folded_ is all ASCII
 };
 
 // Pieces of a match that lookup's and export's rows write alike:

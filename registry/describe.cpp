@@ -308,7 +308,8 @@ void AppendLabel(std::string* out, const Description& d) {
     note = nullptr;  // says the same
   } else if (d.match) {
     if (d.cls.group && note == nullptr) *out += "multicast: ";
-    AppendDisplayText(out, d.match->organization);
+    static thread_local EntryTexts texts;
+    *out += texts.Get(*d.match, [](std::string* text, const Match& m) { AppendDisplayText(text, m.organization); });
   } else if (d.cls.group) {
     *out += "multicast";
   } else if (d.cls.local) {

@@ -18,7 +18,12 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // A token of the line as a message quotes it (a line may be megabytes long).
-std::string Quoted(std::string_view token) { return "'" + ShortenedText(token, token.size(), 40) + "'"; }
+std::string Quoted(std::string_view token) {
+  std::string quoted(1, '\'');
+  quoted += ShortenedText(token, token.size(), 40);
+  quoted += '\'';
+  return quoted;
+}
 
 uint64_t Mask(int bits) { return bits == 0 ? 0 : ~uint64_t{0} << (48 - bits) & 0xFFFFFFFFFFFF; }
 
@@ -61,11 +66,12 @@ bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::
     int bits = 0;
     const auto [p, ec] = std::from_chars(bitsText.data(), bitsText.data() + bitsText.size(), bits);
     if (bitsText.empty() || ec != std::errc() || p != bitsText.data() + bitsText.size() || bits < 8 || bits > 48) {
-      *why = Quoted("/" + std::string(bitsText)) + " is not a prefix length from 8 to 48";
+      *why = Quoted(std::string("/").append(bitsText)) + " is not a prefix length from 8 to 48";
       return false;
     }
     if (bits > digits * 4) {
-      *why = "/" + std::to_string(bits) + " is longer than the " + std::to_string(digits) + " digits given";
+      *why = std::string("/").append(std::to_string(bits)) + " is longer than the " + std::to_string(digits) +
+             " digits given";
       return false;
     }
     entry->bits = bits;
@@ -86,6 +92,31 @@ bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::
   entry->nameAt = static_cast<uint32_t>(name.data() - text);
   entry->nameSize = static_cast<uint32_t>(name.size());
   return true;
+}
+
+// Sorts entries by address, a byte at a time from the lowest (a stable
+// radix sort: equal addresses keep their order), skipping the bytes every
+// entry shares: linear in the entries, where a file in no order would
+// otherwise cost most of the start.
+void SortByAddress(UserPrefix* entries, size_t n) {
+  uint64_t some = 0, every = ~uint64_t{0};
+  for (size_t i = 0; i < n; ++i) {
+    some |= entries[i].first;
+    every &= entries[i].first;
+  }
+  const uint64_t varying = some & ~every;
+  std::vector<UserPrefix> buffer(n);
+  UserPrefix* from = entries;
+  UserPrefix* to = buffer.data();
+  for (int shift = 0; shift < 48; shift += 8) {
+    if ((varying >> shift & 0xFF) == 0) continue;
+    std::array<size_t, 257> at{};
+    for (size_t i = 0; i < n; ++i) ++at[(from[i].first >> shift & 0xFF) + 1];
+    for (size_t d = 1; d < at.size(); ++d) at[d] += at[d - 1];
+    for (size_t i = 0; i < n; ++i) to[at[from[i].first >> shift & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != entries) std::copy(from, from + n, entries);
 }
 
 }  // namespace
@@ -138,21 +169,19 @@ std::optional<UserPrefixes> UserPrefixes::FromText(std::string bytes, std::strin
   std::array<size_t, 50> starts{};
   for (const UserPrefix& e : out.entries_) ++starts[static_cast<size_t>(48 - e.bits) + 1];
   for (size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
-  std::vector<UserPrefix> grouped(out.entries_.size());
-  std::array<size_t, 50> next = starts;
-  for (const UserPrefix& e : out.entries_) grouped[next[static_cast<size_t>(48 - e.bits)]++] = e;
-  out.entries_ = std::move(grouped);
+  const bool grouped = std::is_sorted(out.entries_.begin(), out.entries_.end(),
+                                      [](const UserPrefix& a, const UserPrefix& b) { return a.bits > b.bits; });
+  if (!grouped) {
+    std::vector<UserPrefix> byLength(out.entries_.size());
+    std::array<size_t, 50> next = starts;
+    for (const UserPrefix& e : out.entries_) byLength[next[static_cast<size_t>(48 - e.bits)]++] = e;
+    out.entries_ = std::move(byLength);
+  }
   for (size_t g = 0; g + 1 < starts.size(); ++g) {
     UserPrefix* from = out.entries_.data() + starts[g];
     const size_t n = starts[g + 1] - starts[g];
     const auto byAddress = [](const UserPrefix& a, const UserPrefix& b) { return a.first < b.first; };
-    if (std::is_sorted(from, from + n, byAddress)) continue;
-    // Sorted as (address, place) pairs, then moved into place once.
-    std::vector<std::pair<uint64_t, uint32_t>> order(n);
-    for (uint32_t i = 0; i < n; ++i) order[i] = {from[i].first, i};
-    std::sort(order.begin(), order.end());
-    std::vector<UserPrefix> group(from, from + n);
-    for (size_t i = 0; i < n; ++i) from[i] = group[order[i].second];
+    if (!std::is_sorted(from, from + n, byAddress)) SortByAddress(from, n);
   }
   for (size_t i = 1; i < out.entries_.size(); ++i) {
     const UserPrefix& a = out.entries_[i - 1];

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "vessarine/registry/user_prefixes.h"
 #include "tests/test_support.h"
 
@@ -32,6 +34,28 @@ TEST(UserPrefixes, NotationsCommentsAndLongestPrefix) {
   EXPECT_EQ(name(0x70B3D5F2FFFF), "Sensors Ünit @7");
   EXPECT_EQ(name(0x70B3D5F30000), "none");
   EXPECT_EQ(name(0x000C28FFFFFF), "none");
+}
+
+// A file in no order is sorted, and a prefix given twice is found however
+// far apart the two lines are.
+TEST(UserPrefixes, AFileInAnyOrderAnswersAndItsDuplicatesAreFound) {
+  std::string text;
+  char line[40];
+  for (int i = 0; i < 600; ++i) {
+    const int k = i * 7919 % 600;  // every value once, scrambled
+    std::snprintf(line, sizeof line, "%s%06x Lab %d\n", i % 2 ? "" : "  ", 0x0A0000 + k * 0x101, k);
+    text += line;
+  }
+  std::string error;
+  auto p = UserPrefixes::Parse(text, "prefixes", &error);
+  ASSERT_TRUE(p) << error;
+  for (int k = 0; k < 600; ++k) {
+    const registry::UserPrefix* e = p->Lookup(static_cast<uint64_t>(0x0A0000 + k * 0x101) << 24 | 0x123456);
+    ASSERT_NE(e, nullptr) << k;
+    EXPECT_EQ(p->Name(*e), "Lab " + std::to_string(k));
+  }
+  EXPECT_FALSE(UserPrefixes::Parse(text + "0a0000/24 Again\n", "prefixes", &error));
+  EXPECT_EQ(error, "prefixes:601: the same prefix as line 1");
 }
 
 TEST(UserPrefixes, EveryMalformedLineIsNamedByFileAndLine) {

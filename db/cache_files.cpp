@@ -152,14 +152,19 @@ ReadOnlyFile::~ReadOnlyFile() {
 
 bool ReadOnlyFile::ReadAll(std::string& out) const {
   out.resize(size_);
+  return ReadAt(out.data(), size_, 0) == static_cast<ssize_t>(size_);
+}
+
+ssize_t ReadOnlyFile::ReadAt(char* out, size_t n, uint64_t offset) const {
   size_t got = 0;
-  while (got < size_) {
-    const ssize_t n = pread(fd_, out.data() + got, size_ - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
+  while (got < n) {
+    const ssize_t r = pread(fd_, out + got, n - got, static_cast<off_t>(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
   }
-  return true;
+  return static_cast<ssize_t>(got);
 }
 
 namespace {

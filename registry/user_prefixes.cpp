@@ -28,7 +28,7 @@ std::string Quoted(std::string_view token) {
 uint64_t Mask(int bits) { return bits == 0 ? 0 : ~uint64_t{0} << (48 - bits) & 0xFFFFFFFFFFFF; }
 
 // One entry line into *entry, or false with the reason it is none.
-bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::string* why) {
+bool ParseLine(std::string_view line, std::string* names, UserPrefix* entry, std::string* why) {
   size_t end = 0;
   while (end < line.size() && !IsBlank(line[end])) ++end;
   std::string_view prefix = line.substr(0, end);
@@ -89,8 +89,9 @@ bool ParseLine(std::string_view line, const char* text, UserPrefix* entry, std::
     *why = "the name is not valid UTF-8";
     return false;
   }
-  entry->nameAt = static_cast<uint32_t>(name.data() - text);
+  entry->nameAt = static_cast<uint32_t>(names->size());
   entry->nameSize = static_cast<uint32_t>(name.size());
+  names->append(name);
   return true;
 }
 
@@ -131,37 +132,40 @@ std::string UserPrefixes::DefaultPath() {
   return {};
 }
 
-std::optional<UserPrefixes> UserPrefixes::Parse(std::string_view text, std::string file, std::string* error) {
-  return FromText(std::string(text), std::move(file), error);
+UserPrefixes::UserPrefixes(std::string file, size_t expectedBytes) : file_(std::move(file)) {
+  // Room for the most a file of this size could hold; pages are only
+  // touched as they fill.
+  entries_.reserve(expectedBytes / 16 + 1);
+  names_->reserve(expectedBytes);
 }
 
-std::optional<UserPrefixes> UserPrefixes::FromText(std::string bytes, std::string file, std::string* error) {
-  UserPrefixes out;
-  out.file_ = std::move(file);
-  out.text_ = std::make_unique<const std::string>(std::move(bytes));
-  std::string_view text(*out.text_);
-  size_t lines = 1;
-  for (const char* p = text.data(); (p = static_cast<const char*>(std::memchr(p, '\n', text.end() - p))) != nullptr;
-       ++p)
-    ++lines;
-  out.entries_.reserve(lines);
-  int number = 0;
+bool UserPrefixes::AddLine(std::string_view line, int number, std::string* error) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+  if (line.empty() || line.front() == '#') return true;
+  UserPrefix& entry = entries_.emplace_back();
   std::string why;
-  while (!text.empty()) {
-    const size_t nl = text.find('\n');
-    std::string_view line = text.substr(0, nl);
-    text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
-    if (line.empty() || line.front() == '#') continue;
-    UserPrefix& entry = out.entries_.emplace_back();
-    if (!ParseLine(line, out.text_->data(), &entry, &why)) {
-      *error = out.file_ + ":" + std::to_string(number) + ": " + why;
-      return std::nullopt;
-    }
-    entry.line = number;
+  if (!ParseLine(line, names_.get(), &entry, &why)) {
+    *error = file_ + ":" + std::to_string(number) + ": " + why;
+    return false;
   }
+  entry.line = number;
+  return true;
+}
+
+std::optional<UserPrefixes> UserPrefixes::Parse(std::string_view text, std::string file, std::string* error) {
+  UserPrefixes out(std::move(file), text.size());
+  for (int number = 1; !text.empty(); ++number) {
+    const size_t nl = text.find('\n');
+    if (!out.AddLine(text.substr(0, nl), number, error)) return std::nullopt;
+    text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+  }
+  if (!out.Finish(error)) return std::nullopt;
+  return out;
+}
+
+bool UserPrefixes::Finish(std::string* error) {
+  UserPrefixes& out = *this;
   // Longest prefixes first, each length's entries by address: a lookup
   // searches each length once, longest first. Grouped by length in file
   // order, then each group sorted unless it already is (files are mostly
@@ -188,12 +192,12 @@ std::optional<UserPrefixes> UserPrefixes::FromText(std::string bytes, std::strin
     const UserPrefix& b = out.entries_[i];
     if (a.first == b.first && a.bits == b.bits) {  // ties are in file order: b is the later line
       *error = out.file_ + ":" + std::to_string(b.line) + ": the same prefix as line " + std::to_string(a.line);
-      return std::nullopt;
+      return false;
     }
     if (a.bits != b.bits) out.lengthEnds_.push_back(i);
   }
   if (!out.entries_.empty()) out.lengthEnds_.push_back(out.entries_.size());
-  return out;
+  return true;
 }
 
 std::optional<UserPrefixes> UserPrefixes::Load(const std::string& path, bool required, std::string* error) {
@@ -210,12 +214,36 @@ std::optional<UserPrefixes> UserPrefixes::Load(const std::string& path, bool req
     case ReadOnlyFile::Status::Ok:
       break;
   }
-  std::string text;
-  if (!file.ReadAll(text)) {
-    *error = path + ": cannot be read whole";
-    return std::nullopt;
+  // A block at a time: only the names are kept.
+  UserPrefixes out(path, file.size());
+  std::vector<char> block(64u << 10);
+  size_t held = 0;  // the start of a line not ended yet
+  uint64_t offset = 0;
+  int number = 1;
+  for (;;) {
+    if (held == block.size()) block.resize(block.size() * 2);  // a line longer than the block
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size() - held, file.size() - offset));
+    const ssize_t n = want == 0 ? 0 : file.ReadAt(block.data() + held, want, offset);
+    if (n < 0 || (n == 0 && offset != file.size())) {
+      *error = path + ": cannot be read whole";
+      return std::nullopt;
+    }
+    offset += static_cast<uint64_t>(n);
+    std::string_view text(block.data(), held + static_cast<size_t>(n));
+    const bool end = offset == file.size();
+    for (size_t nl; (nl = text.find('\n')) != std::string_view::npos; ++number) {
+      if (!out.AddLine(text.substr(0, nl), number, error)) return std::nullopt;
+      text.remove_prefix(nl + 1);
+    }
+    if (end) {
+      if (!text.empty() && !out.AddLine(text, number, error)) return std::nullopt;
+      break;
+    }
+    held = text.size();
+    std::memmove(block.data(), text.data(), held);
   }
-  return FromText(std::move(text), path, error);
+  if (!out.Finish(error)) return std::nullopt;
+  return out;
 }
 
 std::optional<UserPrefixes> UserPrefixes::LoadFor(const std::string& path, std::string* error) {

@@ -107,3 +107,29 @@ TEST_F(UserPrefixesFile, OnlyBoundedRegularFilesAreRead) {
   EXPECT_FALSE(UserPrefixes::Load(good, false, &error));
   EXPECT_EQ(error.substr(0, good.size() + 3), good + ":2:");
 }
+
+// Read a block at a time: lines across blocks, a line longer than a block
+// and a last line without its end are all read as the whole file.
+TEST_F(UserPrefixesFile, LinesAcrossBlocksReadAsOneText) {
+  std::string text = "# " + std::string(100000, 'x') + "\n";
+  char line[48];
+  for (int k = 0; k < 5000; ++k) {
+    std::snprintf(line, sizeof line, "%06x/24 Device number %d%s", 0x0A0000 + k, k, k == 4999 ? "" : "\r\n");
+    text += line;
+  }
+  const std::string path = xdgDir + "/prefixes";
+  WriteFile(path, text);
+  std::string error;
+  auto p = UserPrefixes::Load(path, true, &error);
+  ASSERT_TRUE(p) << error;
+  ASSERT_EQ(p->entries().size(), 5000u);
+  for (int k = 0; k < 5000; k += 7) {
+    const registry::UserPrefix* e = p->Lookup(static_cast<uint64_t>(0x0A0000 + k) << 24);
+    ASSERT_NE(e, nullptr) << k;
+    EXPECT_EQ(p->Name(*e), "Device number " + std::to_string(k));
+    EXPECT_EQ(e->line, k + 2);
+  }
+  WriteFile(path, text + "\n0a0000 Again");
+  EXPECT_FALSE(UserPrefixes::Load(path, true, &error));
+  EXPECT_EQ(error, path + ":5002: the same prefix as line 2");
+}

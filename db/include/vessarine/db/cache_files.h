@@ -83,6 +83,9 @@ class ReadOnlyFile {
   size_t size() const { return size_; }
   // Reads the whole file; false on a short read.
   bool ReadAll(std::string& out) const;
+  // Reads up to `n` bytes from `offset` (fewer only at the file's end, as
+  // it was opened or since); -1 on an error.
+  ssize_t ReadAt(char* out, size_t n, uint64_t offset) const;
   // The whole file's bytes, read-only, with a NUL byte right after its end,
   // held as SetCacheHold says; whatever another program does to the file
   // later, these bytes stay as they were checked. The returned owner frees

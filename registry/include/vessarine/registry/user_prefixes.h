@@ -19,7 +19,7 @@ namespace registry {
 // 24 bytes: a file of 100,000 lines is read at every start.
 struct UserPrefix {
   uint64_t first = 0;  // the prefix as the first 48-bit address it covers
-  uint32_t nameAt = 0;    // the name (UTF-8): where it is in the file's text
+  uint32_t nameAt = 0;    // the name (UTF-8): where it is among the names
   uint32_t nameSize = 0;  // and its length
   int32_t line = 0;       // 1-based, in the file
   int32_t bits = 0;
@@ -28,8 +28,9 @@ struct UserPrefix {
 // Largest prefixes file read.
 inline constexpr size_t kMaxUserPrefixesSize = 16u << 20;
 
-// Names are kept in the file's text, which a UserPrefixes owns: it may be
-// moved (the text stays where it is) but not copied.
+// Names are kept together, apart from the rest of the file's text (which
+// is read a block at a time and let go): a UserPrefixes may be moved (the
+// names stay where they are) but not copied.
 
 class UserPrefixes {
  public:
@@ -58,15 +59,20 @@ class UserPrefixes {
   // or null.
   const UserPrefix* Lookup(uint64_t mac, int maxBits = 48) const;
 
-  std::string_view Name(const UserPrefix& p) const { return std::string_view(*text_).substr(p.nameAt, p.nameSize); }
+  std::string_view Name(const UserPrefix& p) const { return std::string_view(*names_).substr(p.nameAt, p.nameSize); }
   const std::string& file() const { return file_; }
   const std::vector<UserPrefix>& entries() const { return entries_; }  // longest first, then by address
 
  private:
   std::string file_;
-  static std::optional<UserPrefixes> FromText(std::string text, std::string file, std::string* error);
+  explicit UserPrefixes(std::string file, size_t expectedBytes);
+  // Takes one line (without its line end) of the file; false with "FILE:LINE:
+  // why" in *error when it is neither an entry, a comment nor blank.
+  bool AddLine(std::string_view line, int number, std::string* error);
+  // Orders the entries for Lookup; false when a prefix is given twice.
+  bool Finish(std::string* error);
 
-  std::unique_ptr<const std::string> text_;  // the file's bytes, which the names view
+  std::unique_ptr<std::string> names_ = std::make_unique<std::string>();
   std::vector<UserPrefix> entries_;
   std::vector<size_t> lengthEnds_;  // where the entries of each length end
 };

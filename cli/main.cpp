@@ -6,6 +6,9 @@
 // completed), 1 a message shown instead, 2 a usage error (the command's usage
 // on stderr). --help on any level prints the usage on stdout and exits 0.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -232,6 +235,16 @@ Command AddExportCommand(CLI::App& app) {
   return {cmd, [] { return RunExport(format, prefixes, stdout, stderr); }};
 }
 
+// A pipe's buffer holds 64 KiB unless asked for more: the reader is woken,
+// and this process waits, once per 64 KiB. Asking for 1 MiB (what an
+// unprivileged process may have by default) lets lookup's, annotate's and
+// export's output through in blocks that size; a refusal leaves it as it
+// was, and any other kind of output is not touched.
+void WidenOutputPipe() {
+  struct stat st;
+  if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode)) ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
+}
+
 std::string ProgramVersionText() {
   StartUpDatabase();
   std::string text = "vessarine-cli " VESSARINE_VERSION "\ndatabase: " + std::to_string(companyCount) + " records, ";
@@ -258,6 +271,7 @@ int main(int argc, char** argv) {
   // lease rather than copied (lookup and annotate, which may read a stream
   // for hours, copy them).
   SetCacheHold(CacheHold::LeasedMapping);
+  WidenOutputPipe();
   CLI::App app{"Which company owns a MAC address prefix, and which prefixes a company owns.", "vessarine-cli"};
   app.set_version_flag("--version", ProgramVersionText, "Show the version and the database it would load");
   app.require_subcommand(1);

@@ -39,9 +39,13 @@ std::optional<Registry> RegistryOfFileName(const std::string& path) {
 
 // 32527 -> "32,527".
 std::string Grouped(size_t n) {
-  std::string digits = std::to_string(n);
-  for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
-  return digits;
+  const std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return out;
 }
 
 }  // namespace

@@ -6,12 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
 cli="$build/bin/vessarine-cli"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-# Registry tables from Debian's listings, in a private cache directory.
-export XDG_CACHE_HOME="$work/cache"
-"$cli" update --from /usr/share/ieee-data >/dev/null 2>&1
+. bench/tables.sh
 
 log="$work/log.txt"
 awk -v seed=7 'BEGIN {

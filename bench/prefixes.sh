@@ -12,10 +12,7 @@ cli=$(realpath "$bindir/vessarine-cli")
 for tool in hyperfine python3; do
   command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
-"$cli" update --from /usr/share/ieee-data >/dev/null 2>&1
+. bench/tables.sh
 
 python3 - "$work/prefixes" <<'PY'
 import sys

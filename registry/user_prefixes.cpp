@@ -165,38 +165,37 @@ std::optional<UserPrefixes> UserPrefixes::Parse(std::string_view text, std::stri
 }
 
 bool UserPrefixes::Finish(std::string* error) {
-  UserPrefixes& out = *this;
   // Longest prefixes first, each length's entries by address: a lookup
   // searches each length once, longest first. Grouped by length in file
   // order, then each group sorted unless it already is (files are mostly
   // written in order); ties stay in file order.
   std::array<size_t, 50> starts{};
-  for (const UserPrefix& e : out.entries_) ++starts[static_cast<size_t>(48 - e.bits) + 1];
+  for (const UserPrefix& e : entries_) ++starts[static_cast<size_t>(48 - e.bits) + 1];
   for (size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
-  const bool grouped = std::is_sorted(out.entries_.begin(), out.entries_.end(),
+  const bool grouped = std::is_sorted(entries_.begin(), entries_.end(),
                                       [](const UserPrefix& a, const UserPrefix& b) { return a.bits > b.bits; });
   if (!grouped) {
-    std::vector<UserPrefix> byLength(out.entries_.size());
+    std::vector<UserPrefix> byLength(entries_.size());
     std::array<size_t, 50> next = starts;
-    for (const UserPrefix& e : out.entries_) byLength[next[static_cast<size_t>(48 - e.bits)]++] = e;
-    out.entries_ = std::move(byLength);
+    for (const UserPrefix& e : entries_) byLength[next[static_cast<size_t>(48 - e.bits)]++] = e;
+    entries_ = std::move(byLength);
   }
   for (size_t g = 0; g + 1 < starts.size(); ++g) {
-    UserPrefix* from = out.entries_.data() + starts[g];
+    UserPrefix* from = entries_.data() + starts[g];
     const size_t n = starts[g + 1] - starts[g];
     const auto byAddress = [](const UserPrefix& a, const UserPrefix& b) { return a.first < b.first; };
     if (!std::is_sorted(from, from + n, byAddress)) SortByAddress(from, n);
   }
-  for (size_t i = 1; i < out.entries_.size(); ++i) {
-    const UserPrefix& a = out.entries_[i - 1];
-    const UserPrefix& b = out.entries_[i];
+  for (size_t i = 1; i < entries_.size(); ++i) {
+    const UserPrefix& a = entries_[i - 1];
+    const UserPrefix& b = entries_[i];
     if (a.first == b.first && a.bits == b.bits) {  // ties are in file order: b is the later line
-      *error = out.file_ + ":" + std::to_string(b.line) + ": the same prefix as line " + std::to_string(a.line);
+      *error = file_ + ":" + std::to_string(b.line) + ": the same prefix as line " + std::to_string(a.line);
       return false;
     }
-    if (a.bits != b.bits) out.lengthEnds_.push_back(i);
+    if (a.bits != b.bits) lengthEnds_.push_back(i);
   }
-  if (!out.entries_.empty()) out.lengthEnds_.push_back(out.entries_.size());
+  if (!entries_.empty()) lengthEnds_.push_back(entries_.size());
   return true;
 }
 

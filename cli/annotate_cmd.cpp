@@ -95,10 +95,7 @@ class Annotator {
     const char* const buf = buffer_.get();
     size_t written = 0;
     const size_t stop = registry::ScanAddresses(
-        buf, 0, to, size_, before_, [&](size_t pos, size_t length, uint64_t value, registry::Derivation derived) {
-          registry::ParsedAddress address;
-          address.value = value;
-          address.derivedFrom = derived;
+        buf, 0, to, size_, before_, [&](size_t pos, size_t length, const registry::ParsedAddress& address) {
           const registry::Description d = registry::Describe(tables_, address);
           if (json_) {
             JsonFind(pos, length, d);

@@ -9,6 +9,10 @@ namespace {
 
 void AppendBool(std::string* out, bool v) { *out += v ? "true" : "false"; }
 
+// An EUI-64 or a WWN is given as read; a MAC address (also one inside an
+// IPv6 address) is its "mac".
+bool HasIdentifier(const ParsedAddress& a) { return a.kind == IdentifierKind::Eui64 || a.kind == IdentifierKind::Wwn; }
+
 // 24, 28 or 36 (any small count).
 void AppendBits(std::string* out, int bits) {
   if (bits >= 10) out->push_back(static_cast<char>('0' + bits / 10 % 10));
@@ -131,9 +135,15 @@ Description Describe(const RegistryTables& tables, const ParsedAddress& address)
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d) {
   *out += "\"input\":";
   AppendJsonString(out, input);
-  *out += ",\"mac\":\"";
-  AppendMac(out, d.address);
-  *out += "\",\"registry\":";
+  *out += ",\"mac\":";
+  if (d.address.kind == IdentifierKind::Eui64) {
+    *out += "null";
+  } else {
+    *out += '"';
+    AppendMac(out, d.address);
+    *out += '"';
+  }
+  *out += ",\"registry\":";
   if (d.match) {
     static thread_local EntryTexts texts;
     *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
@@ -176,6 +186,16 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   } else {
     *out += "null";
   }
+  *out += ",\"kind\":\"";
+  *out += KindName(d.address.kind);
+  *out += "\",\"identifier\":";
+  if (HasIdentifier(d.address)) {
+    *out += '"';
+    AppendCanonical(out, d.address);
+    *out += '"';
+  } else {
+    *out += "null";
+  }
 }
 
 std::string_view Note(const Description& d) {
@@ -195,13 +215,13 @@ void AppendJsonError(std::string* out, std::string_view input, std::string_view 
 
 std::string_view CsvHeader() {
   return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from,also,"
-         "source\r\n";
+         "source,kind,identifier\r\n";
 }
 
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d) {
   AppendCsvField(out, input);
   *out += ',';
-  AppendMac(out, d.address);
+  if (d.address.kind != IdentifierKind::Eui64) AppendMac(out, d.address);
   *out += ',';
   // The entry's fields: registry to address, then (last) also and source.
   std::pair<std::string_view, std::string_view> entry{",,,,", ","};
@@ -236,6 +256,10 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   *out += DerivationName(d.address.derivedFrom);
   out->push_back(',');
   *out += entry.second;
+  out->push_back(',');
+  *out += KindName(d.address.kind);
+  out->push_back(',');
+  if (HasIdentifier(d.address)) AppendCanonical(out, d.address);
   *out += "\r\n";
 }
 
@@ -243,7 +267,7 @@ void AppendCsvError(std::string* out, std::string_view input, std::string_view e
   AppendCsvField(out, input);
   *out += ",,,,,,,,,,,";
   AppendCsvField(out, error);
-  *out += ",,,\r\n";
+  *out += ",,,,,\r\n";
 }
 
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d) {
@@ -259,11 +283,32 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
   };
   AppendDisplayText(out, input);
   out->push_back('\n');
-  name("MAC:");
-  AppendMac(out, d.address);
-  out->push_back('\n');
-  if (d.address.derivedFrom == Derivation::Ipv6Eui64) {
-    field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+  if (HasIdentifier(d.address)) {
+    name(d.address.kind == IdentifierKind::Eui64 ? "EUI-64:" : "WWN:");
+    AppendCanonical(out, d.address);
+    out->push_back('\n');
+  }
+  if (d.address.kind != IdentifierKind::Eui64) {
+    name(d.address.kind == IdentifierKind::Wwn && d.address.prefixOnly ? "OUI:" : "MAC:");
+    AppendMac(out, d.address);
+    out->push_back('\n');
+  }
+  switch (d.address.derivedFrom) {
+    case Derivation::Ipv6Eui64:
+      field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+      break;
+    case Derivation::WwnNaa1: field("Derived:", "from a World Wide Name of NAA type 1 (IEEE): its last six bytes"); break;
+    case Derivation::WwnNaa2:
+      field("Derived:", "from a World Wide Name of NAA type 2 (IEEE extended): its last six bytes");
+      break;
+    case Derivation::WwnNaa5:
+      field("Derived:", "from a World Wide Name of NAA type 5 (IEEE registered): the OUI after its first digit");
+      break;
+    case Derivation::WwnNaa6:
+      field("Derived:",
+            "from a World Wide Name of NAA type 6 (IEEE registered extended): the OUI after its first digit");
+      break;
+    case Derivation::None: break;
   }
   if (d.match) {
     static thread_local EntryTexts texts;

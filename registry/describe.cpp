@@ -256,9 +256,12 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   *out += DerivationName(d.address.derivedFrom);
   out->push_back(',');
   *out += entry.second;
-  out->push_back(',');
-  *out += KindName(d.address.kind);
-  out->push_back(',');
+  // ",kind," in one append: this runs once a row.
+  const std::string_view kind = KindName(d.address.kind);
+  char column[16] = {','};
+  kind.copy(column + 1, sizeof column - 2);
+  column[kind.size() + 1] = ',';
+  out->append(column, kind.size() + 2);
   if (HasIdentifier(d.address)) AppendCanonical(out, d.address);
   *out += "\r\n";
 }

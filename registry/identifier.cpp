@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "vessarine/registry/address.h"
 #include "vessarine/registry/ipv6.h"
@@ -95,6 +96,24 @@ constexpr Notation kNotations[] = {
     {"wwn-0x################################", Reads::Wwn128},
     {"################################", Reads::Wwn128},  // with --wwn only
 };
+
+// The rows of kNotations by length: most inputs meet one or two rows.
+constexpr size_t kLongestNotation = 38;
+struct NotationIndex {
+  uint8_t start[kLongestNotation + 2] = {};
+  uint8_t rows[std::size(kNotations)] = {};
+  constexpr NotationIndex() {
+    size_t n = 0;
+    for (size_t length = 0; length <= kLongestNotation; ++length) {
+      start[length] = static_cast<uint8_t>(n);
+      for (size_t r = 0; r < std::size(kNotations); ++r) {
+        if (kNotations[r].pattern.size() == length) rows[n++] = static_cast<uint8_t>(r);
+      }
+    }
+    start[kLongestNotation + 1] = static_cast<uint8_t>(n);
+  }
+};
+constexpr NotationIndex kNotationIndex;
 
 // The digits of `text` when it is written as `pattern` (high holds what
 // does not fit in low).
@@ -307,6 +326,13 @@ bool ReadIpv6Bytes(std::string_view text, uint8_t out[16]) {
 std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* error, ReadOptions options) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+  // The forms the finder takes are most of what people give: its exact
+  // check first, on the text alone.
+  ParsedAddress found;
+  if (text.size() >= 11 && text.size() <= 23 &&
+      FindGroupsAt(TextWindow{text.data(), text.size(), -1}, 0, &found) == text.size() &&
+      (found.kind == IdentifierKind::Mac || !options.wwn))
+    return found;
   std::string problem;
   // /dev/disk/by-id names a disk's WWN so, a partition's with -partN after.
   std::string_view name = text;
@@ -320,7 +346,9 @@ std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* er
     name = text;
   }
   uint64_t high = 0, low = 0;
-  for (const Notation& n : kNotations) {
+  const size_t length = std::min(name.size(), kLongestNotation + 1);
+  for (size_t i = kNotationIndex.start[length]; i < kNotationIndex.start[length + 1]; ++i) {
+    const Notation& n = kNotations[kNotationIndex.rows[i]];
     if (!Matches(name, n.pattern, &high, &low)) continue;
     switch (n.reads) {
       case Reads::Mac: return Mac(low);
@@ -429,9 +457,8 @@ int ReadLooseHex(std::string_view text, int maxDigits, uint64_t* value) {
 size_t FindGroupsAt(const TextWindow& t, size_t p, ParsedAddress* found) {
   const int prev = t.Before(p);
   if (!HexAt(t, p) || IsHex(prev)) return 0;
-  // The common case first: two digits a byte, ':' or '-' between, the
-  // byte after in the buffer.
-  if (p + 18 <= t.size) {
+  // The common case first: two digits a byte, ':' or '-' between.
+  if (p + 17 <= t.size) {
     const char* q = t.text + p;
     const char sep = q[2];
     if ((sep == ':' || sep == '-') && prev != static_cast<unsigned char>(sep) && q[5] == sep && q[8] == sep &&
@@ -444,7 +471,7 @@ size_t FindGroupsAt(const TextWindow& t, size_t p, ParsedAddress* found) {
         bad |= high | low;  // negative when either is no digit
         v = v << 8 | static_cast<uint64_t>((high << 4 | low) & 0xFF);
       }
-      const int after = static_cast<unsigned char>(q[17]);
+      const int after = t.At(p + 17);
       if (bad >= 0 && !IsHex(after)) {
         if (after != static_cast<unsigned char>(sep)) {
           *found = Mac(v);

@@ -28,8 +28,8 @@
 //   the last group is one to three decimal digits (a dotted IPv4 tail).
 //
 // Hand-written rather than a regular expression engine: with SSE2, 64 bytes
-// at a time are classified (hex digit, ':', any separator, 'f', a marker's
-// last byte) into bit masks, and the masks' shifts leave only the positions
+// at a time are classified (hex digit, ':', any separator, 'f', 'x') into
+// bit masks, and the masks' shifts leave only the positions
 // where a whole notation fits, and for IPv6 those holding "ff:f", which the
 // "ff:fe" of every modified EUI-64 written in groups begins with; each of
 // those few is then checked exactly.
@@ -70,8 +70,8 @@ namespace scan_detail {
 #if defined(__SSE2__)
 struct Masks {
   // bit i: byte i is a hex digit / ':' / ':', '-' or '.' / 'f' or 'F' /
-  // '.', 'x' or 'X' (ending a marker: "naa.", "eui.", "wwn-0x")
-  uint64_t hex, colon, sep, f, mark;
+  // 'x' or 'X' (ending the marker "wwn-0x"; '.' ends "naa." and "eui.")
+  uint64_t hex, colon, sep, f, x;
 };
 
 inline __m128i InRange(__m128i v, char low, char span) {
@@ -94,7 +94,7 @@ inline void Classify16(const char* p, Masks* m) {
   // '-' is 0x2D and '.' 0x2E: one range.
   m->sep |= Bits(_mm_or_si128(colon, InRange(v, '-', 1))) << shift;
   m->f |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('f'))) << shift;
-  m->mark |= Bits(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')), _mm_cmpeq_epi8(lower, _mm_set1_epi8('x')))) << shift;
+  m->x |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('x'))) << shift;
 }
 
 [[gnu::always_inline]] inline Masks Classify64(const char* p) {
@@ -159,7 +159,7 @@ struct Derived {
 struct Candidates {
   uint64_t mac;     // starts where a MAC notation's digits and separators fit
   uint64_t ipv6;    // "ff:f" in any case
-  uint64_t marked;  // four or six bytes before sixteen digits after a marker's last byte
+  uint64_t marked;  // twelve digits or more after '.', '-' or 'x' (a marker's last byte)
 };
 
 // Positions in this 64-byte block (`cur` and `next` its and the following
@@ -197,15 +197,11 @@ struct Candidates {
     for (int step = 0; step < 5; ++step) chain = (g1 & (chain >> 2)) | (g2 & (chain >> 3));
     mac |= chain.lo & starts & ~((curRaw.colon << 1) | prevColon);
   }
-  // Markers: sixteen digits after '.' or 'x', the marker four ("naa.",
-  // "eui.") or six ("wwn-0x") bytes before them; starts reach at most six
-  // bytes into the next block.
-  const uint64_t sixteenCur = cur.quad & a(&Derived::quad, cur, next, 4) & a(&Derived::quad, cur, next, 8) &
-                              a(&Derived::quad, cur, next, 12);
-  const uint64_t sixteenNext = next.quad & next.quad >> 4 & next.quad >> 8 & next.quad >> 12;
-  const uint64_t leadCur = sixteenCur & ((curRaw.mark << 1) | prevMark);
-  const uint64_t leadNext = sixteenNext & ((nextRaw.mark << 1) | curRaw.mark >> 63);
-  const uint64_t marked = Ahead(leadCur, leadNext, 4) | Ahead(leadCur, leadNext, 6);
+  // Markers: twelve digits (sixteen, the exact check sees) after '.', '-'
+  // or 'x'; the marker ("naa.", "eui.", "wwn-0x") ends right before them.
+  const uint64_t twelve = cur.quad & a(&Derived::quad, cur, next, 4) & a(&Derived::quad, cur, next, 8);
+  const uint64_t mark = (curRaw.sep & ~curRaw.colon) | curRaw.x;
+  const uint64_t marked = twelve & ((mark << 1) | prevMark);
   return {mac, cur.trigger, marked};  // the exact check sees the 'e' of "ff:fe"
 }
 #endif
@@ -235,7 +231,7 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
     const int prev = t.Before(p);
     uint64_t prevHex = scan_detail::IsHexByte(prev) ? 1 : 0;
     uint64_t prevColon = prev == ':' ? 1 : 0;
-    uint64_t prevMark = prev == '.' || prev == 'x' || prev == 'X' ? 1 : 0;
+    uint64_t prevMark = prev == '.' || prev == '-' || prev == 'x' || prev == 'X' ? 1 : 0;
     scan_detail::Derived cur = scan_detail::Derive(curRaw, nextRaw, prevHex, prevColon);
     while (p + 192 <= size && p + 64 <= to) {
       const scan_detail::Masks afterRaw = scan_detail::Classify64(text + p + 128);
@@ -256,11 +252,17 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
           }
         }
         if ((found64.marked >> bit & 1) != 0) {
-          if (size_t length = FindMarkedAt(t, at, &id)) {
-            found(at, length, id);
-            resume = at + length;
-            continue;
+          // The digits of a marked identifier: its marker four or six bytes back.
+          for (const size_t back : {size_t{4}, size_t{6}}) {
+            const size_t start = at - back;
+            if (at < from + back || start < resume) continue;
+            if (size_t length = FindMarkedAt(t, start, &id)) {
+              found(start, length, id);
+              resume = start + length;
+              break;
+            }
           }
+          if (resume > at) continue;
         }
         if ((found64.ipv6 >> bit & 1) != 0) {
           size_t start = 0;
@@ -272,13 +274,14 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
       }
       prevHex = curRaw.hex >> 63;
       prevColon = curRaw.colon >> 63;
-      prevMark = curRaw.mark >> 63;
+      prevMark = ((curRaw.sep & ~curRaw.colon) | curRaw.x) >> 63;
       curRaw = nextRaw;
       nextRaw = afterRaw;
       cur = next;
       p += 64;
     }
-    p = p > resume ? p : resume;
+    // A marker may end the last block, its digits after it.
+    p = p - 6 > resume ? p - 6 : resume;
     // A run of IPv6 groups reaching into what follows starts from its
     // beginning, whose "ff:fe" may lie ahead.
     const size_t floor = resume > from ? resume : from;

@@ -21,17 +21,17 @@
 #include <string_view>
 #include <vector>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/ipv6.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/identifier/ipv6.h"
+#include "vessarine/identifier/scanner.h"
 
 namespace {
 
 struct Find {
   size_t offset, length;
-  registry::ParsedAddress id;
+  identifier::ParsedAddress id;
   bool operator==(const Find& o) const { return offset == o.offset && length == o.length && Same(id, o.id); }
-  static bool Same(const registry::ParsedAddress& a, const registry::ParsedAddress& b) {
+  static bool Same(const identifier::ParsedAddress& a, const identifier::ParsedAddress& b) {
     return a.value == b.value && a.prefixOnly == b.prefixOnly && a.derivedFrom == b.derivedFrom && a.kind == b.kind &&
            a.id == b.id && a.idLow == b.idLow;
   }
@@ -43,8 +43,8 @@ void Check(bool ok) {
 
 std::vector<Find> ScanWhole(const char* text, size_t size) {
   std::vector<Find> finds;
-  registry::ScanAddresses(text, 0, size, size, -1,
-                          [&](size_t o, size_t l, const registry::ParsedAddress& a) { finds.push_back({o, l, a}); });
+  identifier::ScanAddresses(text, 0, size, size, -1,
+                          [&](size_t o, size_t l, const identifier::ParsedAddress& a) { finds.push_back({o, l, a}); });
   return finds;
 }
 
@@ -61,7 +61,7 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
     const size_t size = read - base;
     // Exactly the bytes read so far, so reading past them is a finding.
     std::vector<char> buffer(input.begin() + static_cast<ptrdiff_t>(base), input.begin() + static_cast<ptrdiff_t>(read));
-    size_t to = end ? size : (size > registry::kScanLookahead ? size - registry::kScanLookahead : 0);
+    size_t to = end ? size : (size > identifier::kScanLookahead ? size - identifier::kScanLookahead : 0);
     if (!end) {
       for (size_t i = size; i-- > 0;) {
         if (buffer[i] == '\n') {
@@ -71,8 +71,8 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
       }
     }
     if (to == 0 && !end) continue;
-    const size_t stop = registry::ScanAddresses(buffer.data(), 0, to, size, before,
-                                                [&](size_t o, size_t l, const registry::ParsedAddress& a) {
+    const size_t stop = identifier::ScanAddresses(buffer.data(), 0, to, size, before,
+                                                [&](size_t o, size_t l, const identifier::ParsedAddress& a) {
                                                   finds.push_back({base + o, l, a});
                                                 });
     Check(stop >= to && stop <= size);
@@ -83,20 +83,20 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
   return finds;
 }
 
-void CheckParse(std::string_view text, registry::ReadOptions options) {
+void CheckParse(std::string_view text, identifier::ReadOptions options) {
   std::string error;
-  const auto parsed = registry::ParseAddress(text, &error, options);
+  const auto parsed = identifier::ParseAddress(text, &error, options);
   if (!parsed) {
     Check(!error.empty());
     return;
   }
   Check(parsed->value >> 48 == 0);
-  Check(registry::FormatMac(*parsed).size() == (parsed->prefixOnly ? 8u : 17u));
+  Check(identifier::FormatMac(*parsed).size() == (parsed->prefixOnly ? 8u : 17u));
   std::string canonical;
-  registry::AppendCanonical(&canonical, *parsed);
-  const auto again = registry::ParseAddress(canonical, nullptr);
+  identifier::AppendCanonical(&canonical, *parsed);
+  const auto again = identifier::ParseAddress(canonical, nullptr);
   Check(again && Find::Same(*again, *parsed));
-  if (parsed->derivedFrom == registry::Derivation::Ipv6Eui64) {
+  if (parsed->derivedFrom == identifier::Derivation::Ipv6Eui64) {
     // The address part, before any zone or prefix length, is an IPv6
     // address whose identifier holds this MAC.
     std::string_view address = text.substr(text.find_first_not_of(" \t"));
@@ -104,7 +104,7 @@ void CheckParse(std::string_view text, registry::ReadOptions options) {
     std::string copy(address);
     uint8_t bytes[16];
     Check(::inet_pton(AF_INET6, copy.c_str(), bytes) == 1);
-    Check(registry::MacFromInterfaceId(bytes) == parsed->value);
+    Check(identifier::MacFromInterfaceId(bytes) == parsed->value);
   }
 }
 
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(f.length > 0 && f.offset >= last && f.offset + f.length <= input.size());
     last = f.offset + f.length;
     const std::string_view text = input.substr(f.offset, f.length);
-    const auto parsed = registry::ParseAddress(text, nullptr);
+    const auto parsed = identifier::ParseAddress(text, nullptr);
     Check(parsed && Find::Same(*parsed, f.id));
   }
   Check(ScanAsAStream(input, step) == finds);

@@ -4,8 +4,8 @@
 
 #include "vessarine/db/loader.h"
 #include "vessarine/listing/convert.h"
-#include "vessarine/listing/registry.h"
-#include "vessarine/registry/identifier.h"
+#include "vessarine/identifier/identifier.h"
+#include "vessarine/listing/registries.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/store/bytes.h"
 #include "vessarine/store/store.h"
@@ -41,11 +41,11 @@ const char* CheckMacInput(const std::string& input) {
 // parent assignment's "IEEE Registration Authority". Empty otherwise.
 std::string BlockHolderText(const std::string& in) {
   if (in.size() != 17) return {};
-  const auto address = registry::ParseAddress(in, nullptr);
+  const auto address = identifier::ParseAddress(in, nullptr);
   if (!address) return {};
   const auto tables = registry::SharedTables();
   const std::optional<registry::Match> block = tables->LookupBlock(address->value);
-  return block ? registry::StoreCompanyText(block->organization, block->address) : std::string();
+  return block ? listing::StoreCompanyText(block->organization, block->address) : std::string();
 }
 
 QueryOutcome Lookup(QueryHost& host) {

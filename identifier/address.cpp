@@ -1,11 +1,11 @@
-#include "vessarine/registry/address.h"
+#include "vessarine/identifier/address.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <vector>
 
-namespace registry {
+namespace identifier {
 
 namespace {
 
@@ -251,4 +251,4 @@ std::string FormatMac(const ParsedAddress& address) {
   return out;
 }
 
-}  // namespace registry
+}  // namespace identifier

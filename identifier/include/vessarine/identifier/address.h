@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "vessarine/registry/identifier.h"
+#include "vessarine/identifier/identifier.h"
 
-namespace registry {
+namespace identifier {
 
 // The IEEE 802c quadrant of a locally administered address (Y and Z bits).
 enum class Quadrant { None, Eli, Sai, Aai, Reserved };
@@ -36,4 +36,4 @@ std::string FormatMac(const ParsedAddress& address);
 // Appends what FormatMac returns.
 void AppendMac(std::string* out, const ParsedAddress& address);
 
-}  // namespace registry
+}  // namespace identifier

@@ -1,6 +1,6 @@
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
-namespace registry {
+namespace listing {
 
 namespace {
 
@@ -31,4 +31,4 @@ std::optional<Registry> RegistryFromName(std::string_view name) {
   return std::nullopt;
 }
 
-}  // namespace registry
+}  // namespace listing

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace registry {
+namespace identifier {
 
 // Where the 48 bits looked up came from when they were not written as a
 // MAC address.
@@ -96,4 +96,4 @@ size_t FindAt(const TextWindow& t, size_t p, ParsedAddress* found);
 // `from`: its start and length, or 0.
 size_t FindIpv6Around(const TextWindow& t, size_t trigger, size_t from, size_t* start, ParsedAddress* found);
 
-}  // namespace registry
+}  // namespace identifier

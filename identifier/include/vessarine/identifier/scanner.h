@@ -41,15 +41,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vessarine/registry/identifier.h"
-#include "vessarine/registry/ipv6.h"
+#include "vessarine/identifier/identifier.h"
+#include "vessarine/identifier/ipv6.h"
 #include "vessarine/store/bytes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-namespace registry {
+namespace identifier {
 
 namespace scan_detail {
 
@@ -302,4 +302,4 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
   return p;
 }
 
-}  // namespace registry
+}  // namespace identifier

@@ -14,7 +14,7 @@
 
 #include "vessarine/store/bytes.h"
 
-namespace registry {
+namespace identifier {
 
 // Longest IPv6 address in hexadecimal groups only (eight groups of four).
 inline constexpr size_t kMaxIpv6HexText = 39;
@@ -43,4 +43,4 @@ inline bool IsZoneByte(unsigned char c) {
   return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'z') || c == '_' || c == '-' || c == '.';
 }
 
-}  // namespace registry
+}  // namespace identifier

@@ -1,15 +1,15 @@
-#include "vessarine/registry/identifier.h"
+#include "vessarine/identifier/identifier.h"
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <iterator>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/ipv6.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/identifier/ipv6.h"
 #include "vessarine/store/bytes.h"
 
-namespace registry {
+namespace identifier {
 
 namespace {
 
@@ -581,4 +581,4 @@ size_t FindIpv6Around(const TextWindow& t, size_t trigger, size_t from, size_t* 
   return FindIpv6At(t, s, found);
 }
 
-}  // namespace registry
+}  // namespace identifier

@@ -100,7 +100,9 @@ constexpr Notation kNotations[] = {
 // The rows of kNotations by length: most inputs meet one or two rows.
 constexpr size_t kLongestNotation = 38;
 struct NotationIndex {
-  uint8_t start[kLongestNotation + 2] = {};
+  // start[length] up to start[length + 1]: the rows of that length; any
+  // longer text has none (lengths past kLongestNotation count as one more).
+  uint8_t start[kLongestNotation + 3] = {};
   uint8_t rows[std::size(kNotations)] = {};
   constexpr NotationIndex() {
     size_t n = 0;
@@ -110,7 +112,7 @@ struct NotationIndex {
         if (kNotations[r].pattern.size() == length) rows[n++] = static_cast<uint8_t>(r);
       }
     }
-    start[kLongestNotation + 1] = static_cast<uint8_t>(n);
+    start[kLongestNotation + 1] = start[kLongestNotation + 2] = static_cast<uint8_t>(n);
   }
 };
 constexpr NotationIndex kNotationIndex;

@@ -33,6 +33,9 @@ CompanyPage SearchCompanies(const std::string& text, SearchCursor from, bool all
     return page;
   }
   const char* pattern = text.c_str();
+  // Only a cursor this search handed out is resumed; a negative one would
+  // read before the table, and starts over instead.
+  if (from.position < 0 || from.matches < 0) from = page.next = {};
 
   std::string collected;
   int32_t& matches = page.next.matches;

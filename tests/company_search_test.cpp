@@ -155,6 +155,15 @@ TEST_F(CompanySearchTest, ContinuationUsesTheCurrentText) {
   EXPECT_EQ(numbers.front(), 6);
 }
 
+TEST_F(CompanySearchTest, NegativeCursorStartsOver) {
+  const std::string fresh = SearchCompanies("xerox", {}, false).answer.text;
+  for (const SearchCursor from : {SearchCursor{-5, 5}, SearchCursor{5, -1}}) {
+    const CompanyPage page = SearchCompanies("xerox", from, false);
+    EXPECT_EQ(page.answer.text, fresh) << from.position << "," << from.matches;
+    EXPECT_EQ(page.next.matches, 5);
+  }
+}
+
 TEST_F(CompanySearchTest, ReplacedSmallerStoreEndsAContinuation) {
   const CompanyPage second = SearchCompanies("xerox", SearchCompanies("xerox", {}, false).next, false);
   PutStore(MakeRecord("000000", 0, "XEROX\n"), "0000A>");

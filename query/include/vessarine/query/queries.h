@@ -52,7 +52,8 @@ QueryAnswer ListMacs();
 // The entries of the names containing `text` (up to its first NUL, ASCII
 // letters in any case), numbered on from `from`: five at most from
 // `from.position` on, or with `all` every match, unpaged. A new search or
-// "all" passes a default cursor; a continuation passes the last page's next.
+// "all" passes a default cursor; a continuation passes the last page's next
+// (a cursor with a negative member starts over).
 CompanyPage SearchCompanies(const std::string& text, SearchCursor from, bool all);
 
 // First occurrence of `pattern` in `text`, ASCII letters compared without

@@ -104,9 +104,10 @@ Command AddCompanyCommand(CLI::App& app) {
             StartUpDatabase();
             const std::string pattern = Utf8ToGbk(text);
             CompanyPage shown = SearchCompanies(pattern, {}, false);
-            // Pages follow while one was cut; past the last one the last
-            // page stays. Every match at once only when there was a second
-            // page, as 全部 is offered only then.
+            // Each further page continues the last while it was cut, so a
+            // page past the end shows the last one. --all lists again only
+            // after a cut first page, as 全部 is offered only then (without
+            // a cut that page holds every match already).
             const int pages = page.empty() ? 1 : PageNumber(page);
             for (int n = 2; n <= pages && shown.more; ++n) shown = SearchCompanies(pattern, shown.next, false);
             if (all && shown.more) shown = SearchCompanies(pattern, {}, true);

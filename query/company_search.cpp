@@ -2,6 +2,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "vessarine/store/bytes.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
 #include "vessarine/query/format.h"
@@ -11,15 +12,13 @@ namespace {
 
 constexpr int kPageSize = 5;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
-
 }  // namespace
 
 const char* StrIStr(const char* text, const char* pattern) {
   if (text == nullptr || pattern == nullptr || *pattern == '\0') return nullptr;
   for (const char* s = text; *s != '\0'; ++s) {
     size_t j = 0;
-    while (s[j] != '\0' && pattern[j] != '\0' && Lower(s[j]) == Lower(pattern[j])) ++j;
+    while (s[j] != '\0' && pattern[j] != '\0' && AsciiLower(s[j]) == AsciiLower(pattern[j])) ++j;
     if (pattern[j] == '\0') return s;
   }
   return nullptr;

@@ -1,0 +1,291 @@
+#include "vessarine/registry/filters.h"
+
+#include <algorithm>
+#include <map>
+
+namespace registry {
+
+namespace {
+
+constexpr uint64_t kAllAddresses = (uint64_t{1} << 48) - 1;
+
+constexpr uint64_t BlockSize(int bits) { return uint64_t{1} << (48 - bits); }
+constexpr uint64_t LastOf(const AddressBlock& b) { return b.first + BlockSize(b.bits) - 1; }
+
+void AppendHex(std::string* out, uint64_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out->push_back(kDigits[(value >> shift) & 0xF]);
+}
+
+// The top `bytes` bytes of a 48-bit value as "xx:xx:...".
+void AppendBytes(std::string* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) {
+    if (i > 0) out->push_back(':');
+    AppendHex(out, value >> (40 - 8 * i), 2);
+  }
+}
+
+uint64_t MaskOf(int bits) { return kAllAddresses & ~(BlockSize(bits) - 1); }
+
+// The merged blocks as libpcap is best given them: those of 32 bits or
+// fewer grouped by length, so one load and one mask serve each length;
+// longer ones by their first 32 bits, each such head tested once.
+struct BpfGroups {
+  std::map<int, std::vector<uint32_t>> shortByBits;                          // bits -> first 32 bits
+  std::map<uint32_t, std::map<int, std::vector<uint16_t>>> longByHead;       // head -> bits -> last 16 bits
+};
+
+BpfGroups GroupForBpf(const std::vector<AddressBlock>& merged) {
+  BpfGroups g;
+  for (const AddressBlock& b : merged) {
+    if (b.bits <= 32) {
+      g.shortByBits[b.bits].push_back(static_cast<uint32_t>(b.first >> 16));
+    } else {
+      g.longByHead[static_cast<uint32_t>(b.first >> 16)][b.bits].push_back(static_cast<uint16_t>(b.first & 0xFFFF));
+    }
+  }
+  return g;
+}
+
+void AppendBpfTest(std::string* out, int offset, int width, uint64_t mask, uint64_t full, uint64_t value) {
+  *out += "ether[";
+  *out += std::to_string(offset);
+  out->push_back(':');
+  *out += std::to_string(width);
+  *out += "] ";
+  if (mask != full) {
+    *out += "& 0x";
+    AppendHex(out, mask, 2 * width);
+    out->push_back(' ');
+  }
+  *out += "= 0x";
+  AppendHex(out, value, 2 * width);
+}
+
+// Every block tested at the address starting at byte `offset` of the frame.
+std::string BpfDirection(const BpfGroups& g, int offset) {
+  std::string out;
+  auto next = [&out] {
+    if (!out.empty()) out += " or ";
+  };
+  for (const auto& [bits, heads] : g.shortByBits) {
+    const uint64_t mask = MaskOf(bits) >> 16;
+    for (uint32_t head : heads) {
+      next();
+      AppendBpfTest(&out, offset, 4, mask, 0xFFFFFFFF, head);
+    }
+  }
+  for (const auto& [head, byBits] : g.longByHead) {
+    next();
+    out.push_back('(');
+    AppendBpfTest(&out, offset, 4, 0xFFFFFFFF, 0xFFFFFFFF, head);
+    out += " and (";
+    bool first = true;
+    for (const auto& [bits, tails] : byBits) {
+      for (uint16_t tail : tails) {
+        if (!first) out += " or ";
+        first = false;
+        AppendBpfTest(&out, offset + 4, 2, MaskOf(bits) & 0xFFFF, 0xFFFF, tail);
+      }
+    }
+    out += "))";
+  }
+  return out;
+}
+
+// What libpcap lays out for one direction's tests, in order: loads and
+// masks, which jump nowhere, and comparisons. Every comparison's match
+// goes to the accepting return; a head's mismatch skips its blocks to the
+// next head, and the last block of a head fails to the end of the
+// direction's tests (the next direction's, or the refusing return).
+enum Branch : unsigned { kNone = 0, kAccept = 1, kNextHead = 2, kDirectionEnd = 4 };
+
+void AppendSteps(std::vector<unsigned>* steps, const BpfGroups& g) {
+  int loaded = 0;  // the bits of the last group tested, after its load and mask
+  for (const auto& [bits, heads] : g.shortByBits) {
+    steps->push_back(kNone);                  // ld
+    if (bits < 32) steps->push_back(kNone);   // and
+    steps->insert(steps->end(), heads.size(), kAccept);
+    loaded = bits;
+  }
+  if (g.longByHead.empty()) return;
+  if (loaded != 32) steps->push_back(kNone);  // ld, unless the 32-bit tests left it
+  for (const auto& [head, byBits] : g.longByHead) {
+    steps->push_back(kNextHead);
+    for (const auto& [bits, tails] : byBits) {
+      steps->push_back(kNone);                 // ldh
+      if (bits < 48) steps->push_back(kNone);  // and
+      steps->insert(steps->end(), tails.size(), kAccept);
+    }
+    steps->back() |= kDirectionEnd;
+  }
+}
+
+// Lowercase ASCII letters and digits of `text`, every other run one '_',
+// at most 32 characters; "holder" when nothing is left. Always starts with
+// a letter, as nft's names must; set and chain add a suffix, since a bare
+// word may be one of nft's keywords ("ip", "set").
+std::string NftName(std::string_view text) {
+  std::string name;
+  for (char c : text) {
+    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    if ((lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9')) {
+      name.push_back(lower);
+    } else if (!name.empty() && name.back() != '_') {
+      name.push_back('_');
+    }
+    if (name.size() == 32) break;
+  }
+  while (!name.empty() && name.back() == '_') name.pop_back();
+  if (name.empty()) return "holder";
+  if (name[0] < 'a') name.insert(0, "holder_");
+  return name;
+}
+
+std::string WiresharkFilter(const std::vector<AddressBlock>& merged, FilterDirection direction) {
+  const char* field = direction == FilterDirection::Src ? "eth.src" : direction == FilterDirection::Dst ? "eth.dst" : "eth.addr";
+  std::string out;
+  for (const AddressBlock& b : merged) {
+    const int bytes = std::max(1, (b.bits + 7) / 8);
+    if (!out.empty()) out += " or ";
+    out += field;
+    out += "[0:";
+    out += std::to_string(bytes);
+    out += "] ";
+    if (b.bits % 8 != 0 || b.bits == 0) {
+      out += "& ";
+      AppendBytes(&out, MaskOf(b.bits), bytes);
+      out.push_back(' ');
+    }
+    out += "== ";
+    AppendBytes(&out, b.first, bytes);
+  }
+  return out + "\n";
+}
+
+std::string NftFilter(const std::vector<AddressBlock>& merged, FilterDirection direction, std::string_view text) {
+  const std::string name = NftName(text), set = name + "_blocks";
+  std::string out =
+      "# Load with nft -f. The set and the rule serve a netdev table too, in a\n"
+      "# chain hooked at a device's ingress.\n"
+      "table bridge vessarine {\n"
+      "\tset " + set + " {\n"
+      "\t\ttype ether_addr\n"
+      "\t\tflags interval\n"
+      "\t\telements = {\n";
+  for (size_t i = 0; i < merged.size(); ++i) {
+    out += "\t\t\t";
+    AppendBytes(&out, merged[i].first, 6);
+    out.push_back('/');
+    out += std::to_string(merged[i].bits);
+    out += i + 1 < merged.size() ? ",\n" : "\n";
+  }
+  out += "\t\t}\n\t}\n\n\tchain " + name + "_forward {\n"
+         "\t\ttype filter hook forward priority filter; policy accept;\n";
+  if (direction != FilterDirection::Dst) out += "\t\tether saddr @" + set + " counter drop\n";
+  if (direction != FilterDirection::Src) out += "\t\tether daddr @" + set + " counter drop\n";
+  return out + "\t}\n}\n";
+}
+
+}  // namespace
+
+std::vector<AddressBlock> MergeBlocks(std::vector<AddressBlock> blocks) {
+  for (AddressBlock& b : blocks) {
+    b.bits = std::clamp(b.bits, 0, 48);
+    b.first &= MaskOf(b.bits);
+  }
+  std::sort(blocks.begin(), blocks.end(),
+            [](const AddressBlock& a, const AddressBlock& b) { return a.first < b.first; });
+  std::vector<AddressBlock> out;
+  for (size_t i = 0; i < blocks.size();) {
+    const uint64_t lo = blocks[i].first;
+    uint64_t hi = LastOf(blocks[i]);
+    for (++i; i < blocks.size() && blocks[i].first <= hi + 1; ++i) hi = std::max(hi, LastOf(blocks[i]));
+    // The range [lo, hi] as the largest aligned blocks, left to right.
+    for (uint64_t at = lo;;) {
+      int bits = 48;
+      while (bits > 0 && (at & (BlockSize(bits - 1) - 1)) == 0 && at + BlockSize(bits - 1) - 1 <= hi) --bits;
+      out.push_back({at, bits});
+      const uint64_t last = at + BlockSize(bits) - 1;
+      if (last >= hi) break;
+      at = last + 1;
+    }
+  }
+  return out;
+}
+
+std::optional<FilterFormat> FilterFormatNamed(std::string_view name) {
+  if (name == "bpf") return FilterFormat::Bpf;
+  if (name == "wireshark") return FilterFormat::Wireshark;
+  if (name == "nft") return FilterFormat::Nft;
+  return std::nullopt;
+}
+
+std::optional<FilterDirection> FilterDirectionNamed(std::string_view name) {
+  if (name == "src") return FilterDirection::Src;
+  if (name == "dst") return FilterDirection::Dst;
+  if (name == "either") return FilterDirection::Either;
+  return std::nullopt;
+}
+
+size_t BpfInstructionCount(const std::vector<AddressBlock>& merged, FilterDirection direction) {
+  const BpfGroups g = GroupForBpf(merged);
+  std::vector<std::vector<unsigned>> directions(direction == FilterDirection::Either ? 2 : 1);
+  for (std::vector<unsigned>& steps : directions) AppendSteps(&steps, g);
+  // A conditional jump reaches at most 255 instructions on; libpcap puts
+  // an unconditional jump after any comparison whose target lies further.
+  // Positions count the instructions from one to the program's end: the
+  // accepting return is 2, the refusing one 1.
+  constexpr size_t kAcceptAt = 2;
+  size_t after = kAcceptAt;  // the position of the instruction after this one
+  for (auto d = directions.rbegin(); d != directions.rend(); ++d) {
+    const size_t directionEnd = d == directions.rbegin() ? 1 : after;
+    size_t nextHead = directionEnd;
+    for (auto it = d->rbegin(); it != d->rend(); ++it) {
+      size_t longJumps = 0;
+      if ((*it & kAccept) && after - kAcceptAt >= 256) ++longJumps;
+      if ((*it & kNextHead) && after - nextHead >= 256) ++longJumps;
+      if ((*it & kDirectionEnd) && after - directionEnd >= 256) ++longJumps;
+      after += 1 + longJumps;
+      if (*it & kNextHead) nextHead = after;
+    }
+  }
+  return after;
+}
+
+FilterText BuildFilter(const std::vector<AddressBlock>& blocks, FilterFormat format, FilterDirection direction,
+                       std::string_view name) {
+  FilterText result;
+  if (blocks.empty()) {
+    result.error = "no blocks to match: a filter would match nothing";
+    return result;
+  }
+  const std::vector<AddressBlock> merged = MergeBlocks(blocks);
+  switch (format) {
+    case FilterFormat::Bpf: {
+      result.instructions = BpfInstructionCount(merged, direction);
+      if (result.instructions > kMaxBpfInstructions) {
+        result.error = "the bpf filter for these " + std::to_string(merged.size()) + " blocks compiles to " +
+                       std::to_string(result.instructions) + " instructions, more than the " +
+                       std::to_string(kMaxBpfInstructions) + " the kernel takes in a socket filter";
+        if (direction == FilterDirection::Either) result.error += " (--direction src or dst takes about half)";
+        return result;
+      }
+      const BpfGroups g = GroupForBpf(merged);
+      if (direction == FilterDirection::Src) {
+        result.text = BpfDirection(g, 6);
+      } else if (direction == FilterDirection::Dst) {
+        result.text = BpfDirection(g, 0);
+      } else {
+        result.text = "(" + BpfDirection(g, 6) + ") or (" + BpfDirection(g, 0) + ")";
+      }
+      result.text.push_back('\n');
+      break;
+    }
+    case FilterFormat::Wireshark: result.text = WiresharkFilter(merged, direction); break;
+    case FilterFormat::Nft: result.text = NftFilter(merged, direction, name); break;
+  }
+  return result;
+}
+
+}  // namespace registry

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <map>
 
+#include "vessarine/registry/address.h"
+#include "vessarine/registry/tables.h"
+
 namespace registry {
 
 namespace {
@@ -12,16 +15,11 @@ constexpr uint64_t kAllAddresses = (uint64_t{1} << 48) - 1;
 constexpr uint64_t BlockSize(int bits) { return uint64_t{1} << (48 - bits); }
 constexpr uint64_t LastOf(const AddressBlock& b) { return b.first + BlockSize(b.bits) - 1; }
 
-void AppendHex(std::string* out, uint64_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out->push_back(kDigits[(value >> shift) & 0xF]);
-}
-
-// The top `bytes` bytes of a 48-bit value as "xx:xx:...".
+// The top `bytes` bytes of a 48-bit value as "XX:XX:...".
 void AppendBytes(std::string* out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) {
     if (i > 0) out->push_back(':');
-    AppendHex(out, value >> (40 - 8 * i), 2);
+    AppendPrefixDigits(out, (value >> (40 - 8 * i)) & 0xFF, 8);
   }
 }
 
@@ -31,8 +29,8 @@ uint64_t MaskOf(int bits) { return kAllAddresses & ~(BlockSize(bits) - 1); }
 // fewer grouped by length, so one load and one mask serve each length;
 // longer ones by their first 32 bits, each such head tested once.
 struct BpfGroups {
-  std::map<int, std::vector<uint32_t>> shortByBits;                          // bits -> first 32 bits
-  std::map<uint32_t, std::map<int, std::vector<uint16_t>>> longByHead;       // head -> bits -> last 16 bits
+  std::map<int, std::vector<uint32_t>> shortByBits;                     // bits -> first 32 bits
+  std::map<uint32_t, std::map<int, std::vector<uint16_t>>> longByHead;  // head -> bits -> last 16 bits
 };
 
 BpfGroups GroupForBpf(const std::vector<AddressBlock>& merged) {
@@ -55,11 +53,11 @@ void AppendBpfTest(std::string* out, int offset, int width, uint64_t mask, uint6
   *out += "] ";
   if (mask != full) {
     *out += "& 0x";
-    AppendHex(out, mask, 2 * width);
+    AppendPrefixDigits(out, mask, 8 * width);
     out->push_back(' ');
   }
   *out += "= 0x";
-  AppendHex(out, value, 2 * width);
+  AppendPrefixDigits(out, value, 8 * width);
 }
 
 // Every block tested at the address starting at byte `offset` of the frame.
@@ -103,8 +101,8 @@ enum Branch : unsigned { kNone = 0, kAccept = 1, kNextHead = 2, kDirectionEnd = 
 void AppendSteps(std::vector<unsigned>* steps, const BpfGroups& g) {
   int loaded = 0;  // the bits of the last group tested, after its load and mask
   for (const auto& [bits, heads] : g.shortByBits) {
-    steps->push_back(kNone);                  // ld
-    if (bits < 32) steps->push_back(kNone);   // and
+    steps->push_back(kNone);                 // ld
+    if (bits < 32) steps->push_back(kNone);  // and
     steps->insert(steps->end(), heads.size(), kAccept);
     loaded = bits;
   }
@@ -175,7 +173,7 @@ std::string NftFilter(const std::vector<AddressBlock>& merged, FilterDirection d
       "\t\telements = {\n";
   for (size_t i = 0; i < merged.size(); ++i) {
     out += "\t\t\t";
-    AppendBytes(&out, merged[i].first, 6);
+    AppendMac(&out, ParsedAddress{merged[i].first, false});
     out.push_back('/');
     out += std::to_string(merged[i].bits);
     out += i + 1 < merged.size() ? ",\n" : "\n";

@@ -185,6 +185,9 @@ TEST_F(SearchFilter, NftAcceptsTheSetAndRules) {
       EXPECT_TRUE(NftAccepts(xdgDir + "/filter")) << text << " " << direction << "\n" << run.out;
     }
   }
+  // The same set and rules in a netdev table, hooked at a device's ingress.
+  Sh("sed -i 's/table bridge/table netdev/; s/hook forward/hook ingress device lo/' " + xdgDir + "/filter");
+  EXPECT_TRUE(NftAccepts(xdgDir + "/filter")) << ReadFile(xdgDir + "/filter");
 }
 
 TEST_F(SearchFilter, NoMatchBadTextAndAFilterTooLong) {

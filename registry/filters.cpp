@@ -26,23 +26,40 @@ void AppendBytes(std::string* out, uint64_t value, int bytes) {
 uint64_t MaskOf(int bits) { return kAllAddresses & ~(BlockSize(bits) - 1); }
 
 // The merged blocks as libpcap is best given them: those of 32 bits or
-// fewer grouped by length, so one load and one mask serve each length;
-// longer ones by their first 32 bits, each such head tested once.
-struct BpfGroups {
-  std::map<int, std::vector<uint32_t>> shortByBits;                     // bits -> first 32 bits
+// fewer by length, so one load and one mask serve the blocks of a length;
+// longer ones by their first 32 bits, each such head tested once, last.
+//
+// A conditional jump reaches at most 255 instructions on; libpcap puts an
+// unconditional one after any comparison whose target lies further, so a
+// long flat list costs two instructions a block. Cut into chunks each
+// ending in a test every frame passes (`len >= 12`: no Ethernet frame is
+// shorter than its two addresses), a match jumps to its chunk's end, near,
+// and only that test needs the long jump: one per chunk.
+struct BpfPlan {
+  struct Short {
+    int bits;
+    uint32_t head;  // the first 32 bits
+  };
+  std::vector<Short> shorts;
   std::map<uint32_t, std::map<int, std::vector<uint16_t>>> longByHead;  // head -> bits -> last 16 bits
+  bool chunked = false;
+  static constexpr size_t kChunk = 200;  // comparisons; their jumps to the chunk's end stay short
+  size_t Chunks() const { return chunked ? std::max<size_t>(1, (shorts.size() + kChunk - 1) / kChunk) : 1; }
+  size_t ChunkEnd(size_t c) const { return c + 1 == Chunks() ? shorts.size() : (c + 1) * kChunk; }
 };
 
-BpfGroups GroupForBpf(const std::vector<AddressBlock>& merged) {
-  BpfGroups g;
+BpfPlan PlanForBpf(const std::vector<AddressBlock>& merged) {
+  BpfPlan p;
   for (const AddressBlock& b : merged) {
     if (b.bits <= 32) {
-      g.shortByBits[b.bits].push_back(static_cast<uint32_t>(b.first >> 16));
+      p.shorts.push_back({b.bits, static_cast<uint32_t>(b.first >> 16)});
     } else {
-      g.longByHead[static_cast<uint32_t>(b.first >> 16)][b.bits].push_back(static_cast<uint16_t>(b.first & 0xFFFF));
+      p.longByHead[static_cast<uint32_t>(b.first >> 16)][b.bits].push_back(static_cast<uint16_t>(b.first & 0xFFFF));
     }
   }
-  return g;
+  std::stable_sort(p.shorts.begin(), p.shorts.end(),
+                   [](const BpfPlan::Short& a, const BpfPlan::Short& b) { return a.bits < b.bits; });
+  return p;
 }
 
 void AppendBpfTest(std::string* out, int offset, int width, uint64_t mask, uint64_t full, uint64_t value) {
@@ -61,62 +78,122 @@ void AppendBpfTest(std::string* out, int offset, int width, uint64_t mask, uint6
 }
 
 // Every block tested at the address starting at byte `offset` of the frame.
-std::string BpfDirection(const BpfGroups& g, int offset) {
+std::string BpfDirection(const BpfPlan& p, int offset) {
   std::string out;
-  auto next = [&out] {
-    if (!out.empty()) out += " or ";
-  };
-  for (const auto& [bits, heads] : g.shortByBits) {
-    const uint64_t mask = MaskOf(bits) >> 16;
-    for (uint32_t head : heads) {
+  for (size_t c = 0; c < p.Chunks(); ++c) {
+    std::string tests;
+    auto next = [&tests] {
+      if (!tests.empty()) tests += " or ";
+    };
+    for (size_t i = c * BpfPlan::kChunk; i < p.ChunkEnd(c); ++i) {
       next();
-      AppendBpfTest(&out, offset, 4, mask, 0xFFFFFFFF, head);
+      AppendBpfTest(&tests, offset, 4, MaskOf(p.shorts[i].bits) >> 16, 0xFFFFFFFF, p.shorts[i].head);
     }
-  }
-  for (const auto& [head, byBits] : g.longByHead) {
-    next();
-    out.push_back('(');
-    AppendBpfTest(&out, offset, 4, 0xFFFFFFFF, 0xFFFFFFFF, head);
-    out += " and (";
-    bool first = true;
-    for (const auto& [bits, tails] : byBits) {
-      for (uint16_t tail : tails) {
-        if (!first) out += " or ";
-        first = false;
-        AppendBpfTest(&out, offset + 4, 2, MaskOf(bits) & 0xFFFF, 0xFFFF, tail);
+    for (const auto& [head, byBits] : p.longByHead) {
+      if (c + 1 < p.Chunks()) break;  // the longer blocks end the last chunk
+      next();
+      tests.push_back('(');
+      AppendBpfTest(&tests, offset, 4, 0xFFFFFFFF, 0xFFFFFFFF, head);
+      tests += " and (";
+      bool first = true;
+      for (const auto& [bits, tails] : byBits) {
+        for (uint16_t tail : tails) {
+          if (!first) tests += " or ";
+          first = false;
+          AppendBpfTest(&tests, offset + 4, 2, MaskOf(bits) & 0xFFFF, 0xFFFF, tail);
+        }
       }
+      tests += "))";
     }
-    out += "))";
+    if (!out.empty()) out += " or ";
+    out += p.chunked ? "((" + tests + ") and len >= 12)" : tests;
   }
   return out;
 }
 
 // What libpcap lays out for one direction's tests, in order: loads and
-// masks, which jump nowhere, and comparisons. Every comparison's match
-// goes to the accepting return; a head's mismatch skips its blocks to the
-// next head, and the last block of a head fails to the end of the
-// direction's tests (the next direction's, or the refusing return).
-enum Branch : unsigned { kNone = 0, kAccept = 1, kNextHead = 2, kDirectionEnd = 4 };
+// masks, which jump nowhere, and comparisons. A match goes to the
+// accepting return, or in chunks to the chunk's end (its `len` load); a
+// head's mismatch skips its blocks to the next head, and the last block of
+// a head fails to the end of the direction's tests (the next direction's,
+// or the refusing return).
+enum Branch : unsigned {
+  kNone = 0,
+  kAccept = 1,
+  kChunkEnd = 2,
+  kNextHead = 4,
+  kDirectionEnd = 8,
+  kIsChunkEnd = 16,  // not a branch: the instruction chunk ends jump to
+};
 
-void AppendSteps(std::vector<unsigned>* steps, const BpfGroups& g) {
-  int loaded = 0;  // the bits of the last group tested, after its load and mask
-  for (const auto& [bits, heads] : g.shortByBits) {
-    steps->push_back(kNone);                 // ld
-    if (bits < 32) steps->push_back(kNone);  // and
-    steps->insert(steps->end(), heads.size(), kAccept);
-    loaded = bits;
-  }
-  if (g.longByHead.empty()) return;
-  if (loaded != 32) steps->push_back(kNone);  // ld, unless the 32-bit tests left it
-  for (const auto& [head, byBits] : g.longByHead) {
-    steps->push_back(kNextHead);
-    for (const auto& [bits, tails] : byBits) {
-      steps->push_back(kNone);                 // ldh
-      if (bits < 48) steps->push_back(kNone);  // and
-      steps->insert(steps->end(), tails.size(), kAccept);
+void AppendSteps(std::vector<unsigned>* steps, const BpfPlan& p) {
+  const unsigned match = p.chunked ? kChunkEnd : kAccept;
+  for (size_t c = 0; c < p.Chunks(); ++c) {
+    int loaded = -1;  // the length whose load and mask the accumulator holds
+    for (size_t i = c * BpfPlan::kChunk; i < p.ChunkEnd(c); ++i) {
+      const int bits = p.shorts[i].bits;
+      if (bits != loaded) {
+        steps->push_back(kNone);                 // ld
+        if (bits < 32) steps->push_back(kNone);  // and
+        loaded = bits;
+      }
+      steps->push_back(match);
     }
-    steps->back() |= kDirectionEnd;
+    if (c + 1 == p.Chunks() && !p.longByHead.empty()) {
+      if (loaded != 32) steps->push_back(kNone);  // ld, unless the 32-bit tests left it
+      for (const auto& [head, byBits] : p.longByHead) {
+        steps->push_back(kNextHead);
+        for (const auto& [bits, tails] : byBits) {
+          steps->push_back(kNone);                 // ldh
+          if (bits < 48) steps->push_back(kNone);  // and
+          steps->insert(steps->end(), tails.size(), match);
+        }
+        steps->back() |= kDirectionEnd;
+      }
+    }
+    if (p.chunked) {
+      steps->push_back(kIsChunkEnd);  // ld #pktlen
+      steps->push_back(kAccept);      // jge #12
+    }
   }
+}
+
+size_t CountInstructions(const BpfPlan& p, FilterDirection direction) {
+  std::vector<std::vector<unsigned>> directions(direction == FilterDirection::Either ? 2 : 1);
+  for (std::vector<unsigned>& steps : directions) AppendSteps(&steps, p);
+  // Positions count the instructions from one to the program's end: the
+  // accepting return is 2, the refusing one 1.
+  constexpr size_t kAcceptAt = 2;
+  size_t after = kAcceptAt;  // the position of the instruction after this one
+  for (auto d = directions.rbegin(); d != directions.rend(); ++d) {
+    const size_t directionEnd = d == directions.rbegin() ? 1 : after;
+    size_t nextHead = directionEnd, chunkEnd = after;
+    for (auto it = d->rbegin(); it != d->rend(); ++it) {
+      size_t longJumps = 0;
+      if ((*it & kAccept) && after - kAcceptAt >= 256) ++longJumps;
+      if ((*it & kChunkEnd) && after - chunkEnd >= 256) ++longJumps;
+      if ((*it & kNextHead) && after - nextHead >= 256) ++longJumps;
+      if ((*it & kDirectionEnd) && after - directionEnd >= 256) ++longJumps;
+      after += 1 + longJumps;
+      if (*it & kNextHead) nextHead = after;
+      if (*it & kIsChunkEnd) chunkEnd = after;
+    }
+  }
+  return after;
+}
+
+// The plan for these blocks, chunked when that compiles shorter.
+BpfPlan BestPlan(const std::vector<AddressBlock>& merged, FilterDirection direction, size_t* instructions) {
+  BpfPlan p = PlanForBpf(merged);
+  *instructions = CountInstructions(p, direction);
+  p.chunked = true;
+  const size_t chunked = CountInstructions(p, direction);
+  if (chunked < *instructions) {
+    *instructions = chunked;
+  } else {
+    p.chunked = false;
+  }
+  return p;
 }
 
 // Lowercase ASCII letters and digits of `text`, every other run one '_',
@@ -227,28 +304,9 @@ std::optional<FilterDirection> FilterDirectionNamed(std::string_view name) {
 }
 
 size_t BpfInstructionCount(const std::vector<AddressBlock>& merged, FilterDirection direction) {
-  const BpfGroups g = GroupForBpf(merged);
-  std::vector<std::vector<unsigned>> directions(direction == FilterDirection::Either ? 2 : 1);
-  for (std::vector<unsigned>& steps : directions) AppendSteps(&steps, g);
-  // A conditional jump reaches at most 255 instructions on; libpcap puts
-  // an unconditional jump after any comparison whose target lies further.
-  // Positions count the instructions from one to the program's end: the
-  // accepting return is 2, the refusing one 1.
-  constexpr size_t kAcceptAt = 2;
-  size_t after = kAcceptAt;  // the position of the instruction after this one
-  for (auto d = directions.rbegin(); d != directions.rend(); ++d) {
-    const size_t directionEnd = d == directions.rbegin() ? 1 : after;
-    size_t nextHead = directionEnd;
-    for (auto it = d->rbegin(); it != d->rend(); ++it) {
-      size_t longJumps = 0;
-      if ((*it & kAccept) && after - kAcceptAt >= 256) ++longJumps;
-      if ((*it & kNextHead) && after - nextHead >= 256) ++longJumps;
-      if ((*it & kDirectionEnd) && after - directionEnd >= 256) ++longJumps;
-      after += 1 + longJumps;
-      if (*it & kNextHead) nextHead = after;
-    }
-  }
-  return after;
+  size_t instructions = 0;
+  BestPlan(merged, direction, &instructions);
+  return instructions;
 }
 
 FilterText BuildFilter(const std::vector<AddressBlock>& blocks, FilterFormat format, FilterDirection direction,
@@ -261,7 +319,7 @@ FilterText BuildFilter(const std::vector<AddressBlock>& blocks, FilterFormat for
   const std::vector<AddressBlock> merged = MergeBlocks(blocks);
   switch (format) {
     case FilterFormat::Bpf: {
-      result.instructions = BpfInstructionCount(merged, direction);
+      const BpfPlan plan = BestPlan(merged, direction, &result.instructions);
       if (result.instructions > kMaxBpfInstructions) {
         result.error = "the bpf filter for these " + std::to_string(merged.size()) + " blocks compiles to " +
                        std::to_string(result.instructions) + " instructions, more than the " +
@@ -269,13 +327,12 @@ FilterText BuildFilter(const std::vector<AddressBlock>& blocks, FilterFormat for
         if (direction == FilterDirection::Either) result.error += " (--direction src or dst takes about half)";
         return result;
       }
-      const BpfGroups g = GroupForBpf(merged);
       if (direction == FilterDirection::Src) {
-        result.text = BpfDirection(g, 6);
+        result.text = BpfDirection(plan, 6);
       } else if (direction == FilterDirection::Dst) {
-        result.text = BpfDirection(g, 0);
+        result.text = BpfDirection(plan, 0);
       } else {
-        result.text = "(" + BpfDirection(g, 6) + ") or (" + BpfDirection(g, 0) + ")";
+        result.text = "(" + BpfDirection(plan, 6) + ") or (" + BpfDirection(plan, 0) + ")";
       }
       result.text.push_back('\n');
       break;

@@ -207,10 +207,10 @@ Command AddAnnotateCommand(CLI::App& app) {
 }
 
 // --json and --csv, one at most: the format of a command's rows.
-void AddRowFormatFlags(CLI::App* cmd, registry::RowFormat* format) {
-  CLI::Option* json = cmd->add_flag_callback("--json", [format] { *format = registry::RowFormat::Json; },
+void AddRowFormatFlags(CLI::App* cmd, answer::RowFormat* format) {
+  CLI::Option* json = cmd->add_flag_callback("--json", [format] { *format = answer::RowFormat::Json; },
                                              "One JSON object per assignment (JSON Lines)");
-  cmd->add_flag_callback("--csv", [format] { *format = registry::RowFormat::Csv; }, "CSV with one header line")
+  cmd->add_flag_callback("--csv", [format] { *format = answer::RowFormat::Csv; }, "CSV with one header line")
       ->excludes(json);
 }
 
@@ -230,26 +230,26 @@ Command AddSearchCommand(CLI::App& app) {
                       "capture), wireshark (a display filter) or nft (an nftables set and the rule using it)")
           ->type_name("FORMAT")
           ->check(CLI::Validator(
-              [](std::string& name) { return registry::FilterFormatNamed(name) ? "" : "must be bpf, wireshark or nft"; },
+              [](std::string& name) { return answer::FilterFormatNamed(name) ? "" : "must be bpf, wireshark or nft"; },
               ""))
           ->excludes("--json")
           ->excludes("--csv");
   cmd->add_option("--direction", direction, "The address the filter tests: src, dst or either (default)")
       ->type_name("src|dst|either")
       ->check(CLI::Validator(
-          [](std::string& name) { return registry::FilterDirectionNamed(name) ? "" : "must be src, dst or either"; },
+          [](std::string& name) { return answer::FilterDirectionNamed(name) ? "" : "must be src, dst or either"; },
           ""))
       ->needs(filterOption);
   return {cmd, [] {
-            if (!filter.empty()) options.filter = registry::FilterFormatNamed(filter);
-            options.direction = *registry::FilterDirectionNamed(direction);
+            if (!filter.empty()) options.filter = answer::FilterFormatNamed(filter);
+            options.direction = *answer::FilterDirectionNamed(direction);
             return RunSearch(options, stdout, stderr);
           }};
 }
 
 Command AddExportCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("export", "Write every assignment of every registry (and your own prefixes) with its address range (CSV)");
-  static registry::RowFormat format = registry::RowFormat::Csv;
+  static answer::RowFormat format = answer::RowFormat::Csv;
   static std::string prefixes;
   AddRowFormatFlags(cmd, &format);
   AddPrefixesOption(cmd, &prefixes);

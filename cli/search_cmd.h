@@ -1,7 +1,7 @@
 // vessarine-cli search and export: every registry's assignments as rows
-// (registry/assignments.h), all of them or those whose holder contains a
+// (answer/assignments.h), all of them or those whose holder contains a
 // text; or, for search, one capture, display or firewall filter matching
-// every block found (registry/filters.h).
+// every block found (answer/filters.h).
 #pragma once
 
 #include <cstdio>
@@ -9,15 +9,15 @@
 
 #include <optional>
 
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/filters.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/answer/filters.h"
 
 struct SearchOptions {
-  registry::RowFormat format = registry::RowFormat::Text;
+  answer::RowFormat format = answer::RowFormat::Text;
   std::string text;      // part of the holder's name; not empty
   std::string prefixes;  // the user's prefixes file; empty: the default one
-  std::optional<registry::FilterFormat> filter;  // a filter instead of rows
-  registry::FilterDirection direction = registry::FilterDirection::Either;
+  std::optional<answer::FilterFormat> filter;  // a filter instead of rows
+  answer::FilterDirection direction = answer::FilterDirection::Either;
 };
 
 // 0 when an assignment matched, 1 when none did, the filter cannot be
@@ -28,5 +28,5 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err);
 // null), after the CSV header for CSV; the number written, -1 when the
 // output failed (said on `err` as `command`'s), -2 when the prefixes file
 // cannot be used.
-long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
+long WriteAssignments(const char* command, answer::RowFormat format, const answer::HolderFilter* filter,
                       const std::string& prefixes, std::FILE* out, std::FILE* err);

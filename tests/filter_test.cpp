@@ -14,15 +14,15 @@
 #include <vector>
 
 #include "vessarine/listing/table.h"
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/filters.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/answer/filters.h"
+#include "vessarine/update/table_refresh.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 
-using registry::AddressBlock;
-using registry::FilterDirection;
-using registry::Registry;
+using answer::AddressBlock;
+using answer::FilterDirection;
+using listing::Registry;
 
 namespace {
 
@@ -114,9 +114,9 @@ class SearchFilter : public CacheHomeTest {
     Put(Registry::MaS, {{0x70B3D5E12, "Acme Inner", ""}, {0x70B3D5F2F, "Acme Small", ""}, {0x70B3D5F30, "Other", ""}});
     WriteFile(prefixes, "0a:e6:a6:12:34/40 Acme lab\n0a:e6:a6:99:00:01 Acme host\n");
   }
-  static void Put(Registry r, std::vector<registry::Entry> entries) {
+  static void Put(Registry r, std::vector<listing::Entry> entries) {
     std::string error;
-    ASSERT_TRUE(registry::SaveTableImage(r, registry::EncodeImage(r, std::move(entries)), &error)) << error;
+    ASSERT_TRUE(update::SaveTableImage(r, listing::EncodeImage(r, std::move(entries)), &error)) << error;
   }
   // search ARGS --prefixes, its output also in file `out`.
   CliRun Search(const std::string& args, const std::string& out = "filter") {
@@ -136,7 +136,7 @@ TEST(MergeBlocks, TouchingAndNestedBlocksBecomeTheFewestAlignedOnes) {
       {{{0x70B3D5E12ull << 12, 36}, {0x70B3D5Eull << 20, 28}, {0x70B3D5Eull << 20, 28}}, {{0x70B3D5Eull << 20, 28}}},
       {{{0x0AE6A6990001ull, 48}, {0x0AE6A61234ull << 8, 40}}, {{0x0AE6A61234ull << 8, 40}, {0x0AE6A6990001ull, 48}}},
   };
-  for (const auto& row : rows) EXPECT_EQ(registry::MergeBlocks(row[0]), row[1]) << row[0].size();
+  for (const auto& row : rows) EXPECT_EQ(answer::MergeBlocks(row[0]), row[1]) << row[0].size();
 }
 
 // Frames from the first, a middle and the last address of every block
@@ -237,7 +237,7 @@ TEST(BpfInstructionCount, AgreesWithLibpcap) {
   const std::string path = testing::TempDir() + "/count.bpf";
   for (const auto* blocks : {&many, &mixed}) {
     for (FilterDirection d : {FilterDirection::Src, FilterDirection::Either}) {
-      const registry::FilterText built = registry::BuildFilter(*blocks, registry::FilterFormat::Bpf, d, "x");
+      const answer::FilterText built = answer::BuildFilter(*blocks, answer::FilterFormat::Bpf, d, "x");
       ASSERT_EQ(built.error, "");
       WriteFile(path, built.text);
       const size_t real = std::stoul(Sh("tcpdump -d -F " + path + " 2>/dev/null | wc -l"));
@@ -257,11 +257,11 @@ TEST(BpfInstructionCount, AgreesWithLibpcap) {
 TEST_F(SearchFilter, LargestHolderFitsOrIsRefused) {
   SKIP_UNLESS_IEEE_DATA();
   if (!Installed("tcpdump")) GTEST_SKIP() << "tcpdump is not installed";
-  for (const auto& r : RefreshFolder(kIeeeData)) ASSERT_NE(r.status, registry::RefreshResult::Status::Kept);
+  for (const auto& r : RefreshFolder(kIeeeData)) ASSERT_NE(r.status, update::RefreshResult::Status::Kept);
   registry::RegistryTables tables;
   tables.Load(stderr);
   std::map<std::string, size_t> blocks;
-  registry::ForEachAssignment(tables, [&](const registry::Match& m) { ++blocks[std::string(m.organization)]; });
+  answer::ForEachAssignment(tables, [&](const registry::Match& m) { ++blocks[std::string(m.organization)]; });
   const auto largest = std::max_element(blocks.begin(), blocks.end(),
                                         [](const auto& a, const auto& b) { return a.second < b.second; });
   ASSERT_NE(largest, blocks.end());
@@ -270,7 +270,7 @@ TEST_F(SearchFilter, LargestHolderFitsOrIsRefused) {
   for (const std::string direction : kDirections) {
     CliRun run = Search("\"$(cat " + xdgDir + "/name)\" --filter bpf --direction " + direction);
     if (run.status == 0) {
-      EXPECT_LE(std::stoul(Sh("tcpdump -d -F " + xdgDir + "/filter 2>/dev/null | wc -l")), registry::kMaxBpfInstructions)
+      EXPECT_LE(std::stoul(Sh("tcpdump -d -F " + xdgDir + "/filter 2>/dev/null | wc -l")), answer::kMaxBpfInstructions)
           << largest->first << " " << direction;
     } else {
       EXPECT_EQ(run.status, 1);

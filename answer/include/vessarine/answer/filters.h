@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace registry {
+namespace answer {
 
 // The addresses from `first` (its low 48 - bits bits zero) on, `bits` wide.
 struct AddressBlock {
@@ -54,4 +54,4 @@ FilterText BuildFilter(const std::vector<AddressBlock>& blocks, FilterFormat for
 // whose longer blocks end alike).
 size_t BpfInstructionCount(const std::vector<AddressBlock>& merged, FilterDirection direction);
 
-}  // namespace registry
+}  // namespace answer

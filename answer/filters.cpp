@@ -1,12 +1,12 @@
-#include "vessarine/registry/filters.h"
+#include "vessarine/answer/filters.h"
 
 #include <algorithm>
 #include <map>
 
-#include "vessarine/registry/address.h"
+#include "vessarine/identifier/address.h"
 #include "vessarine/registry/tables.h"
 
-namespace registry {
+namespace answer {
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr uint64_t LastOf(const AddressBlock& b) { return b.first + BlockSize(b.
 void AppendBytes(std::string* out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) {
     if (i > 0) out->push_back(':');
-    AppendPrefixDigits(out, (value >> (40 - 8 * i)) & 0xFF, 8);
+    registry::AppendPrefixDigits(out, (value >> (40 - 8 * i)) & 0xFF, 8);
   }
 }
 
@@ -70,11 +70,11 @@ void AppendBpfTest(std::string* out, int offset, int width, uint64_t mask, uint6
   *out += "] ";
   if (mask != full) {
     *out += "& 0x";
-    AppendPrefixDigits(out, mask, 8 * width);
+    registry::AppendPrefixDigits(out, mask, 8 * width);
     out->push_back(' ');
   }
   *out += "= 0x";
-  AppendPrefixDigits(out, value, 8 * width);
+  registry::AppendPrefixDigits(out, value, 8 * width);
 }
 
 // Every block tested at the address starting at byte `offset` of the frame.
@@ -250,7 +250,7 @@ std::string NftFilter(const std::vector<AddressBlock>& merged, FilterDirection d
       "\t\telements = {\n";
   for (size_t i = 0; i < merged.size(); ++i) {
     out += "\t\t\t";
-    AppendMac(&out, ParsedAddress{merged[i].first, false});
+    identifier::AppendMac(&out, identifier::ParsedAddress{merged[i].first, false});
     out.push_back('/');
     out += std::to_string(merged[i].bits);
     out += i + 1 < merged.size() ? ",\n" : "\n";
@@ -343,4 +343,4 @@ FilterText BuildFilter(const std::vector<AddressBlock>& blocks, FilterFormat for
   return result;
 }
 
-}  // namespace registry
+}  // namespace answer

@@ -214,7 +214,28 @@ Command AddSearchCommand(CLI::App& app) {
       ->check(CLI::Validator(CheckNotEmpty, ""));
   AddRowFormatFlags(cmd, &options.format);
   AddPrefixesOption(cmd, &options.prefixes);
-  return {cmd, [] { return RunSearch(options, stdout, stderr); }};
+  static std::string filter, direction = "either";
+  CLI::Option* filterOption =
+      cmd->add_option("--filter", filter,
+                      "Write one filter matching every block found instead: bpf (tcpdump and every pcap-based "
+                      "capture), wireshark (a display filter) or nft (an nftables set and the rule using it)")
+          ->type_name("FORMAT")
+          ->check(CLI::Validator(
+              [](std::string& name) { return answer::FilterFormatNamed(name) ? "" : "must be bpf, wireshark or nft"; },
+              ""))
+          ->excludes("--json")
+          ->excludes("--csv");
+  cmd->add_option("--direction", direction, "The address the filter tests: src, dst or either (default)")
+      ->type_name("src|dst|either")
+      ->check(CLI::Validator(
+          [](std::string& name) { return answer::FilterDirectionNamed(name) ? "" : "must be src, dst or either"; },
+          ""))
+      ->needs(filterOption);
+  return {cmd, [] {
+            if (!filter.empty()) options.filter = answer::FilterFormatNamed(filter);
+            options.direction = *answer::FilterDirectionNamed(direction);
+            return RunSearch(options, stdout, stderr);
+          }};
 }
 
 Command AddExportCommand(CLI::App& app) {

@@ -146,7 +146,7 @@ PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view
   table.image = EncodeImage(r, table.parsed);
   if (side.valid()) side.get();
   const TableView next = *TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
-  MappedFile held;
+  FileSnapshot held;
   const TableView current = CurrentTable(r, &held);
   table.result.entries = next.size();
   if (std::string refusal = RefusalOf(next.size(), current.size(), force); !refusal.empty()) {

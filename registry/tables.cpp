@@ -31,17 +31,19 @@ TableView BuiltInView() {
   return view ? *view : TableView();
 }
 
-// Maps and checks one registry's cache file.
-MappedFile::Status OpenTable(Registry r, MappedFile* file, TableView* view, std::string* problem) {
-  auto status = MappedFile::Map(CachePath(TableFile(r)), kMaxTableFileSize, file, problem);
-  if (status != MappedFile::Status::Ok) return status;
-  auto checked = TableView::FromImage(file->data(), file->size(), r, true, problem);
+// Takes and checks one registry's cache file.
+FileSnapshot::Status OpenTable(Registry r, FileSnapshot* file, TableView* view, std::string* problem) {
+  auto status = FileSnapshot::Take(CachePath(TableFile(r)), kMaxTableFileSize, file, problem);
+  if (status != FileSnapshot::Status::Ok) return status;
+  auto checked = TableView::FromImage(
+      file->data(), file->size(), r, true,
+      [file](uint64_t offset, size_t n, char* buffer) { return file->Read(offset, n, buffer); }, problem);
   if (!checked) {
-    *file = MappedFile();
-    return MappedFile::Status::Refused;
+    *file = FileSnapshot();
+    return FileSnapshot::Status::Refused;
   }
   *view = *checked;
-  return MappedFile::Status::Ok;
+  return FileSnapshot::Status::Ok;
 }
 
 }  // namespace
@@ -94,20 +96,20 @@ uint64_t TablesGeneration() { return generation.load(std::memory_order_acquire);
 
 RegistryTables::~RegistryTables() { generation.fetch_add(1, std::memory_order_acq_rel); }
 
-void RegistryTables::Load(std::FILE* warnings) {
+void RegistryTables::Load(std::FILE* warnings, bool manyLookups) {
   generation.fetch_add(1, std::memory_order_acq_rel);
   for (Registry r : kAllRegistries) {
     const auto i = static_cast<size_t>(r);
     std::string problem;
-    files_[i] = MappedFile();
+    files_[i] = FileSnapshot();
     views_[i] = TableView();
     sources_[i] = TableSource::None;
     auto status = OpenTable(r, &files_[i], &views_[i], &problem);
-    if (status == MappedFile::Status::Ok) {
+    if (status == FileSnapshot::Status::Ok) {
       sources_[i] = TableSource::Cache;
       continue;
     }
-    if (status == MappedFile::Status::Refused && warnings != nullptr) {
+    if (status == FileSnapshot::Status::Refused && warnings != nullptr) {
       std::fprintf(warnings, "vessarine: ignoring the %s registry cache %s: it %s%s\n",
                    std::string(Info(r).name).c_str(), CachePath(TableFile(r)).c_str(),
                    problem.c_str(), r == Registry::MaL ? "; using the built-in MA-L table" : "");
@@ -117,7 +119,8 @@ void RegistryTables::Load(std::FILE* warnings) {
       sources_[i] = TableSource::BuiltIn;
     }
   }
-  Index();
+  indexed_ = manyLookups;
+  if (indexed_) Index();
 }
 
 void RegistryTables::Index() {
@@ -164,7 +167,7 @@ bool RegistryTables::HasChildren(uint32_t p24) const {
 }
 
 std::optional<Match> RegistryTables::LookupBlock(uint64_t mac) const {
-  if (!HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
+  if (indexed_ && !HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
   for (Registry r : {Registry::MaS, Registry::Iab}) {
     if (int64_t i = Find(r, mac >> 12); i >= 0) return MakeMatch(r, table(r), i);
   }
@@ -232,10 +235,10 @@ void ReloadSharedTables() {
   g_shared = std::move(tables);
 }
 
-TableView CurrentTable(Registry r, MappedFile* file, bool* fromCache) {
+TableView CurrentTable(Registry r, FileSnapshot* file, bool* fromCache) {
   TableView view;
   std::string problem;
-  const bool cached = OpenTable(r, file, &view, &problem) == MappedFile::Status::Ok;
+  const bool cached = OpenTable(r, file, &view, &problem) == FileSnapshot::Status::Ok;
   if (fromCache != nullptr) *fromCache = cached;
   if (cached) return view;
   return r == Registry::MaL ? BuiltInView() : TableView();

@@ -123,19 +123,30 @@ TEST_F(CacheSetTest, HostileTableFilesGiveTheBuiltInCopy) {
     std::fclose(f);
   }
   expectBuiltIn("a 2 GB sparse file");
-  withoutMarker(std::string(1140, '\0'));
-  expectBuiltIn("ten all-NUL records");
-  std::string holed = good;
-  holed[5 * kRecordSize + 3] = '\0';
-  withoutMarker(holed);
-  expectBuiltIn("a NUL among a prefix's digits");
-  std::string badOffset = good;
-  badOffset[7 * kRecordSize + 9] = 'g';
-  withoutMarker(badOffset);
-  expectBuiltIn("a non-hex offset digit");
-  // A copy of a committed set in another directory (new inodes) still loads.
-  withoutMarker(good);
-  EXPECT_EQ(Load(), Loaded::A);
+  // Damaged records: checked in memory when copied, and as read from the
+  // file, a block at a time, when mapped in place.
+  const struct {
+    const char* what;
+    size_t at;
+    char byte;
+  } damage[] = {{"a NUL among a prefix's digits", 5 * kRecordSize + 3, '\0'},
+                {"a non-hex offset digit", 7 * kRecordSize + 9, 'g'},
+                {"a non-hex prefix digit far into the table", 300 * kRecordSize + 1, 'x'}};
+  for (CacheHold hold : {CacheHold::PrivateCopy, CacheHold::LeasedMapping}) {
+    SetCacheHold(hold);
+    withoutMarker(std::string(1140, '\0'));
+    expectBuiltIn("ten all-NUL records");
+    for (const auto& d : damage) {
+      std::string bad = good;
+      bad[d.at] = d.byte;
+      withoutMarker(bad);
+      expectBuiltIn(d.what);
+    }
+    // A copy of a committed set in another directory (new inodes) still loads.
+    withoutMarker(good);
+    EXPECT_EQ(Load(), Loaded::A);
+  }
+  SetCacheHold(CacheHold::PrivateCopy);
 }
 
 // Every state a kill can leave among the renames of a commit.

@@ -5,7 +5,7 @@
 
 #include "vessarine/store/bytes.h"
 
-namespace registry {
+namespace listing {
 
 namespace {
 
@@ -192,4 +192,4 @@ std::vector<TableView::Holder> TableView::FurtherHolders(size_t i) const {
   return holders;
 }
 
-}  // namespace registry
+}  // namespace listing

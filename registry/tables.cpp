@@ -18,32 +18,32 @@ constexpr uint32_t kBucketedSize = 4096;
 constexpr int kBucketBits = 12;
 constexpr uint32_t kBuckets = 1u << kBucketBits;
 
-Match MakeMatch(Registry r, const TableView& t, int64_t i) {
+Match MakeMatch(listing::Registry r, const listing::TableView& t, int64_t i) {
   const auto at = static_cast<size_t>(i);
   return Match{r, t.KeyAt(at), t.bits(), t.OrganizationAt(at), t.AddressAt(at), &t, static_cast<uint32_t>(at)};
 }
 
-TableView BuiltInView() {
+listing::TableView BuiltInView() {
   std::string problem;
   // The image was checked when it was generated; the structural checks are
   // cheap and keep a bad build from reading out of bounds.
-  auto view = TableView::FromImage(kBuiltinMaLImage, kBuiltinMaLImageSize, Registry::MaL, false, &problem);
-  return view ? *view : TableView();
+  auto view = listing::TableView::FromImage(kBuiltinMaLImage, kBuiltinMaLImageSize, listing::Registry::MaL, false, &problem);
+  return view ? *view : listing::TableView();
 }
 
 // Takes and checks one registry's cache file.
-FileSnapshot::Status OpenTable(Registry r, FileSnapshot* file, TableView* view, std::string* problem) {
-  auto status = FileSnapshot::Take(CachePath(TableFile(r)), kMaxTableFileSize, file, problem);
-  if (status != FileSnapshot::Status::Ok) return status;
-  auto checked = TableView::FromImage(
+db::FileSnapshot::Status OpenTable(listing::Registry r, db::FileSnapshot* file, listing::TableView* view, std::string* problem) {
+  auto status = db::FileSnapshot::Take(CachePath(db::TableFile(r)), db::kMaxTableFileSize, file, problem);
+  if (status != db::FileSnapshot::Status::Ok) return status;
+  auto checked = listing::TableView::FromImage(
       file->data(), file->size(), r, true,
       [file](uint64_t offset, size_t n, char* buffer) { return file->Read(offset, n, buffer); }, problem);
   if (!checked) {
-    *file = FileSnapshot();
-    return FileSnapshot::Status::Refused;
+    *file = db::FileSnapshot();
+    return db::FileSnapshot::Status::Refused;
   }
   *view = *checked;
-  return FileSnapshot::Status::Ok;
+  return db::FileSnapshot::Status::Ok;
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ void AppendPrefixDigits(std::string* out, uint64_t prefix, int bits) {
   out->append(text, static_cast<size_t>(digits));
 }
 
-std::string AssignmentText(Registry r, uint64_t prefix) {
+std::string AssignmentText(listing::Registry r, uint64_t prefix) {
   std::string out;
   AppendPrefixDigits(&out, prefix, Info(r).bits);
   return out;
@@ -71,7 +71,7 @@ std::string AssignmentDigits(const Match& m) {
 
 std::string_view RegistryName(const Match& m) { return m.user != nullptr ? "user" : Info(m.registry).name; }
 
-std::vector<TableView::Holder> FurtherHolders(const Match& m) {
+std::vector<listing::TableView::Holder> FurtherHolders(const Match& m) {
   if (m.table == nullptr || m.table->furtherCount() == 0) return {};
   return m.table->FurtherHolders(m.index);
 }
@@ -82,7 +82,7 @@ std::string UserSource(const Match& m) {
 }
 
 Match UserMatch(const UserPrefixes& file, const UserPrefix& p) {
-  Match m{Registry::MaL, p.first >> (48 - p.bits), p.bits, file.Name(p), {}};
+  Match m{listing::Registry::MaL, p.first >> (48 - p.bits), p.bits, file.Name(p), {}};
   m.user = &p;
   m.userFile = &file;
   return m;
@@ -98,23 +98,23 @@ RegistryTables::~RegistryTables() { generation.fetch_add(1, std::memory_order_ac
 
 void RegistryTables::Load(std::FILE* warnings, bool manyLookups) {
   generation.fetch_add(1, std::memory_order_acq_rel);
-  for (Registry r : kAllRegistries) {
+  for (listing::Registry r : listing::kAllRegistries) {
     const auto i = static_cast<size_t>(r);
     std::string problem;
-    files_[i] = FileSnapshot();
-    views_[i] = TableView();
+    files_[i] = db::FileSnapshot();
+    views_[i] = listing::TableView();
     sources_[i] = TableSource::None;
     auto status = OpenTable(r, &files_[i], &views_[i], &problem);
-    if (status == FileSnapshot::Status::Ok) {
+    if (status == db::FileSnapshot::Status::Ok) {
       sources_[i] = TableSource::Cache;
       continue;
     }
-    if (status == FileSnapshot::Status::Refused && warnings != nullptr) {
+    if (status == db::FileSnapshot::Status::Refused && warnings != nullptr) {
       std::fprintf(warnings, "vessarine: ignoring the %s registry cache %s: it %s%s\n",
-                   std::string(Info(r).name).c_str(), CachePath(TableFile(r)).c_str(),
-                   problem.c_str(), r == Registry::MaL ? "; using the built-in MA-L table" : "");
+                   std::string(Info(r).name).c_str(), CachePath(db::TableFile(r)).c_str(),
+                   problem.c_str(), r == listing::Registry::MaL ? "; using the built-in MA-L table" : "");
     }
-    if (r == Registry::MaL) {
+    if (r == listing::Registry::MaL) {
       views_[i] = BuiltInView();
       sources_[i] = TableSource::BuiltIn;
     }
@@ -124,8 +124,8 @@ void RegistryTables::Load(std::FILE* warnings, bool manyLookups) {
 }
 
 void RegistryTables::Index() {
-  for (Registry r : kAllRegistries) {
-    const TableView& t = table(r);
+  for (listing::Registry r : listing::kAllRegistries) {
+    const listing::TableView& t = table(r);
     std::vector<uint32_t>& bounds = buckets_[static_cast<size_t>(r)];
     bounds.clear();
     if (t.size() < kBucketedSize) continue;
@@ -140,8 +140,8 @@ void RegistryTables::Index() {
     if (i != t.size()) bounds.clear();  // keys out of order: search it whole
   }
   parents_.clear();
-  for (Registry r : {Registry::MaM, Registry::MaS, Registry::Iab}) {
-    const TableView& t = table(r);
+  for (listing::Registry r : {listing::Registry::MaM, listing::Registry::MaS, listing::Registry::Iab}) {
+    const listing::TableView& t = table(r);
     const int shift = t.bits() - 24;
     for (uint32_t i = 0; i < t.size(); ++i) {
       auto p = static_cast<uint32_t>(t.KeyAt(i) >> shift);
@@ -168,15 +168,15 @@ bool RegistryTables::HasChildren(uint32_t p24) const {
 
 std::optional<Match> RegistryTables::LookupBlock(uint64_t mac) const {
   if (indexed_ && !HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
-  for (Registry r : {Registry::MaS, Registry::Iab}) {
+  for (listing::Registry r : {listing::Registry::MaS, listing::Registry::Iab}) {
     if (int64_t i = Find(r, mac >> 12); i >= 0) return MakeMatch(r, table(r), i);
   }
-  if (int64_t i = Find(Registry::MaM, mac >> 20); i >= 0) return MakeMatch(Registry::MaM, table(Registry::MaM), i);
+  if (int64_t i = Find(listing::Registry::MaM, mac >> 20); i >= 0) return MakeMatch(listing::Registry::MaM, table(listing::Registry::MaM), i);
   return std::nullopt;
 }
 
-int64_t RegistryTables::Find(Registry r, uint64_t key) const {
-  const TableView& t = table(r);
+int64_t RegistryTables::Find(listing::Registry r, uint64_t key) const {
+  const listing::TableView& t = table(r);
   const std::vector<uint32_t>& bounds = buckets_[static_cast<size_t>(r)];
   if (bounds.empty()) return t.Find(key);
   const uint64_t b = key >> (t.bits() - kBucketBits);
@@ -203,8 +203,8 @@ std::optional<Match> RegistryTables::Lookup(uint64_t mac, bool prefixOnly) const
   if (!prefixOnly) {
     if (auto block = LookupBlock(mac)) return block;
   }
-  for (Registry r : {Registry::MaL, Registry::Cid}) {
-    const TableView& t = table(r);
+  for (listing::Registry r : {listing::Registry::MaL, listing::Registry::Cid}) {
+    const listing::TableView& t = table(r);
     if (int64_t i = Find(r, p24); i >= 0) return MakeMatch(r, t, i);
   }
   return std::nullopt;
@@ -235,13 +235,13 @@ void ReloadSharedTables() {
   g_shared = std::move(tables);
 }
 
-TableView CurrentTable(Registry r, FileSnapshot* file, bool* fromCache) {
-  TableView view;
+listing::TableView CurrentTable(listing::Registry r, db::FileSnapshot* file, bool* fromCache) {
+  listing::TableView view;
   std::string problem;
-  const bool cached = OpenTable(r, file, &view, &problem) == FileSnapshot::Status::Ok;
+  const bool cached = OpenTable(r, file, &view, &problem) == db::FileSnapshot::Status::Ok;
   if (fromCache != nullptr) *fromCache = cached;
   if (cached) return view;
-  return r == Registry::MaL ? BuiltInView() : TableView();
+  return r == listing::Registry::MaL ? BuiltInView() : listing::TableView();
 }
 
 }  // namespace registry

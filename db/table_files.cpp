@@ -1,11 +1,11 @@
-#include "vessarine/registry/cache_io.h"
+#include "vessarine/db/table_files.h"
 
 #include <utility>
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
 
-namespace registry {
+namespace db {
 
 FileSnapshot::Status FileSnapshot::Take(const std::string& path, size_t cap, FileSnapshot* out, std::string* problem) {
   ReadOnlyFile file;
@@ -64,4 +64,4 @@ bool WriteCacheFileAtomically(const std::string& name, std::string_view bytes, s
   return false;
 }
 
-}  // namespace registry
+}  // namespace db

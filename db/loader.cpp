@@ -218,6 +218,12 @@ bool LoadCacheFiles() {
   store->addrLength = addr.size();
   store->memory = std::make_shared<std::pair<std::shared_ptr<const void>, std::shared_ptr<const void>>>(
       std::move(macMemory), std::move(addrMemory));
+  if (macInPlace) {
+    store->readTable = [file = std::make_shared<const ReadOnlyFile>(std::move(mac))](char* out, size_t n,
+                                                                                     uint64_t offset) {
+      return file->ReadAt(out, n, offset) == static_cast<ssize_t>(n);
+    };
+  }
   ReplaceStore(std::move(store));
   g_strDbVersion = std::move(versionText);
   return true;

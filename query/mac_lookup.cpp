@@ -63,11 +63,7 @@ QueryOutcome Lookup(QueryHost& host) {
   std::string collected = BlockHolderText(in);
   if (collected.empty()) {
     std::shared_lock lock(StoreLock());
-    for (int32_t i = 0; i < companyCount; ++i) {
-      if (std::memcmp(companyMacList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) {
-        collected += GetCompanyText(i);
-      }
-    }
+    ForEachRecordWithKey(key, [&collected](int32_t i) { collected += GetCompanyText(i); });
   }
   g_strMacResult.clear();
   QueryOutcome outcome = QueryOutcome::Results;

@@ -245,6 +245,19 @@ TEST_F(CacheSetTest, FilesChangedInPlaceLeaveTheStoreAsChecked) {
   for (CacheHold hold : {CacheHold::PrivateCopy, CacheHold::LeasedMapping}) {
     SetCacheHold(hold);
     ASSERT_EQ(Load(), Loaded::A);
+    // A scan of every record, through the file or in memory, finds the
+    // records of a prefix and no others.
+    for (int32_t at : {0, 300, storeA->count - 1}) {
+      char key[6];
+      std::memcpy(key, storeA->macList + static_cast<size_t>(at) * kRecordSize, sizeof key);
+      std::vector<int32_t> found, expected;
+      for (int32_t i = 0; i < storeA->count; ++i) {
+        if (std::memcmp(storeA->macList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) expected.push_back(i);
+      }
+      std::shared_lock lock(StoreLock());
+      ForEachRecordWithKey(key, [&found](int32_t i) { found.push_back(i); });
+      EXPECT_EQ(found, expected) << at;
+    }
     const pid_t child = fork();
     if (child == 0) {
       const int fd = open(Path(kCacheMacFile).c_str(), O_WRONLY | O_NONBLOCK);

@@ -180,7 +180,6 @@ Command AddLookupCommand(CLI::App& app) {
             options.format = json ? LookupOptions::Format::Json
                                   : csv ? LookupOptions::Format::Csv : LookupOptions::Format::Text;
             options.wwn = wwn;
-            SetCacheHold(CacheHold::PrivateCopy);
             return RunLookup(options, stdout, stderr);
           }};
 }
@@ -280,8 +279,8 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
 
 int main(int argc, char** argv) {
   // Most commands answer once and end: their cache files are mapped under a
-  // lease rather than copied (lookup and annotate, which may read a stream
-  // for hours, copy them).
+  // lease rather than copied (annotate, and lookup reading stdin, which may
+  // read a stream for hours, copy them).
   SetCacheHold(CacheHold::LeasedMapping);
   WidenOutputPipe();
   CLI::App app{"Which company owns a MAC address prefix, and which prefixes a company owns.", "vessarine-cli"};

@@ -2,7 +2,8 @@
 
 #include "vessarine/text/escape.h"
 
-bool LoadTables(const char* command, const std::string& prefixes, registry::RegistryTables* tables, std::FILE* err) {
+bool LoadTables(const char* command, const std::string& prefixes, registry::RegistryTables* tables, std::FILE* err,
+                bool manyLookups) {
   std::string error;
   auto user = registry::UserPrefixes::LoadFor(prefixes, &error);
   if (!user) {
@@ -10,6 +11,6 @@ bool LoadTables(const char* command, const std::string& prefixes, registry::Regi
     return false;
   }
   tables->SetUserPrefixes(std::move(*user));
-  tables->Load(err);
+  tables->Load(err, manyLookups);
   return true;
 }

@@ -12,5 +12,7 @@ inline constexpr int kExitPrefixes = 2;
 // Every registry's table, with the user's own prefixes: those of the file
 // `prefixes` names (which must exist), else of the default file when there
 // is one. False when the prefixes file is unusable or malformed, said on
-// `err` as `command`'s with the file and line.
-bool LoadTables(const char* command, const std::string& prefixes, registry::RegistryTables* tables, std::FILE* err);
+// `err` as `command`'s with the file and line. `manyLookups` as for
+// RegistryTables::Load.
+bool LoadTables(const char* command, const std::string& prefixes, registry::RegistryTables* tables, std::FILE* err,
+                bool manyLookups = true);

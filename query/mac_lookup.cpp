@@ -54,11 +54,7 @@ QueryAnswer LookupMac(std::string_view in) {
   std::string collected = BlockHolderText(in);
   if (collected.empty()) {
     std::shared_lock lock(StoreLock());
-    for (int32_t i = 0; i < companyCount; ++i) {
-      if (std::memcmp(companyMacList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) {
-        collected += GetCompanyText(i);
-      }
-    }
+    ForEachRecordWithKey(key, [&collected](int32_t i) { collected += GetCompanyText(i); });
   }
   if (collected.empty()) return {FormatMessage(kMsgNoMatch), QueryOutcome::Message};
   QueryAnswer answer;

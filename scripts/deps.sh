@@ -18,6 +18,8 @@ packages=(
   dpkg-dev file man-db desktop-file-utils appstream
   # the fuzz targets (clang's libFuzzer) and the whole-process benchmarks
   clang libclang-rt-14-dev hyperfine time
+  # the test certificates of the HTTPS loopback servers
+  openssl
 )
 
 missing=()

@@ -360,8 +360,12 @@ TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
   while (ui.Steps() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_GT(ui.Steps(), 0);
   EXPECT_EQ(ui.Messages(), std::vector<Message>{});
-  // One update at a time.
+  // One update at a time, whichever front end asks.
   EXPECT_FALSE(StartUpdateThreads(ui, Source(http.Url("/slow"))));
+  std::vector<registry::RefreshResult> results;
+  EXPECT_FALSE(RunUpdateHere(ui, Source(http.Url("/slow")), &results));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].reason, "another update of this process is running");
   http.ReleaseStalls();
   WaitForUpdate();
   // "late" holds no entry: the listing is refused.

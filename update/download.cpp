@@ -28,10 +28,6 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/update/registries.h"
 
-#ifndef VESSARINE_VERSION
-#define VESSARINE_VERSION "1.3"
-#endif
-
 std::atomic<uint8_t> g_bDownloading{0};
 std::atomic<uint8_t> g_bDownloadOk{0};
 
@@ -422,7 +418,9 @@ std::string FailureReason(const Transfer& t, CURLcode code, long status, Clock::
   if (status != 0 && status != 200 && (status < 300 || status >= 400)) return HttpReason(status);
   if (code == CURLE_FILESIZE_EXCEEDED) return CapReason(limits.maxBytes);
   if (code == CURLE_OPERATION_TIMEDOUT) {
-    if (Clock::now() >= deadline) return TookLongerReason(limits.maxTime);
+    // libcurl's timers run on a time it reads once per pass, so its time-out
+    // may come a little before the deadline as this thread's clock has it.
+    if (Clock::now() + std::chrono::milliseconds(100) >= deadline) return TookLongerReason(limits.maxTime);
     if (!ConnectFailed(t, code)) return "too slow";
   }
   if (t.error[0] != '\0') return std::string(Trim(t.error));

@@ -65,10 +65,12 @@ struct DownloadResult {
     Failed,       // see reason; no file of this download is left
   };
   Status status = Status::Failed;
-  // Why it failed, one short phrase: "HTTP 404", "over the 64 MiB cap", "too
-  // slow", "took longer than 10 minutes", "still compressed (gzip)", "cannot
-  // create <path>: <error>", or libcurl's own text for the rest ("Could not
-  // resolve host: ...", "Failed to connect to ..."). Empty unless Failed.
+  // Why it failed, one short phrase: "HTTP 404", RefusedByServer("HTTP 418")
+  // for the statuses that turn a client away, "libcurl refuses <option>:
+  // ...", "over the 64 MiB cap", "too slow", "took longer than 10 minutes",
+  // "still compressed (gzip)", "cannot create <path>: <error>", or libcurl's
+  // own text for the rest ("Could not resolve host: ...", "Failed to
+  // connect to ..."). Empty unless Failed.
   std::string reason;
   // The final answer's ETag and Last-Modified, as sent (empty when absent);
   // for NotModified, the request's own where the answer repeats none.

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string_view>
 
-#include "vessarine/registry/describe.h"
-#include "vessarine/registry/escape.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/answer/describe.h"
+#include "vessarine/text/escape.h"
+#include "vessarine/identifier/scanner.h"
 #include "tables_cmd.h"
 #include "vessarine/registry/tables.h"
 
@@ -82,7 +82,7 @@ class Annotator {
   // lookahead back.
   size_t Settled(bool end) const {
     if (end) return size_;
-    size_t to = size_ > registry::kScanLookahead ? size_ - registry::kScanLookahead : 0;
+    size_t to = size_ > identifier::kScanLookahead ? size_ - identifier::kScanLookahead : 0;
     if (const void* nl = ::memrchr(buffer_.get(), '\n', size_)) {
       to = std::max(to, static_cast<size_t>(static_cast<const char*>(nl) - buffer_.get()) + 1);
     }
@@ -94,17 +94,17 @@ class Annotator {
   size_t Annotate(size_t to) {
     const char* const buf = buffer_.get();
     size_t written = 0;
-    const size_t stop = registry::ScanAddresses(
-        buf, 0, to, size_, before_, [&](size_t pos, size_t length, uint64_t value, registry::Derivation derived) {
-          registry::ParsedAddress address;
+    const size_t stop = identifier::ScanAddresses(
+        buf, 0, to, size_, before_, [&](size_t pos, size_t length, uint64_t value, identifier::Derivation derived) {
+          identifier::ParsedAddress address;
           address.value = value;
           address.derivedFrom = derived;
-          const registry::Description d = registry::Describe(tables_, address);
+          const answer::Description d = answer::Describe(tables_, address);
           if (json_) {
             JsonFind(pos, length, d);
           } else {
             text_.append(buf + written, pos + length - written);
-            registry::AppendLabel(&text_, d);
+            answer::AppendLabel(&text_, d);
             written = pos + length;
           }
           if (text_.size() >= kOutputFlush) Flush();
@@ -118,14 +118,14 @@ class Annotator {
     return stop;
   }
 
-  void JsonFind(size_t pos, size_t length, const registry::Description& d) {
+  void JsonFind(size_t pos, size_t length, const answer::Description& d) {
     CountLines(pos);
     const std::string_view found(buffer_.get() + pos, length);
     text_ += '{';
-    registry::AppendJsonMembers(&text_, found, d);
+    answer::AppendJsonMembers(&text_, found, d);
     text_ += ",\"line\":" + std::to_string(line_) +
              ",\"column\":" + std::to_string(base_ + pos - lineStart_ + 1) + ",\"text\":";
-    registry::AppendJsonString(&text_, found);
+    text::AppendJsonString(&text_, found);
     text_ += "}\n";
   }
 
@@ -195,13 +195,13 @@ int RunAnnotate(const AnnotateOptions& options, std::FILE* out, std::FILE* err) 
       errno = EISDIR;
     }
     if (fd < 0) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", text::DisplayText(file).c_str(),
                    std::strerror(errno));
       status = 1;
       continue;
     }
     if (!annotator.Stream(fd, &problem)) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", text::DisplayText(file).c_str(),
                    problem.c_str());
       status = 1;
     }

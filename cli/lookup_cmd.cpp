@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "tables_cmd.h"
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/describe.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/answer/describe.h"
+#include "vessarine/text/escape.h"
 #include "vessarine/registry/tables.h"
 
 namespace {
@@ -42,7 +42,7 @@ struct LongLine {
     size += part.size();
     blank = blank && part.find_first_not_of(kBlanks) == std::string_view::npos;
   }
-  std::string Quoted() const { return registry::ShortenedText(start, size, kQuotedStart); }
+  std::string Quoted() const { return text::ShortenedText(start, size, kQuotedStart); }
 };
 
 class Lookup {
@@ -51,7 +51,7 @@ class Lookup {
 
   bool Start() {
     if (!LoadTables("lookup", options_.prefixes, &tables_, err_)) return false;
-    if (options_.format == LookupOptions::Format::Csv) text_ += registry::CsvHeader();
+    if (options_.format == LookupOptions::Format::Csv) text_ += answer::CsvHeader();
     return true;
   }
 
@@ -62,22 +62,22 @@ class Lookup {
       return RejectLong(whole);
     }
     std::string error;
-    auto address = registry::ParseAddress(input, &error);
+    auto address = identifier::ParseAddress(input, &error);
     if (!address) {
       Reject(input, error);
       return;
     }
-    const registry::Description d = registry::Describe(tables_, *address);
+    const answer::Description d = answer::Describe(tables_, *address);
     switch (options_.format) {
       case LookupOptions::Format::Json:
         text_ += '{';
-        registry::AppendJsonMembers(&text_, input, d);
+        answer::AppendJsonMembers(&text_, input, d);
         text_ += "}\n";
         break;
-      case LookupOptions::Format::Csv: registry::AppendCsvRow(&text_, input, d); break;
+      case LookupOptions::Format::Csv: answer::AppendCsvRow(&text_, input, d); break;
       case LookupOptions::Format::Text:
         if (blocks_++ != 0) text_ += '\n';
-        registry::AppendTextBlock(&text_, input, d);
+        answer::AppendTextBlock(&text_, input, d);
         break;
     }
     if (text_.size() >= kOutputFlush) Flush();
@@ -172,11 +172,11 @@ class Lookup {
   void Reject(std::string_view input, std::string_view error) {
     ok_ = false;
     switch (options_.format) {
-      case LookupOptions::Format::Json: registry::AppendJsonError(&text_, input, error); break;
-      case LookupOptions::Format::Csv: registry::AppendCsvError(&text_, input, error); break;
+      case LookupOptions::Format::Json: answer::AppendJsonError(&text_, input, error); break;
+      case LookupOptions::Format::Csv: answer::AppendCsvError(&text_, input, error); break;
       case LookupOptions::Format::Text:
         Flush();
-        std::fprintf(err_, "vessarine-cli lookup: \"%s\": %.*s\n", registry::DisplayText(input).c_str(),
+        std::fprintf(err_, "vessarine-cli lookup: \"%s\": %.*s\n", text::DisplayText(input).c_str(),
                      static_cast<int>(error.size()), error.data());
         break;
     }

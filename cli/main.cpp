@@ -207,10 +207,10 @@ Command AddAnnotateCommand(CLI::App& app) {
 }
 
 // --json and --csv, one at most: the format of a command's rows.
-void AddRowFormatFlags(CLI::App* cmd, registry::RowFormat* format) {
-  CLI::Option* json = cmd->add_flag_callback("--json", [format] { *format = registry::RowFormat::Json; },
+void AddRowFormatFlags(CLI::App* cmd, answer::RowFormat* format) {
+  CLI::Option* json = cmd->add_flag_callback("--json", [format] { *format = answer::RowFormat::Json; },
                                              "One JSON object per assignment (JSON Lines)");
-  cmd->add_flag_callback("--csv", [format] { *format = registry::RowFormat::Csv; }, "CSV with one header line")
+  cmd->add_flag_callback("--csv", [format] { *format = answer::RowFormat::Csv; }, "CSV with one header line")
       ->excludes(json);
 }
 
@@ -228,7 +228,7 @@ Command AddSearchCommand(CLI::App& app) {
 
 Command AddExportCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("export", "Write every assignment of every registry (and your own prefixes) with its address range (CSV)");
-  static registry::RowFormat format = registry::RowFormat::Csv;
+  static answer::RowFormat format = answer::RowFormat::Csv;
   static std::string prefixes;
   AddRowFormatFlags(cmd, &format);
   AddPrefixesOption(cmd, &prefixes);

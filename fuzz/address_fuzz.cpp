@@ -21,16 +21,16 @@
 #include <string_view>
 #include <vector>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/ipv6.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/identifier/ipv6.h"
+#include "vessarine/identifier/scanner.h"
 
 namespace {
 
 struct Find {
   size_t offset, length;
   uint64_t value;
-  registry::Derivation derived;
+  identifier::Derivation derived;
   bool operator==(const Find&) const = default;
 };
 
@@ -40,7 +40,7 @@ void Check(bool ok) {
 
 std::vector<Find> ScanWhole(const char* text, size_t size) {
   std::vector<Find> finds;
-  registry::ScanAddresses(text, 0, size, size, -1, [&](size_t o, size_t l, uint64_t v, registry::Derivation d) {
+  identifier::ScanAddresses(text, 0, size, size, -1, [&](size_t o, size_t l, uint64_t v, identifier::Derivation d) {
     finds.push_back({o, l, v, d});
   });
   return finds;
@@ -59,7 +59,7 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
     const size_t size = read - base;
     // Exactly the bytes read so far, so reading past them is a finding.
     std::vector<char> buffer(input.begin() + static_cast<ptrdiff_t>(base), input.begin() + static_cast<ptrdiff_t>(read));
-    size_t to = end ? size : (size > registry::kScanLookahead ? size - registry::kScanLookahead : 0);
+    size_t to = end ? size : (size > identifier::kScanLookahead ? size - identifier::kScanLookahead : 0);
     if (!end) {
       for (size_t i = size; i-- > 0;) {
         if (buffer[i] == '\n') {
@@ -69,8 +69,8 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
       }
     }
     if (to == 0 && !end) continue;
-    const size_t stop = registry::ScanAddresses(buffer.data(), 0, to, size, before,
-                                                [&](size_t o, size_t l, uint64_t v, registry::Derivation d) {
+    const size_t stop = identifier::ScanAddresses(buffer.data(), 0, to, size, before,
+                                                [&](size_t o, size_t l, uint64_t v, identifier::Derivation d) {
                                                   finds.push_back({base + o, l, v, d});
                                                 });
     Check(stop >= to && stop <= size);
@@ -83,14 +83,14 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
 
 void CheckParse(std::string_view text) {
   std::string error;
-  const auto parsed = registry::ParseAddress(text, &error);
+  const auto parsed = identifier::ParseAddress(text, &error);
   if (!parsed) {
     Check(!error.empty());
     return;
   }
   Check(parsed->value >> 48 == 0);
-  Check(registry::FormatMac(*parsed).size() == (parsed->prefixOnly ? 8u : 17u));
-  if (parsed->derivedFrom == registry::Derivation::Ipv6Eui64) {
+  Check(identifier::FormatMac(*parsed).size() == (parsed->prefixOnly ? 8u : 17u));
+  if (parsed->derivedFrom == identifier::Derivation::Ipv6Eui64) {
     // The address part, before any zone or prefix length, is an IPv6
     // address whose identifier holds this MAC.
     std::string_view address = text.substr(text.find_first_not_of(" \t"));
@@ -98,7 +98,7 @@ void CheckParse(std::string_view text) {
     std::string copy(address);
     uint8_t bytes[16];
     Check(::inet_pton(AF_INET6, copy.c_str(), bytes) == 1);
-    Check(registry::MacFromInterfaceId(bytes) == parsed->value);
+    Check(identifier::MacFromInterfaceId(bytes) == parsed->value);
   }
 }
 
@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (input.size() <= 48 && input.find_first_not_of("0123456789abcdefABCDEF:") == std::string_view::npos) {
     uint8_t ours[16], theirs[16];
     const std::string copy(input);
-    const bool a = registry::ParseIpv6HexGroups(input.data(), input.size(), ours);
+    const bool a = identifier::ParseIpv6HexGroups(input.data(), input.size(), ours);
     const bool b = ::inet_pton(AF_INET6, copy.c_str(), theirs) == 1;
     Check(a == b);
     if (a) Check(std::memcmp(ours, theirs, 16) == 0);
@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(f.length > 0 && f.offset >= last && f.offset + f.length <= input.size());
     last = f.offset + f.length;
     const std::string_view text = input.substr(f.offset, f.length);
-    const auto parsed = registry::ParseAddress(text, nullptr);
+    const auto parsed = identifier::ParseAddress(text, nullptr);
     Check(parsed && !parsed->prefixOnly && parsed->value == f.value && parsed->derivedFrom == f.derived);
   }
   Check(ScanAsAStream(input, step) == finds);

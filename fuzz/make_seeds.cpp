@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
       const std::string name = std::to_string(n++);
       Write(out / "convert" / name, slice);
       std::string text = slice;
-      if (const StorePtr store = registry::ConvertListing(text)) Write(out / "loader" / name, CacheSeed(*store, "v"));
+      if (const StorePtr store = listing::ConvertListing(text)) Write(out / "loader" / name, CacheSeed(*store, "v"));
     }
   }
   const char* queries[] = {"\x00" "00:0c:29", "\x00" "00-0C-29-aa-bb-cc", "\x00" "00:0c-29", "\x01" "xerox",

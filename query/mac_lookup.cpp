@@ -4,7 +4,7 @@
 
 #include "vessarine/db/loader.h"
 #include "vessarine/listing/convert.h"
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
@@ -47,7 +47,7 @@ std::string BlockHolderText(const std::string& in) {
   }
   const auto tables = registry::SharedTables();
   const std::optional<registry::Match> block = tables->LookupBlock(mac);
-  return block ? registry::StoreCompanyText(block->organization, block->address) : std::string();
+  return block ? listing::StoreCompanyText(block->organization, block->address) : std::string();
 }
 
 QueryOutcome Lookup(QueryHost& host) {

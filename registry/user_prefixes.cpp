@@ -8,8 +8,9 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/listing/listing.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/text/escape.h"
 #include "vessarine/store/bytes.h"
+#include "vessarine/text/utf8.h"
 
 namespace registry {
 
@@ -20,7 +21,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // A token of the line as a message quotes it (a line may be megabytes long).
 std::string Quoted(std::string_view token) {
   std::string quoted(1, '\'');
-  quoted += ShortenedText(token, token.size(), 40);
+  quoted += text::ShortenedText(token, token.size(), 40);
   quoted += '\'';
   return quoted;
 }
@@ -85,7 +86,7 @@ bool ParseLine(std::string_view line, std::string* names, UserPrefix* entry, std
     *why = "the prefix has no name after it";
     return false;
   }
-  if (!IsValidUtf8(name)) {
+  if (!text::IsValidUtf8(name)) {
     *why = "the name is not valid UTF-8";
     return false;
   }

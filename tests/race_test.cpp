@@ -150,7 +150,7 @@ TEST_F(RaceTest, OnlineUpdatesOfBothFrontEnds) {
     }
   });
   for (int done = 0; done < 2;) {
-    std::vector<registry::RefreshResult> results;
+    std::vector<update::RefreshResult> results;
     if (RunUpdateHere(terminal, source, &results)) {
       ++terminalCompleted;
       ++done;

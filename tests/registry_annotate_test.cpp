@@ -17,15 +17,16 @@
 #include <vector>
 
 #include "vessarine/listing/table.h"
-#include "vessarine/registry/escape.h"
-#include "vessarine/registry/refresh.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/text/escape.h"
+#include "vessarine/update/table_refresh.h"
+#include "vessarine/identifier/scanner.h"
+#include "vessarine/text/utf8.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 
 namespace {
 
-using registry::Derivation;
+using identifier::Derivation;
 
 struct Hit {
   size_t offset, length;
@@ -41,7 +42,7 @@ std::ostream& operator<<(std::ostream& os, const Hit& h) {
 
 std::vector<Hit> Scan(const std::string& text) {
   std::vector<Hit> hits;
-  registry::ScanAddresses(text.data(), 0, text.size(), text.size(), -1,
+  identifier::ScanAddresses(text.data(), 0, text.size(), text.size(), -1,
                           [&](size_t o, size_t l, uint64_t v, Derivation d) { hits.push_back({o, l, v, d}); });
   return hits;
 }
@@ -54,7 +55,7 @@ std::vector<Hit> ScanInPieces(const std::string& text, size_t piece) {
   size_t from = 0;
   while (from < text.size()) {
     const size_t to = std::min(text.size(), from + piece);
-    from = registry::ScanAddresses(text.data(), from, to, text.size(), -1,
+    from = identifier::ScanAddresses(text.data(), from, to, text.size(), -1,
                                    [&](size_t o, size_t l, uint64_t v, Derivation d) { hits.push_back({o, l, v, d}); });
   }
   return hits;
@@ -272,21 +273,21 @@ TEST(RegistryScan, AgreesWithTheRulesOnRandomText) {
 
 TEST(RegistryEscape, JsonAndCsvStayWellFormed) {
   std::string json;
-  registry::AppendJsonString(&json, std::string("a\"b\\c\n\t\x01\x7f") + "\xC3\xA9\xFF" + std::string(1, '\0'));
+  text::AppendJsonString(&json, std::string("a\"b\\c\n\t\x01\x7f") + "\xC3\xA9\xFF" + std::string(1, '\0'));
   EXPECT_EQ(json, "\"a\\\"b\\\\c\\n\\t\\u0001\\u007f\xC3\xA9\xEF\xBF\xBD\\u0000\"");
   std::string csv;
   for (const char* field : {"plain", "a,b", "say \"hi\"", "two\nlines", " padded"}) {
-    registry::AppendCsvField(&csv, field);
+    text::AppendCsvField(&csv, field);
     csv += '|';
   }
   EXPECT_EQ(csv, "plain|\"a,b\"|\"say \"\"hi\"\"\"|\"two\nlines\"|\" padded\"|");
   // Invalid UTF-8 becomes U+FFFD as in JSON, before the quoting is decided.
   csv.clear();
-  registry::AppendCsvField(&csv, "\xFF\xC3\xA9,\xE2\x82");
+  text::AppendCsvField(&csv, "\xFF\xC3\xA9,\xE2\x82");
   EXPECT_EQ(csv, "\"\xEF\xBF\xBD\xC3\xA9,\xEF\xBF\xBD\xEF\xBF\xBD\"");
   // Text for the terminal: C0, DEL, C1 (U+009B, CSI) and invalid UTF-8 go;
   // other UTF-8 stays.
-  EXPECT_EQ(registry::DisplayText(std::string("a\x1B[2J\tb\x7F\xC2\x9B\x9B\xC2\xA0\xE2\x80\xA6z\0", 18)),
+  EXPECT_EQ(text::DisplayText(std::string("a\x1B[2J\tb\x7F\xC2\x9B\x9B\xC2\xA0\xE2\x80\xA6z\0", 18)),
             "a\xEF\xBF\xBD[2J\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC2\xA0\xE2\x80\xA6z\xEF\xBF\xBD");
 }
 
@@ -457,9 +458,9 @@ TEST_F(RegistryCommands, ReadErrorsAreReported) {
 TEST_F(RegistryCommands, TextOutputCarriesNoControlCharacters) {
   std::filesystem::create_directories(xdgDir + "/vessarine");
   std::string error;
-  ASSERT_TRUE(registry::SaveTableImage(
-      registry::Registry::Cid,
-      registry::EncodeImage(registry::Registry::Cid,
+  ASSERT_TRUE(update::SaveTableImage(
+      listing::Registry::Cid,
+      listing::EncodeImage(listing::Registry::Cid,
                             {{0x0AE6A6, "Evil\x1B]0;owned\x07 Co\xC2\x9B\xFF", "St\x1B[2J 1\r\nUS\x7F"}}),
       &error))
       << error;
@@ -477,7 +478,7 @@ TEST_F(RegistryCommands, TextOutputCarriesNoControlCharacters) {
   run = RunCli(xdgDir, "annotate", "0a:e6:a6:00:00:01\n");
   EXPECT_EQ(run.out, "0a:e6:a6:00:00:01 [Evil\xEF\xBF\xBD]0;owned\xEF\xBF\xBD Co\xEF\xBF\xBD\xEF\xBF\xBD]\n");
   run = RunCli(xdgDir, "lookup --csv 0a:e6:a6:00:00:01");
-  EXPECT_TRUE(registry::IsValidUtf8(run.out)) << run.out;
+  EXPECT_TRUE(text::IsValidUtf8(run.out)) << run.out;
 }
 
 // From a pipe each answer comes before the next line is written.

@@ -16,6 +16,7 @@
 #include <shared_mutex>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -203,6 +204,16 @@ class UpdateTest : public CacheHomeTest {
   int32_t loadedCount = 0;
 };
 
+// Failures on the update's path become reasons; only a thread that cannot
+// be had is told as one, not every system error.
+TEST(ExceptionReasonTest, NamesWhatFailed) {
+  const std::error_code again = std::make_error_code(std::errc::resource_unavailable_try_again);
+  EXPECT_EQ(ExceptionReason(std::system_error(again)), "could not start a thread");
+  EXPECT_EQ(ExceptionReason(std::bad_alloc()), "does not fit in memory");
+  const fs::filesystem_error gone("cannot open", std::make_error_code(std::errc::no_such_file_or_directory));
+  EXPECT_EQ(ExceptionReason(gone).find("thread"), std::string::npos);
+}
+
 TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
   SKIP_UNLESS_BUILTIN_IS_2011();
   // The built-in copy is this listing converted; the update must give the
@@ -266,7 +277,7 @@ TEST_F(UpdateTest, TodaysRegistryFromDebian) {
   EXPECT_EQ(g_bCachePresent, 1);
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), static_cast<size_t>(companyCount) * kRecordSize);
   const auto tables = registry::SharedTables();
-  ASSERT_EQ(tables->source(registry::Registry::MaL), registry::TableSource::Cache);
+  ASSERT_EQ(tables->source(listing::Registry::MaL), registry::TableSource::Cache);
   std::shared_lock lock(StoreLock());
   EXPECT_EQ(static_cast<size_t>(companyCount), CountOf(listing, "(base 16)"));
   std::set<int64_t> seen;  // a prefix listed twice: its first entry
@@ -275,7 +286,7 @@ TEST_F(UpdateTest, TodaysRegistryFromDebian) {
     if (!seen.insert(prefix).second) continue;
     const auto match = tables->Lookup(static_cast<uint64_t>(prefix) << 24, true);
     ASSERT_TRUE(match) << std::hex << prefix;
-    ASSERT_EQ(Holder(GetCompanyText(i)), Holder(registry::StoreCompanyText(match->organization, ""))) << i;
+    ASSERT_EQ(Holder(GetCompanyText(i)), Holder(listing::StoreCompanyText(match->organization, ""))) << i;
   }
 }
 
@@ -362,7 +373,7 @@ TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
   EXPECT_EQ(ui.Messages(), std::vector<Message>{});
   // One update at a time, whichever front end asks.
   EXPECT_FALSE(StartUpdateThreads(ui, Source(http.Url("/slow"))));
-  std::vector<registry::RefreshResult> results;
+  std::vector<update::RefreshResult> results;
   EXPECT_FALSE(RunUpdateHere(ui, Source(http.Url("/slow")), &results));
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].reason, "another update of this process is running");

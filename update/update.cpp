@@ -16,7 +16,7 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/listing/convert.h"
 #include "vessarine/listing/listing.h"
-#include "vessarine/registry/cache_io.h"
+#include "vessarine/db/table_files.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
@@ -28,8 +28,8 @@ std::atomic<uint8_t> g_bUpdateRunning{0};
 
 namespace {
 
-using registry::Registry;
-using registry::RefreshResult;
+using listing::Registry;
+using update::RefreshResult;
 
 constexpr size_t kMaL = static_cast<size_t>(Registry::MaL);
 
@@ -83,7 +83,7 @@ RefreshResult KeptFor(Registry r, const ListingFile& file, std::string reason) {
 
 // A refused listing's result; a page where a downloaded listing should be
 // is the registry's server turning this client away (a challenge page).
-RefreshResult Refused(const registry::PreparedTable& table, const ListingFile& file) {
+RefreshResult Refused(const update::PreparedTable& table, const ListingFile& file) {
   RefreshResult result = table.result;
   if (file.downloaded && table.parsed.html) result.reason = RefusedByServer("an HTML page instead of the listing");
   return result;
@@ -106,9 +106,9 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
   StoreUpdate update;
   try {
     StorePtr store;
-    registry::PreparedTable table = registry::PrepareTable(
+    update::PreparedTable table = update::PrepareTable(
         Registry::MaL, file.path, file.source, options.force, options.listChanges,
-        [&store](const registry::ParsedListing& parsed) { store = registry::StoreFromListing(parsed); });
+        [&store](const listing::ParsedListing& parsed) { store = listing::StoreFromListing(parsed); });
     update.result = table.result;
     if (table.refused()) {
       update.result = Refused(table, file);
@@ -122,7 +122,7 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
     // In use from now on, whether or not the cache files can be written.
     ReplaceStore(update.store);
     update.committed = locked && CommitCacheSet(*update.store, version,
-                                                {{registry::TableFile(Registry::MaL), table.image}});
+                                                {{db::TableFile(Registry::MaL), table.image}});
     update.result.status = update.committed ? RefreshResult::Status::Updated : RefreshResult::Status::Kept;
     if (!update.committed) update.result.reason = locked ? "the cache files cannot be written in " + CacheDir() : kBusy;
   } catch (const std::exception& e) {
@@ -134,7 +134,7 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
 
 // Every other registry's table, each on its own.
 void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& results) {
-  for (Registry r : registry::kAllRegistries) {
+  for (Registry r : listing::kAllRegistries) {
     const ListingFile& file = options.listings[static_cast<size_t>(r)];
     if (r == Registry::MaL) continue;
     if (file.unchanged) {
@@ -146,9 +146,9 @@ void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& res
       continue;
     }
     try {
-      const registry::PreparedTable table =
-          registry::PrepareTable(r, file.path, file.source, options.force, options.listChanges);
-      results.push_back(table.refused() ? Refused(table, file) : registry::SaveTable(table));
+      const update::PreparedTable table =
+          update::PrepareTable(r, file.path, file.source, options.force, options.listChanges);
+      results.push_back(table.refused() ? Refused(table, file) : update::SaveTable(table));
     } catch (const std::exception& e) {
       results.push_back(KeptFor(r, file, ExceptionReason(e)));
     }
@@ -160,7 +160,7 @@ void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& res
 // for a look, until an update after this process removes it.
 void RemoveTakenDownloads(const ListingFiles& listings, const std::vector<RefreshResult>& results,
                           bool storeReplaced) {
-  for (Registry r : registry::kAllRegistries) {
+  for (Registry r : listing::kAllRegistries) {
     const ListingFile& file = listings[static_cast<size_t>(r)];
     if (!file.downloaded || file.path.empty()) continue;
     bool taken = r == Registry::MaL && storeReplaced;
@@ -189,7 +189,11 @@ std::string VersionText(const std::tm& local) {
 
 std::string ExceptionReason(const std::exception& e) {
   if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return "does not fit in memory";
-  if (dynamic_cast<const std::system_error*>(&e) != nullptr) return "could not start a thread";
+  // What std::thread and std::async throw when no thread can be had.
+  const auto* system = dynamic_cast<const std::system_error*>(&e);
+  if (system != nullptr && system->code() == std::errc::resource_unavailable_try_again) {
+    return "could not start a thread";
+  }
   return std::string("failed: ") + e.what();
 }
 
@@ -238,7 +242,7 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
   if (lock) {
     UpdateTables(options, results);
   } else {
-    for (Registry r : registry::kAllRegistries) {
+    for (Registry r : listing::kAllRegistries) {
       const ListingFile& file = options.listings[static_cast<size_t>(r)];
       if (r != Registry::MaL && !file.path.empty()) results.push_back(KeptFor(r, file, kBusy));
     }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "vessarine/db/cache_files.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/update/table_refresh.h"
 #include "vessarine/update/download.h"
 
 // Set after a completed update; the dialog's paint handler clears it and pushes.
@@ -68,7 +68,7 @@ struct UpdateSource {
   // (If-None-Match, If-Modified-Since); never with `force`.
   bool conditional = false;
   // Told of each download's bytes as they arrive (several threads at once).
-  std::function<void(registry::Registry, uint64_t received, int64_t total)> progress;
+  std::function<void(listing::Registry, uint64_t received, int64_t total)> progress;
 };
 
 // The registry's listings downloaded from `site` (a mirror of the registry's
@@ -98,7 +98,7 @@ struct ConvertOptions {
   bool listChanges = false;
   // Filled, when given, with one result per registry that had a listing or
   // a failed download.
-  std::vector<registry::RefreshResult>* results = nullptr;
+  std::vector<update::RefreshResult>* results = nullptr;
 };
 
 // One update of this process at a time, from either front end: each holds
@@ -116,7 +116,7 @@ bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source);
 // own, joined); the messages go to `ui` as they come. `results` as in
 // ConvertOptions; with one Kept result when another update of this process
 // is running. True when the database update completed.
-bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registry::RefreshResult>* results);
+bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<update::RefreshResult>* results);
 
 // What an exception on the update's path is told as: "does not fit in
 // memory", "could not start a thread", or what it says.
@@ -132,7 +132,7 @@ std::string TodaysVersionText();
 // after it, once the download thread has written them), then under the cache directory's
 // lock the store from the MA-L listing (reading and conversion, cache
 // rewrite, each step with its message) and every other registry's table.
-// Each listing is judged by one refusal rule (registry::RefusalOf) and
+// Each listing is judged by one refusal rule (update::RefusalOf) and
 // committed on its own, all or nothing. Returns true when the store's update
 // ended with "完成更新" (update complete).
 bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options);

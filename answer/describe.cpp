@@ -1,9 +1,9 @@
-#include "vessarine/registry/describe.h"
+#include "vessarine/answer/describe.h"
 
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/text/escape.h"
 
-namespace registry {
+namespace answer {
 
 namespace {
 
@@ -15,7 +15,7 @@ void AppendBits(std::string* out, int bits) {
   out->push_back(static_cast<char>('0' + bits % 10));
 }
 
-void AppendAssignmentDigits(std::string* out, const Match& m) { AppendPrefixDigits(out, m.prefix, m.bits); }
+void AppendAssignmentDigits(std::string* out, const registry::Match& m) { registry::AppendPrefixDigits(out, m.prefix, m.bits); }
 
 // Calls f(line) for each '\n'-separated line of an address.
 template <class F>
@@ -35,14 +35,14 @@ void ForEachLine(std::string_view text, F&& f) {
 class EntryTexts {
  public:
   template <class Format>
-  std::string_view Get(const Match& m, Format&& format) {
+  std::string_view Get(const registry::Match& m, Format&& format) {
     Slot& slot = At(m, [&](std::string* text) { format(text, m); }, [](std::string*) {});
     return slot.text;
   }
   // The text in two parts, for a row whose entry fields are in two places:
   // `first` writes the one, `second` the other.
   template <class First, class Second>
-  std::pair<std::string_view, std::string_view> GetParts(const Match& m, First&& first, Second&& second) {
+  std::pair<std::string_view, std::string_view> GetParts(const registry::Match& m, First&& first, Second&& second) {
     Slot& slot = At(m, [&](std::string* text) { first(text, m); }, [&](std::string* text) { second(text, m); });
     const std::string_view text = slot.text;
     return {text.substr(0, slot.split), text.substr(slot.split)};
@@ -50,10 +50,10 @@ class EntryTexts {
 
  private:
   template <class First, class Second>
-  auto& At(const Match& m, First&& first, Second&& second) {
+  auto& At(const registry::Match& m, First&& first, Second&& second) {
     // An entry is its registry, prefix and texts, as long as no table was
     // loaded or let go since (the texts' addresses could be another's).
-    const Key key{TablesGeneration(), m.prefix, m.user != nullptr ? -1 : static_cast<int>(m.registry), m.organization,
+    const Key key{registry::TablesGeneration(), m.prefix, m.user != nullptr ? -1 : static_cast<int>(m.registry), m.organization,
                   m.address};
     Slot& slot = slots_[((m.prefix ^ reinterpret_cast<uintptr_t>(m.organization.data())) * 0x9E3779B97F4A7C15u) >>
                         (64 - kBits)];
@@ -113,7 +113,7 @@ std::string_view NoMatchText(const Description& d) {
 
 }  // namespace
 
-Description Describe(const RegistryTables& tables, const ParsedAddress& address) {
+Description Describe(const registry::RegistryTables& tables, const identifier::ParsedAddress& address) {
   Description d;
   d.address = address;
   d.cls = Classify(address);
@@ -130,21 +130,21 @@ Description Describe(const RegistryTables& tables, const ParsedAddress& address)
 
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d) {
   *out += "\"input\":";
-  AppendJsonString(out, input);
+  text::AppendJsonString(out, input);
   *out += ",\"mac\":\"";
-  AppendMac(out, d.address);
+  identifier::AppendMac(out, d.address);
   *out += "\",\"registry\":";
   if (d.match) {
     static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+    *out += texts.Get(*d.match, [](std::string* text, const registry::Match& m) {
       *text += '"';
-      *text += RegistryName(m);
+      *text += registry::RegistryName(m);
       *text += "\",\"assignment\":\"";
       AppendAssignmentDigits(text, m);
       *text += "\",\"bits\":";
       AppendBits(text, m.bits);
       *text += ",\"organization\":";
-      AppendJsonString(text, m.organization);
+      text::AppendJsonString(text, m.organization);
       *text += ",\"address\":";
       AppendJsonLines(text, m.address);
       *text += ",\"also\":";
@@ -164,12 +164,12 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   *out += ",\"note\":";
   const std::string_view note = Note(d);
   if (!note.empty()) {
-    AppendJsonString(out, note);
+    text::AppendJsonString(out, note);
   } else {
     *out += "null";
   }
   *out += ",\"derived_from\":";
-  if (d.address.derivedFrom != Derivation::None) {
+  if (d.address.derivedFrom != identifier::Derivation::None) {
     *out += '"';
     *out += DerivationName(d.address.derivedFrom);
     *out += '"';
@@ -181,15 +181,15 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
 std::string_view Note(const Description& d) {
   if (d.cls.note != nullptr) return d.cls.note;
   // The only other thing an address's bits say: a local address's quadrant.
-  if (d.cls.local) return QuadrantNote(d.cls.quadrant);
+  if (d.cls.local) return identifier::QuadrantNote(d.cls.quadrant);
   return {};
 }
 
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error) {
   *out += "{\"input\":";
-  AppendJsonString(out, input);
+  text::AppendJsonString(out, input);
   *out += ",\"error\":";
-  AppendJsonString(out, error);
+  text::AppendJsonString(out, error);
   *out += "}\n";
 }
 
@@ -199,9 +199,9 @@ std::string_view CsvHeader() {
 }
 
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d) {
-  AppendCsvField(out, input);
+  text::AppendCsvField(out, input);
   *out += ',';
-  AppendMac(out, d.address);
+  identifier::AppendMac(out, d.address);
   *out += ',';
   // The entry's fields: registry to address, then (last) also and source.
   std::pair<std::string_view, std::string_view> entry{",,,,", ","};
@@ -209,21 +209,21 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
     static thread_local EntryTexts texts;
     entry = texts.GetParts(
         *d.match,
-        [](std::string* text, const Match& m) {
-          *text += RegistryName(m);
+        [](std::string* text, const registry::Match& m) {
+          *text += registry::RegistryName(m);
           *text += ',';
           AppendAssignmentDigits(text, m);
           *text += ',';
           AppendBits(text, m.bits);
           *text += ',';
-          AppendCsvField(text, m.organization);
+          text::AppendCsvField(text, m.organization);
           *text += ',';
-          AppendCsvField(text, m.address);
+          text::AppendCsvField(text, m.address);
         },
-        [](std::string* text, const Match& m) {
+        [](std::string* text, const registry::Match& m) {
           AppendCsvAlso(text, m);
           text->push_back(',');
-          AppendCsvField(text, UserSource(m));
+          text::AppendCsvField(text, registry::UserSource(m));
         });
   }
   *out += entry.first;
@@ -231,7 +231,7 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
       ",false,false,false,", ",false,false,true,", ",false,true,false,", ",false,true,true,",
       ",true,false,false,",  ",true,false,true,",  ",true,true,false,",  ",true,true,true,"};
   *out += kBits[(d.cls.group ? 4 : 0) | (d.cls.local ? 2 : 0) | (d.cls.broadcast ? 1 : 0)];
-  AppendCsvField(out, Note(d));
+  text::AppendCsvField(out, Note(d));
   *out += ",,";
   *out += DerivationName(d.address.derivedFrom);
   out->push_back(',');
@@ -240,9 +240,9 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
 }
 
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error) {
-  AppendCsvField(out, input);
+  text::AppendCsvField(out, input);
   *out += ",,,,,,,,,,,";
-  AppendCsvField(out, error);
+  text::AppendCsvField(out, error);
   *out += ",,,\r\n";
 }
 
@@ -257,39 +257,39 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
     *out += value;
     out->push_back('\n');
   };
-  AppendDisplayText(out, input);
+  text::AppendDisplayText(out, input);
   out->push_back('\n');
   name("MAC:");
-  AppendMac(out, d.address);
+  identifier::AppendMac(out, d.address);
   out->push_back('\n');
-  if (d.address.derivedFrom == Derivation::Ipv6Eui64) {
+  if (d.address.derivedFrom == identifier::Derivation::Ipv6Eui64) {
     field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
   }
   if (d.match) {
     static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+    *out += texts.Get(*d.match, [](std::string* text, const registry::Match& m) {
       auto line = [text](std::string_view label, std::string_view value) {
         *text += "  ";
         *text += label;
         text->append(14 - label.size(), ' ');
-        AppendDisplayText(text, value);
+        text::AppendDisplayText(text, value);
         text->push_back('\n');
       };
-      std::string registry(RegistryName(m));
+      std::string registry(registry::RegistryName(m));
       registry += ' ';
       AppendAssignmentDigits(&registry, m);
       registry += " (";
       AppendBits(&registry, m.bits);
       registry += m.user != nullptr ? "-bit prefix of your own)" : "-bit block)";
       line("Registry:", registry);
-      if (m.user != nullptr) line("Source:", UserSource(m));
+      if (m.user != nullptr) line("Source:", registry::UserSource(m));
       line("Organization:", m.organization);
       bool first = true;
       ForEachLine(m.address, [&](std::string_view addressLine) {
         line(first ? "Address:" : "", addressLine);
         first = false;
       });
-      for (const TableView::Holder& h : FurtherHolders(m)) line("Also:", h.organization);
+      for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) line("Also:", h.organization);
     });
   } else {
     field("Registry:", NoMatchText(d));
@@ -309,7 +309,7 @@ void AppendLabel(std::string* out, const Description& d) {
   } else if (d.match) {
     if (d.cls.group && note == nullptr) *out += "multicast: ";
     static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) { AppendDisplayText(text, m.organization); });
+    *out += texts.Get(*d.match, [](std::string* text, const registry::Match& m) { text::AppendDisplayText(text, m.organization); });
   } else if (d.cls.group) {
     *out += "multicast";
   } else if (d.cls.local) {
@@ -324,4 +324,4 @@ void AppendLabel(std::string* out, const Description& d) {
   out->push_back(']');
 }
 
-}  // namespace registry
+}  // namespace answer

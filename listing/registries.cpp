@@ -1,8 +1,8 @@
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
 #include <cctype>
 
-namespace registry {
+namespace listing {
 
 namespace {
 
@@ -34,4 +34,4 @@ std::optional<Registry> RegistryFromName(std::string_view name) {
   return std::nullopt;
 }
 
-}  // namespace registry
+}  // namespace listing

@@ -1,4 +1,4 @@
-#include "vessarine/registry/address.h"
+#include "vessarine/identifier/address.h"
 
 #include <arpa/inet.h>
 
@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "vessarine/listing/registry.h"
-#include "vessarine/registry/ipv6.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/listing/registries.h"
+#include "vessarine/identifier/ipv6.h"
+#include "vessarine/identifier/scanner.h"
 
-namespace registry {
+namespace identifier {
 
 namespace {
 
@@ -410,4 +410,4 @@ std::string FormatMac(const ParsedAddress& address) {
   return out;
 }
 
-}  // namespace registry
+}  // namespace identifier

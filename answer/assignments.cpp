@@ -1,12 +1,12 @@
-#include "vessarine/registry/assignments.h"
+#include "vessarine/answer/assignments.h"
 
 #include <charconv>
 #include <cstring>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/text/escape.h"
 
-namespace registry {
+namespace answer {
 
 namespace {
 
@@ -18,7 +18,7 @@ void AppendNumber(std::string* out, uint64_t v) {
   out->append(text, end);
 }
 
-void AppendAddressText(std::string* out, uint64_t value) { AppendMac(out, ParsedAddress{value, false}); }
+void AppendAddressText(std::string* out, uint64_t value) { identifier::AppendMac(out, identifier::ParsedAddress{value, false}); }
 
 }  // namespace
 
@@ -105,9 +105,9 @@ bool HolderFilter::Matches(std::string_view name) const {
   return false;
 }
 
-bool AnyHolderMatches(const HolderFilter& filter, const Match& m) {
+bool AnyHolderMatches(const HolderFilter& filter, const registry::Match& m) {
   if (filter.Matches(m.organization)) return true;
-  for (const TableView::Holder& h : FurtherHolders(m)) {
+  for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
     if (filter.Matches(h.organization)) return true;
   }
   return false;
@@ -117,7 +117,7 @@ void AppendJsonLines(std::string* out, std::string_view lines) {
   out->push_back('[');
   for (bool more = !lines.empty(); more;) {
     const size_t nl = lines.find('\n');
-    AppendJsonString(out, lines.substr(0, nl));
+    text::AppendJsonString(out, lines.substr(0, nl));
     more = nl != std::string_view::npos;
     if (more) {
       out->push_back(',');
@@ -127,14 +127,14 @@ void AppendJsonLines(std::string* out, std::string_view lines) {
   out->push_back(']');
 }
 
-void AppendJsonAlso(std::string* out, const Match& m) {
+void AppendJsonAlso(std::string* out, const registry::Match& m) {
   out->push_back('[');
   bool first = true;
-  for (const TableView::Holder& h : FurtherHolders(m)) {
+  for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
     if (!first) out->push_back(',');
     first = false;
     *out += "{\"organization\":";
-    AppendJsonString(out, h.organization);
+    text::AppendJsonString(out, h.organization);
     *out += ",\"address\":";
     AppendJsonLines(out, h.address);
     out->push_back('}');
@@ -142,20 +142,20 @@ void AppendJsonAlso(std::string* out, const Match& m) {
   out->push_back(']');
 }
 
-void AppendCsvAlso(std::string* out, const Match& m) {
+void AppendCsvAlso(std::string* out, const registry::Match& m) {
   std::string names;
-  for (const TableView::Holder& h : FurtherHolders(m)) {
+  for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
     if (!names.empty()) names.push_back('\n');
     names += h.organization;
   }
-  AppendCsvField(out, names);
+  text::AppendCsvField(out, names);
 }
 
-void AppendJsonSource(std::string* out, const Match& m) {
+void AppendJsonSource(std::string* out, const registry::Match& m) {
   if (m.user == nullptr) {
     *out += "null";
   } else {
-    AppendJsonString(out, UserSource(m));
+    text::AppendJsonString(out, registry::UserSource(m));
   }
 }
 
@@ -163,9 +163,9 @@ std::string_view AssignmentCsvHeader() {
   return "registry,assignment,bits,first,last,first_mac,last_mac,organization,address,also,source\r\n";
 }
 
-void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
-  const std::string_view name = RegistryName(m);
-  const std::string digits = AssignmentDigits(m);
+void AppendAssignmentRow(std::string* out, RowFormat format, const registry::Match& m) {
+  const std::string_view name = registry::RegistryName(m);
+  const std::string digits = registry::AssignmentDigits(m);
   const uint64_t first = FirstAddress(m), last = LastAddress(m);
   switch (format) {
     case RowFormat::Json: {
@@ -184,7 +184,7 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       *out += "\",\"last_mac\":\"";
       AppendAddressText(out, last);
       *out += "\",\"organization\":";
-      AppendJsonString(out, m.organization);
+      text::AppendJsonString(out, m.organization);
       *out += ",\"address\":";
       AppendJsonLines(out, m.address);
       *out += ",\"also\":";
@@ -209,13 +209,13 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       out->push_back(',');
       AppendAddressText(out, last);
       out->push_back(',');
-      AppendCsvField(out, m.organization);
+      text::AppendCsvField(out, m.organization);
       out->push_back(',');
-      AppendCsvField(out, m.address);
+      text::AppendCsvField(out, m.address);
       out->push_back(',');
       AppendCsvAlso(out, m);
       out->push_back(',');
-      AppendCsvField(out, UserSource(m));
+      text::AppendCsvField(out, registry::UserSource(m));
       *out += "\r\n";
       break;
     case RowFormat::Text: {
@@ -230,25 +230,25 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       out->push_back('-');
       AppendAddressText(out, last);
       *out += "  ";
-      AppendDisplayText(out, m.organization);  // no control character reaches a terminal
+      text::AppendDisplayText(out, m.organization);  // no control character reaches a terminal
       out->push_back('\n');
       std::string_view rest = m.address;
       while (!rest.empty()) {
         const size_t nl = rest.find('\n');
         out->append(6, ' ');
-        AppendDisplayText(out, rest.substr(0, nl));
+        text::AppendDisplayText(out, rest.substr(0, nl));
         out->push_back('\n');
         if (nl == std::string_view::npos) break;
         rest.remove_prefix(nl + 1);
       }
-      for (const TableView::Holder& h : FurtherHolders(m)) {
+      for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
         *out += "      also: ";
-        AppendDisplayText(out, h.organization);
+        text::AppendDisplayText(out, h.organization);
         out->push_back('\n');
       }
       if (m.user != nullptr) {
         *out += "      from ";
-        AppendDisplayText(out, UserSource(m));
+        text::AppendDisplayText(out, registry::UserSource(m));
         out->push_back('\n');
       }
       break;
@@ -256,4 +256,4 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
   }
 }
 
-}  // namespace registry
+}  // namespace answer

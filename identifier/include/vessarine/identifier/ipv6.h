@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace registry {
+namespace identifier {
 
 // Longest IPv6 address in hexadecimal groups only (eight groups of four).
 inline constexpr size_t kMaxIpv6HexText = 39;
@@ -94,4 +94,4 @@ inline bool IsZoneByte(unsigned char c) {
   return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_' || c == '-' || c == '.';
 }
 
-}  // namespace registry
+}  // namespace identifier

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace registry {
+namespace identifier {
 
 // Where a MAC address came from when it was not written as one.
 enum class Derivation : uint8_t {
@@ -58,4 +58,4 @@ std::string FormatMac(const ParsedAddress& address);
 // Appends what FormatMac returns.
 void AppendMac(std::string* out, const ParsedAddress& address);
 
-}  // namespace registry
+}  // namespace identifier

@@ -34,14 +34,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/ipv6.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/identifier/ipv6.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-namespace registry {
+namespace identifier {
 
 namespace scan_detail {
 
@@ -485,4 +485,4 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
   return p;
 }
 
-}  // namespace registry
+}  // namespace identifier

@@ -7,20 +7,20 @@
 #include <string>
 #include <string_view>
 
-#include "vessarine/registry/address.h"
+#include "vessarine/identifier/address.h"
 #include "vessarine/registry/tables.h"
 
-namespace registry {
+namespace answer {
 
 struct Description {
-  ParsedAddress address;
-  AddressClass cls;
-  std::optional<Match> match;
+  identifier::ParsedAddress address;
+  identifier::AddressClass cls;
+  std::optional<registry::Match> match;
 };
 
 // The broadcast address is never looked up; a group address not listed as
 // it is gets its holder's assignment (the address with the I/G bit clear).
-Description Describe(const RegistryTables& tables, const ParsedAddress& address);
+Description Describe(const registry::RegistryTables& tables, const identifier::ParsedAddress& address);
 
 // The "note" field: the well-known meaning of the address, else for a
 // locally administered address its IEEE 802c quadrant; empty when neither.
@@ -54,4 +54,4 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
 // reads "multicast: holder".
 void AppendLabel(std::string* out, const Description& d);
 
-}  // namespace registry
+}  // namespace answer

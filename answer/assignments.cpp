@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "vessarine/identifier/address.h"
+#include "vessarine/store/bytes.h"
 #include "vessarine/text/escape.h"
 
 namespace answer {
 
 namespace {
-
-constexpr char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 void AppendNumber(std::string* out, uint64_t v) {
   char text[24];
@@ -29,7 +28,7 @@ namespace {
 // Extended-A, basic Greek and Cyrillic capitals); any other code point is
 // itself.
 char32_t FoldCodePoint(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 0x20;
+  if (c < 0x80) return static_cast<char32_t>(AsciiLower(static_cast<char>(c)));
   if (c < 0xC0) return c;
   if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;
   if (c >= 0x100 && c <= 0x17F) {
@@ -53,7 +52,7 @@ void FoldInto(std::string* out, std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
-      out->push_back(FoldAscii(text[i]));
+      out->push_back(AsciiLower(text[i]));
       continue;
     }
     const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
@@ -94,12 +93,12 @@ bool HolderFilter::Matches(std::string_view name) const {
   if (!ascii_) return false;
   const char first = folded_[0];
   // Both cases of the first byte are candidates; the rest compare folded.
-  const char other = first >= 'a' && first <= 'z' ? static_cast<char>(first - ('a' - 'A')) : first;
+  const char other = AsciiUpper(first);
   const size_t lastStart = name.size() - folded_.size();
   for (size_t i = 0; i <= lastStart; ++i) {
     if (name[i] != first && name[i] != other) continue;
     size_t k = 1;
-    while (k < folded_.size() && FoldAscii(name[i + k]) == folded_[k]) ++k;
+    while (k < folded_.size() && AsciiLower(name[i + k]) == folded_[k]) ++k;
     if (k == folded_.size()) return true;
   }
   return false;

@@ -9,6 +9,10 @@ namespace {
 
 void AppendBool(std::string* out, bool v) { *out += v ? "true" : "false"; }
 
+// An EUI-64 or a WWN is given as read; a MAC address (also one inside an
+// IPv6 address) is its "mac".
+bool HasIdentifier(const identifier::ParsedAddress& a) { return a.kind == identifier::IdentifierKind::Eui64 || a.kind == identifier::IdentifierKind::Wwn; }
+
 // 24, 28 or 36 (any small count).
 void AppendBits(std::string* out, int bits) {
   if (bits >= 10) out->push_back(static_cast<char>('0' + bits / 10 % 10));
@@ -131,9 +135,15 @@ Description Describe(const registry::RegistryTables& tables, const identifier::P
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d) {
   *out += "\"input\":";
   text::AppendJsonString(out, input);
-  *out += ",\"mac\":\"";
-  identifier::AppendMac(out, d.address);
-  *out += "\",\"registry\":";
+  *out += ",\"mac\":";
+  if (d.address.kind == identifier::IdentifierKind::Eui64) {
+    *out += "null";
+  } else {
+    *out += '"';
+    identifier::AppendMac(out, d.address);
+    *out += '"';
+  }
+  *out += ",\"registry\":";
   if (d.match) {
     static thread_local EntryTexts texts;
     *out += texts.Get(*d.match, [](std::string* text, const registry::Match& m) {
@@ -171,7 +181,17 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
   *out += ",\"derived_from\":";
   if (d.address.derivedFrom != identifier::Derivation::None) {
     *out += '"';
-    *out += DerivationName(d.address.derivedFrom);
+    *out += identifier::DerivationName(d.address.derivedFrom);
+    *out += '"';
+  } else {
+    *out += "null";
+  }
+  *out += ",\"kind\":\"";
+  *out += identifier::KindName(d.address.kind);
+  *out += "\",\"identifier\":";
+  if (HasIdentifier(d.address)) {
+    *out += '"';
+    identifier::AppendCanonical(out, d.address);
     *out += '"';
   } else {
     *out += "null";
@@ -195,13 +215,13 @@ void AppendJsonError(std::string* out, std::string_view input, std::string_view 
 
 std::string_view CsvHeader() {
   return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from,also,"
-         "source\r\n";
+         "source,kind,identifier\r\n";
 }
 
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d) {
   text::AppendCsvField(out, input);
   *out += ',';
-  identifier::AppendMac(out, d.address);
+  if (d.address.kind != identifier::IdentifierKind::Eui64) identifier::AppendMac(out, d.address);
   *out += ',';
   // The entry's fields: registry to address, then (last) also and source.
   std::pair<std::string_view, std::string_view> entry{",,,,", ","};
@@ -233,9 +253,16 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
   *out += kBits[(d.cls.group ? 4 : 0) | (d.cls.local ? 2 : 0) | (d.cls.broadcast ? 1 : 0)];
   text::AppendCsvField(out, Note(d));
   *out += ",,";
-  *out += DerivationName(d.address.derivedFrom);
+  *out += identifier::DerivationName(d.address.derivedFrom);
   out->push_back(',');
   *out += entry.second;
+  // ",kind," in one append: this runs once a row.
+  const std::string_view kind = identifier::KindName(d.address.kind);
+  char column[16] = {','};
+  kind.copy(column + 1, sizeof column - 2);
+  column[kind.size() + 1] = ',';
+  out->append(column, kind.size() + 2);
+  if (HasIdentifier(d.address)) identifier::AppendCanonical(out, d.address);
   *out += "\r\n";
 }
 
@@ -243,7 +270,7 @@ void AppendCsvError(std::string* out, std::string_view input, std::string_view e
   text::AppendCsvField(out, input);
   *out += ",,,,,,,,,,,";
   text::AppendCsvField(out, error);
-  *out += ",,,\r\n";
+  *out += ",,,,,\r\n";
 }
 
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d) {
@@ -259,11 +286,32 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
   };
   text::AppendDisplayText(out, input);
   out->push_back('\n');
-  name("MAC:");
-  identifier::AppendMac(out, d.address);
-  out->push_back('\n');
-  if (d.address.derivedFrom == identifier::Derivation::Ipv6Eui64) {
-    field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+  if (HasIdentifier(d.address)) {
+    name(d.address.kind == identifier::IdentifierKind::Eui64 ? "EUI-64:" : "WWN:");
+    identifier::AppendCanonical(out, d.address);
+    out->push_back('\n');
+  }
+  if (d.address.kind != identifier::IdentifierKind::Eui64) {
+    name(d.address.kind == identifier::IdentifierKind::Wwn && d.address.prefixOnly ? "OUI:" : "MAC:");
+    identifier::AppendMac(out, d.address);
+    out->push_back('\n');
+  }
+  switch (d.address.derivedFrom) {
+    case identifier::Derivation::Ipv6Eui64:
+      field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+      break;
+    case identifier::Derivation::WwnNaa1: field("Derived:", "from a World Wide Name of NAA type 1 (IEEE): its last six bytes"); break;
+    case identifier::Derivation::WwnNaa2:
+      field("Derived:", "from a World Wide Name of NAA type 2 (IEEE extended): its last six bytes");
+      break;
+    case identifier::Derivation::WwnNaa5:
+      field("Derived:", "from a World Wide Name of NAA type 5 (IEEE registered): the OUI after its first digit");
+      break;
+    case identifier::Derivation::WwnNaa6:
+      field("Derived:",
+            "from a World Wide Name of NAA type 6 (IEEE registered extended): the OUI after its first digit");
+      break;
+    case identifier::Derivation::None: break;
   }
   if (d.match) {
     static thread_local EntryTexts texts;

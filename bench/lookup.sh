@@ -3,7 +3,8 @@
 # one per line, in text, CSV and JSON, in one hyperfine run. The addresses
 # mix every notation lookup takes (a tenth are IPv6 addresses carrying a
 # MAC) over prefixes of every registry. Targets: >= 1.5 million addresses a
-# second in text, >= 3 million in CSV.
+# second in text, >= 3 million in CSV. With BASELINE=path/to/vessarine-cli,
+# that build's text and CSV runs join the same hyperfine run.
 # Usage: bench/lookup.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,4 +47,5 @@ echo "input: $(wc -l < "$input") addresses, $(wc -c < "$input") bytes"
 hyperfine --output=pipe --warmup 1 --runs "${RUNS:-5}" \
   "$cli lookup - < $input" \
   "$cli lookup --csv - < $input" \
-  "$cli lookup --json - < $input"
+  "$cli lookup --json - < $input" \
+  ${BASELINE:+"$BASELINE lookup - < $input" "$BASELINE lookup --csv - < $input"}

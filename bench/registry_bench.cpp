@@ -164,7 +164,7 @@ void ScanLog(benchmark::State& state, const std::string& log) {
   size_t found = 0;
   for (auto _ : state) {
     identifier::ScanAddresses(log.data(), 0, log.size(), log.size(), -1,
-                            [&](size_t, size_t, uint64_t, identifier::Derivation) { ++found; });
+                              [&](size_t, size_t, const identifier::ParsedAddress&) { ++found; });
   }
   benchmark::DoNotOptimize(found);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * log.size()));

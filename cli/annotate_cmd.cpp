@@ -95,10 +95,7 @@ class Annotator {
     const char* const buf = buffer_.get();
     size_t written = 0;
     const size_t stop = identifier::ScanAddresses(
-        buf, 0, to, size_, before_, [&](size_t pos, size_t length, uint64_t value, identifier::Derivation derived) {
-          identifier::ParsedAddress address;
-          address.value = value;
-          address.derivedFrom = derived;
+        buf, 0, to, size_, before_, [&](size_t pos, size_t length, const identifier::ParsedAddress& address) {
           const answer::Description d = answer::Describe(tables_, address);
           if (json_) {
             JsonFind(pos, length, d);

@@ -62,7 +62,7 @@ class Lookup {
       return RejectLong(whole);
     }
     std::string error;
-    auto address = identifier::ParseAddress(input, &error);
+    auto address = identifier::ParseAddress(input, &error, {options_.wwn});
     if (!address) {
       Reject(input, error);
       return;

@@ -1,7 +1,5 @@
 #include "vessarine/listing/registries.h"
 
-#include <cctype>
-
 namespace listing {
 
 namespace {
@@ -17,8 +15,7 @@ constexpr RegistryInfo kInfo[] = {
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return true;
 }

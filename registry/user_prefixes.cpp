@@ -8,6 +8,7 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/listing/listing.h"
+#include "vessarine/identifier/identifier.h"
 #include "vessarine/text/escape.h"
 #include "vessarine/store/bytes.h"
 #include "vessarine/text/utf8.h"
@@ -44,19 +45,14 @@ bool ParseLine(std::string_view line, std::string* names, UserPrefix* entry, std
     prefix = prefix.substr(0, slash);
   }
   uint64_t value = 0;
-  int digits = 0;
-  for (char c : prefix) {
-    if (c == ':' || c == '-' || c == '.') continue;
-    const int v = HexDigitValue(c);
-    if (v < 0) {
-      *why = Quoted(prefix) + " is not a prefix: hex digits, with ':', '-' or '.' between groups";
-      return false;
-    }
-    if (++digits > 12) {
-      *why = Quoted(prefix) + " has more than 12 hex digits";
-      return false;
-    }
-    value = value << 4 | static_cast<uint64_t>(v);
+  const int digits = identifier::ReadLooseHex(prefix, 12, &value);
+  if (digits < 0) {
+    *why = Quoted(prefix) + " is not a prefix: hex digits, with ':', '-' or '.' between groups";
+    return false;
+  }
+  if (digits > 12) {
+    *why = Quoted(prefix) + " has more than 12 hex digits";
+    return false;
   }
   if (digits < 2) {
     *why = Quoted(prefix) + " is not a prefix of 2 to 12 hex digits";

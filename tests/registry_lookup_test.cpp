@@ -70,7 +70,7 @@ registry::RegistryTables* RegistryLookup::tables_ = nullptr;
 
 TEST(RegistryAddress, EveryNotationAndTheTraps) {
   for (const char* text : {"00:0c:29:aa:bb:cc", "00-0C-29-AA-BB-CC", "000c.29aa.bbcc", "000C29aabbcc", " 00:0c:29:aa:bb:cc\r",
-                           "0:c:29:aa:bb:cc", "0:C:29:AA:BB:CC", "000c-29aa-bbcc", "000C29-AABBCC"}) {
+                           "0:c:29:aa:bb:cc", "0:C:29:AA:BB:CC", "000c-29aa-bbcc", "000C29-AABBCC", "000c:29aa:bbcc", "000c29:AABBCC"}) {
     auto a = ParseAddress(text, nullptr);
     ASSERT_TRUE(a) << text;
     EXPECT_EQ(a->value, 0x000C29AABBCCu) << text;
@@ -85,11 +85,75 @@ TEST(RegistryAddress, EveryNotationAndTheTraps) {
   std::string error;
   for (const char* text : {"", "00:0c:29:aa:bb", "00:0c-29:aa:bb:cc", "000:c:29:aa:bb:cc", "00:0c:29:aa:bb:cg",
                            "000c.29aa.bbcc.dd", "000c29aabbcc0", "00:0c:29:aa:bb:cc:dd", "0:c:29:aa:bb:", "0::29:aa:bb:cc",
-                           "000c-29aa.bbcc", "000c-29aa-bbc", "000c29-aabbc", "00c29-aabbcc", "000c29:aabbcc"}) {
+                           "000c-29aa.bbcc", "000c-29aa-bbc", "000c29-aabbc", "00c29-aabbcc", "000c29.aabbcc"}) {
     EXPECT_FALSE(ParseAddress(text, &error)) << text;
     EXPECT_FALSE(error.empty());
   }
   EXPECT_EQ(identifier::FormatMac(*ParseAddress("000c.29aa.bbcc", nullptr)), "00:0C:29:AA:BB:CC");
+}
+
+// Every notation of a 64-bit EUI and of a World Wide Name, what it gives,
+// and the errors that say why an input holds no registry number.
+TEST(RegistryAddress, EuisAndWorldWideNames) {
+  using identifier::Derivation;
+  using identifier::IdentifierKind;
+  const struct {
+    const char* text;
+    bool wwn;  // lookup --wwn
+    IdentifierKind kind;
+    uint64_t value;  // looked up: the first six bytes, or the MAC or OUI inside a WWN
+    bool prefixOnly;
+    Derivation derived;
+  } rows[] = {
+      {"00:12:4b:00:1c:d4:e0:a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"00-12-4B-00-1C-D4-E0-A1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"0012.4b00.1cd4.e0a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"0002:c903:00a1:b2c3", false, IdentifierKind::Eui64, 0x0002C90300A1, false, Derivation::None},
+      {"0012-4b00-1cd4-e0a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"00124b001cd4e0a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"0x00124B001CD4E0A1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"eui.0025385b71b00d24", false, IdentifierKind::Eui64, 0x0025385B71B0, false, Derivation::None},
+      {"08002b:0102030405", false, IdentifierKind::Eui64, 0x08002B010203, false, Derivation::None},
+      {"08002b-0102030405", false, IdentifierKind::Eui64, 0x08002B010203, false, Derivation::None},
+      {"08002b01:02030405", false, IdentifierKind::Eui64, 0x08002B010203, false, Derivation::None},
+      {"naa.5000c500a1b2c3d4", false, IdentifierKind::Wwn, 0x000C50000000, true, Derivation::WwnNaa5},
+      {"wwn-0x5000c500a1b2c3d4", false, IdentifierKind::Wwn, 0x000C50000000, true, Derivation::WwnNaa5},
+      {"/dev/disk/by-id/wwn-0x5000c500a1b2c3d4-part2", false, IdentifierKind::Wwn, 0x000C50000000, true,
+       Derivation::WwnNaa5},
+      {"naa.600508b1001c4d5e6f708192a3b4c5d6", false, IdentifierKind::Wwn, 0x00508B000000, true, Derivation::WwnNaa6},
+      {"21:00:00:24:ff:4a:bc:de", true, IdentifierKind::Wwn, 0x0024FF4ABCDE, false, Derivation::WwnNaa2},
+      {"0x5000c500a1b2c3d4", true, IdentifierKind::Wwn, 0x000C50000000, true, Derivation::WwnNaa5},
+      {"10000000c9a1b2c3", true, IdentifierKind::Wwn, 0x0000C9A1B2C3, false, Derivation::WwnNaa1},
+      {"600508b1001c4d5e6f708192a3b4c5d6", true, IdentifierKind::Wwn, 0x00508B000000, true, Derivation::WwnNaa6},
+      {"eui.0025385b71b00d24", true, IdentifierKind::Eui64, 0x0025385B71B0, false, Derivation::None},
+  };
+  for (const auto& row : rows) {
+    std::string error;
+    const auto a = ParseAddress(row.text, &error, {row.wwn});
+    ASSERT_TRUE(a) << row.text << ": " << error;
+    EXPECT_EQ(a->kind, row.kind) << row.text;
+    EXPECT_EQ(a->value, row.value) << row.text;
+    EXPECT_EQ(a->prefixOnly, row.prefixOnly) << row.text;
+    EXPECT_EQ(a->derivedFrom, row.derived) << row.text;
+  }
+  const struct {
+    const char* text;
+    bool wwn;
+    const char* error;
+  } refusals[] = {
+      {"naa.3000c500a1b2c3d4", false, "a locally assigned World Wide Name (NAA type 3) carries no registry number"},
+      {"naa.c000c500a1b2c3d4", false, "a World Wide Name of NAA type 12 carries no registry number"},
+      {"naa.5000c500a1b2c3d4a1b2c3d4a1b2c3d4", false, "32 digits are a 128-bit name"},
+      {"naa.6000c500a1b2c3d4", false, "NAA type 6 names are 128-bit"},
+      {"0x5000c500a1b2c3d4a1b2c3d4a1b2c3d4", true, "not a MAC address; expected"},
+      {"00124b001cd4e0a1a1b2c3d4a1b2c3d4", false, "not a MAC address; expected"},
+      {"eui.0025385b71b00d2", false, "not a MAC address; expected"},
+  };
+  for (const auto& row : refusals) {
+    std::string error;
+    EXPECT_FALSE(ParseAddress(row.text, &error, {row.wwn})) << row.text;
+    EXPECT_NE(error.find(row.error), std::string::npos) << row.text << ": " << error;
+  }
 }
 
 TEST(RegistryAddress, ClassesQuadrantsAndWellKnownAddresses) {
@@ -147,7 +211,7 @@ TEST_F(RegistryLookup, JsonHasExactlyTheDocumentedKeys) {
             "\"assignment\":\"70B3D5F2F\",\"bits\":36,\"organization\":\"TELEPLATFORMS\","
             "\"address\":[\"Polbina st., 3/1\",\"Moscow    109388\",\"RU\"],\"also\":[],\"source\":null,"
             "\"group\":false,\"local\":false,"
-            "\"broadcast\":false,\"note\":null,\"derived_from\":null");
+            "\"broadcast\":false,\"note\":null,\"derived_from\":null,\"kind\":\"mac\",\"identifier\":null");
   json.clear();
   answer::AppendJsonMembers(&json, "33:33:00:00:00:01", Look("33:33:00:00:00:01"));
   EXPECT_NE(json.find("\"registry\":null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[],"
@@ -194,27 +258,6 @@ TEST(RegistryAddress, Ipv6InterfaceIdentifiersGiveTheirMac) {
   std::string e;
   EXPECT_FALSE(ParseAddress(std::string_view("fe80::20c:29ff:fe3a:5b7c\0::1", 29), &e));
   EXPECT_EQ(e.rfind("not a MAC address nor an IPv6 address", 0), 0u) << e;
-}
-
-// The scanner's own IPv6 parser against the C library's, on the forms it takes.
-TEST(RegistryAddress, Ipv6GroupParserAgreesWithInetPton) {
-  std::mt19937 random(5);
-  const std::string alphabet = "0123456789abcdefF:::";
-  for (int round = 0; round < 200000; ++round) {
-    std::string text(random() % 24, ' ');
-    for (char& c : text) c = alphabet[random() % alphabet.size()];
-    uint8_t ours[16], theirs[16];
-    const bool a = identifier::ParseIpv6HexGroups(text.data(), text.size(), ours);
-    const bool b = inet_pton(AF_INET6, text.c_str(), theirs) == 1;
-    ASSERT_EQ(a, b) << text;
-    if (a) {
-      ASSERT_EQ(std::memcmp(ours, theirs, 16), 0) << text;
-    }
-  }
-  for (const char* text : {"::", "::1", "1::", "1:2:3:4:5:6:7::", "::2:3:4:5:6:7:8", "1:2:3:4:5:6:7:8"}) {
-    uint8_t bytes[16];
-    EXPECT_TRUE(identifier::ParseIpv6HexGroups(text, std::strlen(text), bytes)) << text;
-  }
 }
 
 TEST(RegistryAddress, WellKnownAndVirtualAddresses) {

@@ -31,13 +31,17 @@ std::string_view Note(const Description& d);
 // "bits", "organization", "address", "also" (the further holders of an
 // assignment listed more than once), "source" (a user prefix's FILE:LINE,
 // else null), "group", "local", "broadcast", "note", "derived_from"
-// ("ipv6-eui64" or null).
+// ("ipv6-eui64", "wwn-naa1", "wwn-naa2", "wwn-naa5", "wwn-naa6" or null),
+// "kind" (what was read: "mac", "ipv6", "eui64" or "wwn") and "identifier"
+// (an EUI-64 or WWN as read, canonically; null for the others). "mac" is
+// the MAC address (a WWN's OUI as three bytes), null for an EUI-64.
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d);
 // {"input": ..., "error": ...}
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error);
 
-// CSV: the same fields, "error" before "derived_from", "also" and "source"
-// last (the further holders' names); address lines joined by line feeds.
+// CSV: the same fields, "error" before "derived_from", then "also" and
+// "source" (the further holders' names), "kind" and "identifier" last;
+// address lines joined by line feeds.
 std::string_view CsvHeader();
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d);
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error);

@@ -6,7 +6,9 @@
 // and a 304 to a request that already holds the file. Bodies are sent as
 // they are, never compressed. The files are read once, at the start.
 //
-//   mirror_server --dir DIR [--delay-ms N] [--max-seconds N]
+//   mirror_server --dir DIR [--delay-ms N] [--max-seconds N] [--tls CERT KEY]
+//
+// With --tls it serves HTTPS with the certificate and key in those PEM files.
 //
 // It listens on 127.0.0.1, on a port the system chooses, which it prints on
 // stdout (one line) once it accepts connections. It stops on SIGTERM or
@@ -112,14 +114,14 @@ bool ParseCount(const char* text, long& value) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: mirror_server --dir DIR [--delay-ms N] [--max-seconds N]\n");
+  std::fprintf(stderr, "usage: mirror_server --dir DIR [--delay-ms N] [--max-seconds N] [--tls CERT KEY]\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir;
+  std::string dir, cert, key;
   long delayMs = 0;
   long maxSeconds = 600;
   for (int i = 1; i < argc; ++i) {
@@ -129,6 +131,9 @@ int main(int argc, char** argv) {
       dir = argv[++i];
     } else if (arg == "--delay-ms") {
       if (!ParseCount(argv[++i], delayMs)) return Usage();
+    } else if (arg == "--tls" && i + 2 < argc) {
+      cert = argv[++i];
+      key = argv[++i];
     } else if (arg == "--max-seconds") {
       if (!ParseCount(argv[++i], maxSeconds) || maxSeconds == 0) return Usage();
     } else {
@@ -145,7 +150,13 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  httplib::Server server;
+  std::unique_ptr<httplib::Server> owned = cert.empty() ? std::make_unique<httplib::Server>()
+                                                        : std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+  httplib::Server& server = *owned;
+  if (!server.is_valid()) {
+    std::fprintf(stderr, "mirror_server: cannot use %s and %s\n", cert.c_str(), key.c_str());
+    return 1;
+  }
   // Room for every listing at once and then some.
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
   const std::chrono::milliseconds delay(delayMs);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "vessarine/db/loader.h"
+#include "vessarine/text/escape.h"
 #include "vessarine/update/table_refresh.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/store/gbk.h"
@@ -96,12 +97,13 @@ void PrintChanges(const RefreshResult& result) {
   for (const update::TableChange& c : result.changes) {
     const std::string digits = registry::AssignmentText(result.registry, c.prefix);
     const std::string name(listing::Info(result.registry).name);
+    const std::string before = text::DisplayText(c.before), after = text::DisplayText(c.after);
     if (c.before.empty()) {
-      std::printf("%s + %s %s\n", name.c_str(), digits.c_str(), c.after.c_str());
+      std::printf("%s + %s %s\n", name.c_str(), digits.c_str(), after.c_str());
     } else if (c.after.empty()) {
-      std::printf("%s - %s %s\n", name.c_str(), digits.c_str(), c.before.c_str());
+      std::printf("%s - %s %s\n", name.c_str(), digits.c_str(), before.c_str());
     } else {
-      std::printf("%s ~ %s %s -> %s\n", name.c_str(), digits.c_str(), c.before.c_str(), c.after.c_str());
+      std::printf("%s ~ %s %s -> %s\n", name.c_str(), digits.c_str(), before.c_str(), after.c_str());
     }
   }
 }
@@ -120,7 +122,8 @@ int RunUpdate(const UpdateOptions& options) {
   bool storeTried = false;
   for (const RefreshResult& result : results) {
     const bool kept = result.status == RefreshResult::Status::Kept;
-    if (!options.quiet || kept) std::fprintf(stderr, "%s\n", update::Summary(result).c_str());
+    // Reasons quote the listing's bytes: never raw to the terminal.
+    if (!options.quiet || kept) std::fprintf(stderr, "%s\n", text::DisplayText(update::Summary(result)).c_str());
     if (options.changes) PrintChanges(result);
     noneKept = noneKept && !kept;
     storeTried = storeTried || (result.registry == Registry::MaL && result.status != RefreshResult::Status::Unchanged);

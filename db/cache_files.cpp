@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -381,6 +382,79 @@ void RemoveStaleTemporaries() {
   closedir(dir);
 }
 
+namespace {
+
+// The set in place, kept under its names plus kPreviousSetSuffix for the
+// length of one commit, and put back when the commit fails.
+class PreviousSet {
+ public:
+  static constexpr const char* kNames[] = {kCacheSetFile, kCacheMacFile, kCacheAddrFile, kCacheVersionFile};
+
+  // Links every file of the set in place (a missing one stays missing).
+  // Kept files found already are those of a commit that died: they stay
+  // unless the set in place is whole.
+  bool Keep() {
+    struct stat st {};
+    if (lstat(Kept(kCacheMacFile).c_str(), &st) == 0 && !InPlaceIsWhole()) {
+      kept_ = true;
+      return true;
+    }
+    for (size_t i = 0; i < std::size(kNames); ++i) {
+      const std::string kept = Kept(kNames[i]);
+      if (unlink(kept.c_str()) != 0 && errno != ENOENT) return false;
+      existed_[i] = link(CachePath(kNames[i]).c_str(), kept.c_str()) == 0;
+      if (!existed_[i] && errno != ENOENT) return false;
+    }
+    SyncCacheDir();
+    return true;
+  }
+
+  // Puts the kept files back in place of the first `replaced` of kNames, in
+  // reverse order; true when all went back.
+  bool Restore(size_t replaced) {
+    bool ok = true;
+    for (size_t i = replaced; i-- > 0;) {
+      const std::string name = CachePath(kNames[i]);
+      if (kept_) continue;  // the loader takes the kept set, which stays
+      ok = (existed_[i] ? rename(Kept(kNames[i]).c_str(), name.c_str()) == 0 : unlink(name.c_str()) == 0) && ok;
+    }
+    SyncCacheDir();
+    return ok;
+  }
+
+  void Drop() {
+    for (const char* name : kNames) unlink(Kept(name).c_str());
+  }
+
+  // The set of the kept files is older than the one in place.
+  bool Older() const { return kept_; }
+
+ private:
+  static std::string Kept(const char* name) { return CachePath(name) + kPreviousSetSuffix; }
+
+  // The files in place are the ones their marker names, as committed.
+  static bool InPlaceIsWhole() {
+    ReadOnlyFile marker, mac, addr;
+    std::string text;
+    if (ReadOnlyFile::Open(CachePath(kCacheSetFile), kMaxCacheSmallFileBytes, marker) != ReadOnlyFile::Status::Ok ||
+        !marker.ReadAll(text) ||
+        ReadOnlyFile::Open(CachePath(kCacheMacFile), kMaxCacheTableBytes, mac) != ReadOnlyFile::Status::Ok ||
+        ReadOnlyFile::Open(CachePath(kCacheAddrFile), kMaxCacheTextBytes, addr) != ReadOnlyFile::Status::Ok) {
+      return false;
+    }
+    const std::optional<CacheSetMarker> set = CacheSetMarker::Parse(text);
+    const auto same = [](const CacheFileStamp& s, const ReadOnlyFile& f) {
+      return s.size == f.size() && s.inode == f.inode && s.mtimeNs == f.mtimeNs;
+    };
+    return set && same(set->mac, mac) && same(set->addr, addr);
+  }
+
+  bool existed_[std::size(kNames)] = {};
+  bool kept_ = false;
+};
+
+}  // namespace
+
 bool CommitCacheSet(const StoreSnapshot& store, std::string_view version,
                     std::initializer_list<CacheFileBytes> alongside) {
   if (!MakeDirectories(CacheDir())) return false;
@@ -394,19 +468,31 @@ bool CommitCacheSet(const StoreSnapshot& store, std::string_view version,
   for (const CacheFileBytes& file : alongside) {
     if (!others.emplace_back(file.name).Write(file.bytes)) return false;
   }
-  // A rename fails only where a directory stands in a file's place: found
-  // now, before anything is replaced, it leaves the set in place whole.
-  for (const char* name : {kCacheSetFile, kCacheMacFile, kCacheAddrFile, kCacheVersionFile}) {
-    struct stat st {};
-    if (lstat(CachePath(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-  }
-  // The marker names the new files before any of them is in place: a kill
-  // among the renames below leaves files that do not match it, which the
-  // loader refuses, never a mix that looks whole.
   const CacheSetMarker set{table.stamp(), text.stamp(), versionFile.stamp()};
-  bool ok = marker.Write(set.Format()) && marker.Commit() && table.Commit() && text.Commit() &&
-            versionFile.Commit();
-  for (PendingCacheFile& other : others) ok = ok && other.Commit();
+  if (!marker.Write(set.Format())) return false;
+  // The marker names the new files before any of them is in place: a commit
+  // that dies among the renames leaves files that do not match it, which the
+  // loader refuses for the kept previous set. A rename that fails puts the
+  // previous set back.
+  PreviousSet previous;
+  if (!previous.Keep()) {
+    previous.Drop();
+    return false;
+  }
+  PendingCacheFile* const files[] = {&marker, &table, &text, &versionFile};
+  static_assert(std::size(files) == std::size(PreviousSet::kNames));
+  size_t replaced = 0;
+  while (replaced < std::size(files) && files[replaced]->Commit()) ++replaced;
+  if (replaced < std::size(files)) {
+    // Kept for the loader when they cannot all go back.
+    if (previous.Restore(replaced) && !previous.Older()) previous.Drop();
+    return false;
+  }
+  SyncCacheDir();
+  previous.Drop();
+  // Files that go with the set but are not part of it.
+  bool ok = true;
+  for (PendingCacheFile& other : others) ok = other.Commit() && ok;
   SyncCacheDir();
   return ok;
 }

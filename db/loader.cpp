@@ -164,7 +164,9 @@ bool CacheTablesFitAsRead(const ReadOnlyFile& mac, int32_t count, const char* ad
   return fit.Text();
 }
 
-bool LoadCacheFiles() {
+// The set whose file names end in `suffix`.
+bool LoadCacheFiles(const std::string& suffix) {
+  const auto path = [&suffix](const char* name) { return CachePath(name) + suffix; };
   ReadOnlyFile mac, addr, version, marker;
   ReadOnlyFile::Status versionStatus, markerStatus;
   {
@@ -172,11 +174,11 @@ bool LoadCacheFiles() {
     // either wholly before or wholly after. The open files stay what they are.
     std::optional<CacheDirLock> lock = CacheDirLock::Shared(kReaderLockWait);
     // Both table files are tried, the vendor table first.
-    const auto macStatus = ReadOnlyFile::Open(CachePath(kCacheMacFile), kMaxCacheTableBytes, mac);
-    const auto addrStatus = ReadOnlyFile::Open(CachePath(kCacheAddrFile), kMaxCacheTextBytes, addr);
+    const auto macStatus = ReadOnlyFile::Open(path(kCacheMacFile), kMaxCacheTableBytes, mac);
+    const auto addrStatus = ReadOnlyFile::Open(path(kCacheAddrFile), kMaxCacheTextBytes, addr);
     if (macStatus != ReadOnlyFile::Status::Ok || addrStatus != ReadOnlyFile::Status::Ok) return false;
-    versionStatus = ReadOnlyFile::Open(CachePath(kCacheVersionFile), kMaxCacheSmallFileBytes, version);
-    markerStatus = ReadOnlyFile::Open(CachePath(kCacheSetFile), kMaxCacheSmallFileBytes, marker);
+    versionStatus = ReadOnlyFile::Open(path(kCacheVersionFile), kMaxCacheSmallFileBytes, version);
+    markerStatus = ReadOnlyFile::Open(path(kCacheSetFile), kMaxCacheSmallFileBytes, marker);
   }
 
   const char* macData = nullptr;
@@ -252,7 +254,8 @@ void LoadBuiltinDatabase() { ReplaceStore(BuiltinStore()); }
 
 void LoadDatabase() {
   g_bCachePresent = 1;
-  if (!LoadCacheFiles()) {
+  // A commit that died among its renames left the set it replaced beside it.
+  if (!LoadCacheFiles("") && !LoadCacheFiles(kPreviousSetSuffix)) {
     g_bCachePresent = 0;
     LoadBuiltinDatabase();
   }

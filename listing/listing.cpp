@@ -432,7 +432,11 @@ std::string ToUtf8(std::string_view text) {
 ParsedListing ParseListing(std::string_view bytes, Registry r) {
   bytes = WithoutBom(bytes);
   if (Trim(bytes).find_first_not_of('\n') == std::string_view::npos) return Refuse("is empty");
-  if (LooksLikeHtml(bytes)) return Refuse("is an HTML page, not a registry listing");
+  if (LooksLikeHtml(bytes)) {
+    ParsedListing page = Refuse("is an HTML page, not a registry listing");
+    page.html = true;
+    return page;
+  }
   if (bytes.back() != '\n') return Refuse("ends in the middle of a line; the listing is cut short");
   if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr)
     return Refuse("holds NUL bytes; not a registry listing");

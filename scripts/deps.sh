@@ -20,6 +20,8 @@ packages=(
   tcpdump tshark nftables
   # the fuzz targets (clang's libFuzzer) and the whole-process benchmarks
   clang libclang-rt-14-dev hyperfine time
+  # the test certificates of the HTTPS loopback servers
+  openssl
 )
 
 missing=()

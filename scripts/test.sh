@@ -26,7 +26,7 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 echo "== Fuzz targets, briefly =="
 scripts/fuzz.sh 20
 
-echo "== ThreadSanitizer: queries racing an update =="
+echo "== ThreadSanitizer: queries racing updates, online ones of both front ends from a loopback mirror =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
   -DVESSARINE_SANITIZE=thread -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target race_test

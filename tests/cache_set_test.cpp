@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <algorithm>
@@ -149,14 +150,16 @@ TEST_F(CacheSetTest, HostileTableFilesGiveTheBuiltInCopy) {
   SetCacheHold(CacheHold::PrivateCopy);
 }
 
-// Every state a kill can leave among the renames of a commit.
-TEST_F(CacheSetTest, TornSetsNeverLoadAsAMix) {
+// Every state a kill can leave among the renames of a commit: the set
+// replaced is still there under its kept names, and loads.
+TEST_F(CacheSetTest, TornSetsLoadThePreviousSet) {
   Commit(storeA);
-  // Keep set A's files (same inodes) to put back as a killed commit would
-  // have left them.
   const char* names[] = {kCacheSetFile, kCacheMacFile, kCacheAddrFile, kCacheVersionFile};
   for (const char* n : names) fs::create_hard_link(Path(n), xdgDir + "/a" + n);
   Commit(storeB);
+  EXPECT_FALSE(fs::exists(Path(kCacheMacFile) + kPreviousSetSuffix));
+  // What a commit killed among its renames leaves: set A kept.
+  for (const char* n : names) fs::create_hard_link(xdgDir + "/a" + n, Path(n) + kPreviousSetSuffix);
   auto restoreA = [&](const char* n) {
     fs::remove(Path(n));
     fs::create_hard_link(xdgDir + "/a" + n, Path(n));
@@ -166,18 +169,46 @@ TEST_F(CacheSetTest, TornSetsNeverLoadAsAMix) {
   EXPECT_EQ(Load(), Loaded::B);
   EXPECT_EQ(g_strDbVersion, kVersionUnknown);
   restoreA(kCacheAddrFile);  // ... before the address text's
-  EXPECT_EQ(Load(), Loaded::BuiltIn);
-  restoreA(kCacheMacFile);  // ... right after the marker's
-  EXPECT_EQ(Load(), Loaded::BuiltIn);
-  restoreA(kCacheSetFile);  // ... before the marker's: the previous set
   EXPECT_EQ(Load(), Loaded::A);
+  EXPECT_EQ(g_strDbVersion, "va");
+  restoreA(kCacheMacFile);  // ... right after the marker's
+  EXPECT_EQ(Load(), Loaded::A);
+  // The next commit starts from the kept set, and ends without it.
+  Commit(storeB);
+  EXPECT_EQ(Load(), Loaded::B);
+  EXPECT_FALSE(fs::exists(Path(kCacheMacFile) + kPreviousSetSuffix));
   // Without a marker (a cache of an earlier version), the blocks' index
   // digits tell a table from another set's text.
   fs::remove(Path(kCacheSetFile));
-  EXPECT_EQ(Load(), Loaded::A);
+  EXPECT_EQ(Load(), Loaded::B);
   fs::remove(Path(kCacheAddrFile));
-  WriteFile(Path(kCacheAddrFile), std::string(storeB->addrList, storeB->addrLength));
+  WriteFile(Path(kCacheAddrFile), std::string(storeA->addrList, storeA->addrLength));
   EXPECT_EQ(Load(), Loaded::BuiltIn);
+}
+
+// A file of the set that cannot be replaced (a directory in its place, a
+// file made immutable) fails the commit and leaves the set in place.
+TEST_F(CacheSetTest, ACommitThatCannotReplaceAFileKeepsTheSet) {
+  for (const char* name : {kCacheAddrFile, kCacheVersionFile}) {
+    SCOPED_TRACE(name);
+    Commit(storeA);
+    // Immutable needs root and a file system that has the flag.
+    const bool immutable = std::system(("chattr +i '" + Path(name) + "' 2>/dev/null").c_str()) == 0;
+    if (!immutable) {
+      fs::remove(Path(name));
+      fs::create_directories(Path(name) + "/x");
+    }
+    EXPECT_FALSE(CommitCacheSet(*storeB, "vb"));
+    if (immutable) {
+      ASSERT_EQ(std::system(("chattr -i '" + Path(name) + "'").c_str()), 0);
+      EXPECT_EQ(Load(), Loaded::A);
+    } else {
+      fs::remove_all(Path(name));
+    }
+    for (const auto& entry : fs::directory_iterator(cacheDir)) {
+      EXPECT_EQ(entry.path().filename().string().find(kPreviousSetSuffix), std::string::npos) << entry.path();
+    }
+  }
 }
 
 // kill -9 at arbitrary instants of real updates: each next start finds one
@@ -191,7 +222,7 @@ TEST_F(CacheSetTest, KilledUpdatesLeaveOneWholeSet) {
     kill(pid, SIGKILL);
     Wait(pid);
     const Loaded loaded = Load();
-    EXPECT_NE(loaded, Loaded::Other) << round;
+    EXPECT_TRUE(loaded == Loaded::A || loaded == Loaded::B) << round;
   }
   // The next update clears what the killed ones left and commits whole.
   Wait(StartUpdate(listingB));

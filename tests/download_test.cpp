@@ -91,14 +91,18 @@ class DownloadTest : public CacheHomeTest {
   LoopbackHttp http;
 };
 
-TEST(ListingUrlTest, AsksTheRegistryWithTheTimeAsQuery) {
-  EXPECT_EQ(ListingUrl(1700000000), "http://standards-oui.ieee.org/oui/oui.txt?aa=1700000000");
-  EXPECT_NE(ListingUrl(1700000000), ListingUrl(1700000001));
-  // Past 2038 the number keeps growing rather than wrapping.
-  EXPECT_EQ(ListingUrl(4102444800), "http://standards-oui.ieee.org/oui/oui.txt?aa=4102444800");
+// Every listing, the window's MA-L one included, is asked for over HTTPS
+// unless the user names another address.
+TEST(ListingUrlTest, EveryDefaultAddressIsHttps) {
+  for (const ListingFile& file : ListingsToDownload(UpdateSource{})) {
+    EXPECT_EQ(file.source.rfind("https://", 0), 0u) << file.source;
+  }
+  EXPECT_NE(ListingUrl(1700000000).find("/oui/oui.txt?aa=1700000000"), std::string::npos);
+  EXPECT_EQ(ListingsToDownload(MirrorSource("", "http://mirror.example"))[1].source.rfind("http://mirror", 0), 0u);
 }
 
-TEST_F(DownloadTest, SendsAPlainHttp10GetWithACurlStyleAgent) {
+// What the server receives: a plain HTTP/1.0 GET as libcurl names itself.
+TEST_F(DownloadTest, SendsAPlainHttp10GetAsCurl) {
   http.Serve("/oui/oui.txt", 200, "listing");
   ASSERT_TRUE(DownloadListing(http.Url("/oui/oui.txt?aa=1700000000"), target));
   const auto requests = http.Requests();
@@ -107,8 +111,9 @@ TEST_F(DownloadTest, SendsAPlainHttp10GetWithACurlStyleAgent) {
   EXPECT_EQ(req.method, "GET");
   EXPECT_EQ(req.version, "HTTP/1.0");
   EXPECT_EQ(req.target, "/oui/oui.txt?aa=1700000000");
-  EXPECT_EQ(req.userAgent.rfind("Vessarine/1.3 curl/", 0), 0u) << req.userAgent;
-  EXPECT_GT(req.userAgent.size(), std::string("Vessarine/1.3 curl/").size());
+  // libcurl's own agent, nothing in front of it or after it.
+  EXPECT_EQ(req.userAgent.rfind("curl/", 0), 0u) << req.userAgent;
+  EXPECT_EQ(req.userAgent.find_first_not_of("0123456789.", 5), std::string::npos) << req.userAgent;
   // Compressed transfer is offered.
   const std::string codings = req.headers.count("Accept-Encoding") ? req.headers.find("Accept-Encoding")->second : "";
   EXPECT_NE(codings.find("gzip"), std::string::npos) << codings;
@@ -118,6 +123,45 @@ TEST_F(DownloadTest, SendsAPlainHttp10GetWithACurlStyleAgent) {
   const std::set<std::string> allowed = {"Host",        "User-Agent",  "Accept",     "Accept-Encoding",
                                          "REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"};
   for (const auto& [name, value] : req.headers) EXPECT_TRUE(allowed.count(name)) << name;
+}
+
+// A server that turns away every agent but curl's and browsers' serves the
+// download; one that refuses anyway is told as a refusal with the ways round.
+TEST_F(DownloadTest, GetsPastAnAgentFilterAndTellsARefusal) {
+  http.RefuseAgentsButCurlAndBrowsers();
+  http.Serve("/oui.txt", 200, "listing");
+  EXPECT_EQ(Get("/oui.txt", target).status, Status::Ok);
+  for (int status : {403, 418, 429}) {
+    SCOPED_TRACE(status);
+    http.Serve("/refused", status, "go away");
+    const DownloadResult result = Get("/refused", target);
+    EXPECT_EQ(result.reason.rfind("HTTP " + std::to_string(status) + ": the registry's server refused this client", 0),
+              0u)
+        << result.reason;
+    for (const char* way : {"--from /usr/share/ieee-data", "ieee-data", "--site"}) {
+      EXPECT_NE(result.reason.find(way), std::string::npos) << result.reason;
+    }
+  }
+}
+
+// HTTPS with the certificate checked: trusted through CURL_CA_BUNDLE, never
+// without, and never redirected down to plain HTTP.
+TEST_F(DownloadTest, HttpsChecksTheCertificate) {
+  LoopbackHttp https(LoopbackHttp::Scheme::Https);
+  https.Serve("/oui.txt", 200, "listing");
+  https.Redirect("/down", http.Url("/oui.txt"));
+  http.Serve("/oui.txt", 200, "listing");
+  DownloadRequest request{https.Url("/oui.txt"), target, "", "", {}, {}};
+  EXPECT_EQ(Download(request).status, Status::Failed);  // an authority nobody named
+  ASSERT_EQ(setenv("CURL_CA_BUNDLE", LoopbackHttp::Certificate::Get().cert.c_str(), 1), 0);
+  const DownloadResult ok = Download(request);
+  request.url = https.Url("/down");
+  const DownloadResult down = Download(request);
+  unsetenv("CURL_CA_BUNDLE");
+  EXPECT_EQ(ok.status, Status::Ok) << ok.reason;
+  EXPECT_EQ(ReadFile(target), "listing");
+  EXPECT_EQ(down.status, Status::Failed);
+  EXPECT_EQ(http.Requests().size(), 0u);
 }
 
 TEST_F(DownloadTest, CopiesABodyOfManyReadsByteForByte) {
@@ -157,7 +201,7 @@ TEST_F(DownloadTest, EmptyStatus200BodyGivesAnEmptyFile) {
 }
 
 TEST_F(DownloadTest, AnyOtherFinalStatusFailsAndLeavesTheEarlierFile) {
-  for (int status : {404, 206, 418, 500, 204}) {
+  for (int status : {404, 206, 500, 204}) {
     SCOPED_TRACE(status);
     const std::string path = "/s" + std::to_string(status);
     http.Serve(path, status, status == 204 ? "" : "not the listing");
@@ -213,6 +257,7 @@ TEST_F(DownloadTest, FollowsUpToFiveRedirects) {
 // a time, one that answers nothing.
 TEST_F(DownloadTest, ATransferTooSlowFailsAndLeavesNoFile) {
   DownloadLimits limits;
+  limits.lowSpeedBytes = 1024;
   limits.lowSpeedTime = std::chrono::seconds(1);
   http.StallBeforeHeaders("/silent");
   http.Drip("/drip", std::chrono::milliseconds(100));
@@ -230,6 +275,16 @@ TEST_F(DownloadTest, ATransferTooSlowFailsAndLeavesNoFile) {
   EXPECT_EQ(result.reason, "too slow");
   EXPECT_EQ(result.httpStatus, 0);
   EXPECT_EQ(ReadFile(target), "earlier listing");
+}
+
+// A transfer that keeps moving, however slowly, runs on to the overall
+// bound under the default speed rule.
+TEST_F(DownloadTest, ASlowTransferThatKeepsMovingRunsToItsBound) {
+  DownloadLimits limits;
+  limits.lowSpeedTime = std::chrono::seconds(1);
+  limits.maxTime = std::chrono::seconds(3);
+  http.Drip("/drip", std::chrono::milliseconds(50));
+  EXPECT_EQ(Get("/drip", target, limits).reason, "took longer than 3 seconds");
 }
 
 TEST_F(DownloadTest, ATransferPastItsTimeFails) {
@@ -400,9 +455,9 @@ TEST_F(DownloadTest, ProgressCountsTheBodyInTheTransfersThread) {
 
 // Each failure says why, in a short phrase.
 TEST_F(DownloadTest, FailuresSayWhy) {
-  http.Serve("/teapot", 418, "I'm a teapot");
+  http.Serve("/teapot", 404, "no");
   DownloadResult result = Get("/teapot", target);
-  EXPECT_EQ(result.reason, "HTTP 418");
+  EXPECT_EQ(result.reason, "HTTP 404");
 
   // libcurl's own words, naming the address.
   const int port = UnusedPort();

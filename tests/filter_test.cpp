@@ -222,7 +222,7 @@ TEST_F(SearchFilter, NoMatchBadTextAndAFilterTooLong) {
 
 // The size said before libpcap sees the expression: exact for blocks of
 // 32 bits or fewer, never less with longer ones.
-TEST(BpfInstructionCount, AgreesWithLibpcap) {
+TEST_F(SearchFilter, BpfInstructionCountAgreesWithLibpcap) {
   if (!Installed("tcpdump")) GTEST_SKIP() << "tcpdump is not installed";
   std::vector<AddressBlock> many, few, mixed;
   uint64_t seed = 12345;
@@ -235,7 +235,7 @@ TEST(BpfInstructionCount, AgreesWithLibpcap) {
   for (uint64_t i = 0; i < 40; ++i) mixed.push_back({(0x70B3D5Aull << 20) + (i << 16), 32});
   for (uint64_t i = 0; i < 30; ++i) mixed.push_back({(0x70B3D5F20ull + i * 3) << 12, 36});
   mixed.push_back({0x0AE6A6990001ull, 48});
-  const std::string path = testing::TempDir() + "/count.bpf";
+  const std::string path = xdgDir + "/count.bpf";
   for (const auto* blocks : {&few, &many, &mixed}) {
     for (FilterDirection d : {FilterDirection::Src, FilterDirection::Either}) {
       const answer::FilterText built = answer::BuildFilter(*blocks, answer::FilterFormat::Bpf, d, "x");

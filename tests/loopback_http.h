@@ -1,11 +1,15 @@
-// A small HTTP server on 127.0.0.1 for the download and update tests: it
-// serves fixed answers, redirects, bodies that stop halfway, drip or never
-// end, and answers of the test's own making.
+// A small HTTP or HTTPS server on 127.0.0.1 for the download and update
+// tests: it serves fixed answers, redirects, bodies that stop halfway, drip
+// or never end, and answers of the test's own making; it can turn clients
+// away by their agent, the way the registry's server does.
 #pragma once
 
 #include <httplib.h>
+#include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -27,11 +31,47 @@ class LoopbackHttp {
     httplib::Headers headers;
   };
 
-  LoopbackHttp() {
-    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+  enum class Scheme { Http, Https };
+
+  // A certificate for 127.0.0.1 made for this test run (never a key kept in
+  // the repository), and the file a client trusts it by.
+  struct Certificate {
+    std::string dir, cert, key;
+    static const Certificate& Get() {
+      static const Certificate made = [] {
+        Certificate c;
+        char dir[] = "/tmp/vessarine-tls-XXXXXX";
+        if (mkdtemp(dir) == nullptr) return c;
+        c.dir = dir;
+        c.cert = c.dir + "/cert.pem";
+        c.key = c.dir + "/key.pem";
+        const std::string command =
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+            "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + c.key + " -out " + c.cert +
+            " >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) c.cert.clear();
+        return c;
+      }();
+      return made;
+    }
+  };
+
+  explicit LoopbackHttp(Scheme scheme = Scheme::Http)
+      : scheme_(scheme),
+        owned_(scheme == Scheme::Https
+                   ? std::unique_ptr<httplib::Server>(std::make_unique<httplib::SSLServer>(
+                         Certificate::Get().cert.c_str(), Certificate::Get().key.c_str()))
+                   : std::make_unique<httplib::Server>()),
+        server_(*owned_) {
+    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard lock(mutex_);
-      requests_.push_back({req.method, req.version, req.target,
-                           req.get_header_value("User-Agent"), req.headers});
+      const std::string agent = req.get_header_value("User-Agent");
+      requests_.push_back({req.method, req.version, req.target, agent, req.headers});
+      if (refuseAgents_ && agent.rfind("curl/", 0) != 0 && agent.rfind("Mozilla/", 0) != 0) {
+        res.status = 418;
+        res.set_content("I'm a teapot", "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+      }
       return httplib::Server::HandlerResponse::Unhandled;
     });
     // One route for everything: answers may be added while the server runs.
@@ -64,7 +104,14 @@ class LoopbackHttp {
   LoopbackHttp& operator=(const LoopbackHttp&) = delete;
 
   std::string Url(const std::string& target) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + target;
+    return (scheme_ == Scheme::Https ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + target;
+  }
+
+  // Answers 418 to every agent but curl's and browsers', as the registry's
+  // server does since 2025.
+  void RefuseAgentsButCurlAndBrowsers() {
+    std::lock_guard lock(mutex_);
+    refuseAgents_ = true;
   }
 
   // Answers `status` with `body`, handed to the socket `piece` bytes at a time.
@@ -165,7 +212,10 @@ class LoopbackHttp {
     return released_;
   }
 
-  httplib::Server server_;
+  Scheme scheme_;
+  std::unique_ptr<httplib::Server> owned_;
+  httplib::Server& server_;
+  bool refuseAgents_ = false;
   std::thread thread_;
   int port_ = 0;
   std::mutex mutex_;

@@ -16,6 +16,7 @@
 #include <shared_mutex>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -203,16 +204,14 @@ class UpdateTest : public CacheHomeTest {
   int32_t loadedCount = 0;
 };
 
-TEST(UpdateTextsTest, VersionTextHasNoLeadingZeros) {
-  std::tm day{};
-  day.tm_year = 2012 - 1900;
-  day.tm_mon = 2;
-  day.tm_mday = 5;
-  EXPECT_EQ(GbkToUtf8(VersionText(day)), "当前数据库版本为2012-3-5");
-  day.tm_year = 2026 - 1900;
-  day.tm_mon = 11;
-  day.tm_mday = 31;
-  EXPECT_EQ(GbkToUtf8(VersionText(day)), "当前数据库版本为2026-12-31");
+// Failures on the update's path become reasons; only a thread that cannot
+// be had is told as one, not every system error.
+TEST(ExceptionReasonTest, NamesWhatFailed) {
+  const std::error_code again = std::make_error_code(std::errc::resource_unavailable_try_again);
+  EXPECT_EQ(ExceptionReason(std::system_error(again)), "could not start a thread");
+  EXPECT_EQ(ExceptionReason(std::bad_alloc()), "does not fit in memory");
+  const fs::filesystem_error gone("cannot open", std::make_error_code(std::errc::no_such_file_or_directory));
+  EXPECT_EQ(ExceptionReason(gone).find("thread"), std::string::npos);
 }
 
 TEST_F(UpdateTest, The2011ListingRebuildsTheBuiltInCopyAndItsCache) {
@@ -372,8 +371,12 @@ TEST_F(UpdateTest, ProgressStepsWhileTheDownloadRuns) {
   while (ui.Steps() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_GT(ui.Steps(), 0);
   EXPECT_EQ(ui.Messages(), std::vector<Message>{});
-  // One update at a time.
+  // One update at a time, whichever front end asks.
   EXPECT_FALSE(StartUpdateThreads(ui, Source(http.Url("/slow"))));
+  std::vector<update::RefreshResult> results;
+  EXPECT_FALSE(RunUpdateHere(ui, Source(http.Url("/slow")), &results));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].reason, "another update of this process is running");
   http.ReleaseStalls();
   WaitForUpdate();
   // "late" holds no entry: the listing is refused.
@@ -528,6 +531,42 @@ TEST_F(UpdateTest, CommandLineUpdateRefreshesEveryRegistry) {
   EXPECT_EQ(CountOf(run.err, ": updated, "), 4u) << run.err;
   EXPECT_NE(run.err.find("CID: kept the previous table"), std::string::npos) << run.err;
   EXPECT_EQ(ReadFile(Cache("cid.regtable")), cidTable);
+}
+
+// The registry's server as it answers today, over HTTPS: the command line's
+// update gets past its agent filter; refused anyway (a status, a challenge
+// page), it says so and what to do instead; and what it quotes of a listing
+// reaches the terminal without control characters.
+TEST_F(UpdateTest, CommandLineUpdateFromTheRegistryAsItAnswersToday) {
+  LoopbackHttp https(LoopbackHttp::Scheme::Https);
+  https.RefuseAgentsButCurlAndBrowsers();
+  const char* paths[] = {"/oui/oui.txt", "/oui28/mam.txt", "/oui36/oui36.txt", "/iab/iab.txt", "/cid/cid.txt"};
+  for (const char* path : paths) https.Serve(path, 200, ReadFile(kFixtures + std::strrchr(path, '/')));
+  ASSERT_EQ(setenv("CURL_CA_BUNDLE", LoopbackHttp::Certificate::Get().cert.c_str(), 1), 0);
+  const std::string update = "update --force --site '" + https.Url("") + "'";
+  CliRun run = RunCli(xdg, update);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(CountOf(run.err, ": updated, "), 5u) << run.err;
+
+  const struct {
+    int status;
+    std::string body;
+  } refusals[] = {{418, "I'm a teapot"}, {403, "Forbidden"}, {429, "Too Many Requests"},
+                  {200, "<!DOCTYPE html><html><body>Checking your browser</body></html>\n"}};
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.status);
+    for (const char* path : paths) https.Serve(path, refusal.status, refusal.body);
+    run = RunCli(xdg, update);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(CountOf(run.err, "the registry's server refused this client"), 5u) << run.err;
+    EXPECT_EQ(CountOf(run.err, "`update --from /usr/share/ieee-data`"), 5u) << run.err;
+  }
+
+  https.Serve("/cid/cid.txt", 200, "Registry,Assignment,Organization Name,Organization Address\nCID,\x1b[2J\x07,Evil,Here\n");
+  run = RunCli(xdg, update);
+  EXPECT_NE(run.err.find("CID: kept the previous table"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find_first_of("\x1b\x07"), std::string::npos) << run.err;
+  unsetenv("CURL_CA_BUNDLE");
 }
 
 }  // namespace

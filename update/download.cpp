@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -25,10 +26,7 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
-
-#ifndef VESSARINE_VERSION
-#define VESSARINE_VERSION "1.3"
-#endif
+#include "vessarine/update/registries.h"
 
 std::atomic<uint8_t> g_bDownloading{0};
 std::atomic<uint8_t> g_bDownloadOk{0};
@@ -88,10 +86,11 @@ const CurlApi& Curl() {
     }
     if (api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return;
     const curl_version_info_data* info = api.version_info(CURLVERSION_NOW);
-    // The registry's bot filter refuses bare tool names and some library
-    // agents; a curl-style agent is served.
-    api.userAgent = "Vessarine/" + std::string(VESSARINE_VERSION) + " curl/" +
-                    (info != nullptr && info->version != nullptr ? info->version : "0");
+    // The agent is what makes the request: libcurl, named as it names itself.
+    // The registry's server refuses other agents (418), a product token in
+    // front of curl's included, and an agent made up to get past it would
+    // not be honest; a refusal is told with the ways round it instead.
+    api.userAgent = "curl/" + std::string(info != nullptr && info->version != nullptr ? info->version : "0");
     if (info != nullptr) {
       api.gzip = (info->features & CURL_VERSION_LIBZ) != 0;
       api.brotli = (info->features & CURL_VERSION_BROTLI) != 0;
@@ -139,7 +138,14 @@ std::string UndecodedCoding(const CurlApi& api, std::string_view header) {
   return {};
 }
 
-std::string HttpReason(long status) { return "HTTP " + std::to_string(status); }
+// The answers with which a server turns a client away (teapot, forbidden,
+// too many requests) rather than saying the listing is not there.
+bool RefusesClient(long status) { return status == 403 || status == 418 || status == 429; }
+
+std::string HttpReason(long status) {
+  const std::string code = "HTTP " + std::to_string(status);
+  return RefusesClient(status) ? RefusedByServer(code) : code;
+}
 
 std::string CapReason(uint64_t cap) {
   if (cap >= (uint64_t{1} << 20) && cap % (uint64_t{1} << 20) == 0) {
@@ -323,42 +329,71 @@ int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, cur
   }
 }
 
-void Configure(const CurlApi& api, Transfer& t, curl_slist* headers, long timeoutMs) {
+// The file of certificate authorities the user names, as curl's tool and
+// OpenSSL take it; null for libcurl's own.
+const char* CertificateAuthorities() {
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return value;
+  }
+  return nullptr;
+}
+
+// Sets every option of one attempt. An option this libcurl refuses (one it
+// lacks, like the protocol rule on an old libcurl) fails the download rather
+// than quietly dropping its rule; the reason names it.
+bool Configure(const CurlApi& api, Transfer& t, curl_slist* headers, long timeoutMs) {
   CURL* h = t.handle;
   const DownloadLimits& limits = t.request.limits;
-  api.easy_setopt(h, CURLOPT_URL, t.request.url.c_str());
-  api.easy_setopt(h, CURLOPT_HTTPGET, 1L);
-  api.easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-  api.easy_setopt(h, CURLOPT_USERAGENT, api.userAgent.c_str());
-  if (headers != nullptr) api.easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  bool ok = true;
+  const auto set = [&](CURLoption option, const char* name, auto value) {
+    if (!ok) return;
+    const CURLcode code = api.easy_setopt(h, option, value);
+    if (code == CURLE_OK) return;
+    ok = false;
+    t.reason = std::string("libcurl refuses ") + name + ": " + api.easy_strerror(code);
+  };
+#define VESSARINE_SET(option, value) set(option, #option, value)
+  VESSARINE_SET(CURLOPT_URL, t.request.url.c_str());
+  VESSARINE_SET(CURLOPT_HTTPGET, 1L);
+  VESSARINE_SET(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+  VESSARINE_SET(CURLOPT_USERAGENT, api.userAgent.c_str());
+  // Certificates are checked against the system's authorities, or those of
+  // a proxy that shows its own.
+  if (const char* authorities = CertificateAuthorities()) VESSARINE_SET(CURLOPT_CAINFO, authorities);
+  if (headers != nullptr) VESSARINE_SET(CURLOPT_HTTPHEADER, headers);
   // Every coding this libcurl decodes is offered, and decoded.
-  api.easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  api.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  api.easy_setopt(h, CURLOPT_ERRORBUFFER, t.error);
-  api.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-  api.easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-  api.easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
-  api.easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.lowSpeedTime.count()));
+  VESSARINE_SET(CURLOPT_ACCEPT_ENCODING, "");
+  VESSARINE_SET(CURLOPT_NOSIGNAL, 1L);
+  VESSARINE_SET(CURLOPT_ERRORBUFFER, t.error);
+  VESSARINE_SET(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  VESSARINE_SET(CURLOPT_TIMEOUT_MS, timeoutMs);
+  VESSARINE_SET(CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
+  VESSARINE_SET(CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.lowSpeedTime.count()));
   // An announced length over the cap ends the transfer before its body (0
   // would mean no cap to libcurl; OnBody refuses every byte then).
   if (limits.maxBytes > 0) {
     const uint64_t cap = std::min<uint64_t>(limits.maxBytes, std::numeric_limits<curl_off_t>::max());
-    api.easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap));
+    VESSARINE_SET(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap));
   }
-  api.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  api.easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
-  api.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  api.easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  api.easy_setopt(h, CURLOPT_BUFFERSIZE, kReadSize);
-  api.easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
-  api.easy_setopt(h, CURLOPT_HEADERDATA, &t);
-  api.easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
-  api.easy_setopt(h, CURLOPT_WRITEDATA, &t);
+  VESSARINE_SET(CURLOPT_FOLLOWLOCATION, 1L);
+  VESSARINE_SET(CURLOPT_MAXREDIRS, kMaxRedirects);
+  VESSARINE_SET(CURLOPT_PROTOCOLS_STR, "http,https");
+  // An HTTPS address is never redirected to plain HTTP.
+  const bool secure = std::string_view(t.request.url).substr(0, 8) == "https://";
+  VESSARINE_SET(CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+  VESSARINE_SET(CURLOPT_BUFFERSIZE, kReadSize);
+  VESSARINE_SET(CURLOPT_HEADERFUNCTION, &OnHeader);
+  VESSARINE_SET(CURLOPT_HEADERDATA, &t);
+  VESSARINE_SET(CURLOPT_WRITEFUNCTION, &OnBody);
+  VESSARINE_SET(CURLOPT_WRITEDATA, &t);
   if (t.request.progress) {
-    api.easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    api.easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-    api.easy_setopt(h, CURLOPT_XFERINFODATA, &t);
+    VESSARINE_SET(CURLOPT_NOPROGRESS, 0L);
+    VESSARINE_SET(CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    VESSARINE_SET(CURLOPT_XFERINFODATA, &t);
   }
+#undef VESSARINE_SET
+  return ok;
 }
 
 // The connection itself could not be made (refused, or timed out before it
@@ -383,7 +418,9 @@ std::string FailureReason(const Transfer& t, CURLcode code, long status, Clock::
   if (status != 0 && status != 200 && (status < 300 || status >= 400)) return HttpReason(status);
   if (code == CURLE_FILESIZE_EXCEEDED) return CapReason(limits.maxBytes);
   if (code == CURLE_OPERATION_TIMEDOUT) {
-    if (Clock::now() >= deadline) return TookLongerReason(limits.maxTime);
+    // libcurl's timers run on a time it reads once per pass, so its time-out
+    // may come a little before the deadline as this thread's clock has it.
+    if (Clock::now() + std::chrono::milliseconds(100) >= deadline) return TookLongerReason(limits.maxTime);
     if (!ConnectFailed(t, code)) return "too slow";
   }
   if (t.error[0] != '\0') return std::string(Trim(t.error));
@@ -427,9 +464,14 @@ DownloadResult Failed(std::string reason) {
 
 std::string ListingUrl(std::time_t now) {
   char url[96];
-  std::snprintf(url, sizeof url, "http://standards-oui.ieee.org/oui/oui.txt?aa=%lld",
-                static_cast<long long>(now));
+  std::snprintf(url, sizeof url, "%s/oui/oui.txt?aa=%lld", kRegistrySite, static_cast<long long>(now));
   return url;
+}
+
+std::string RefusedByServer(std::string_view what) {
+  return std::string(what) +
+         ": the registry's server refused this client; update from Debian's copy of the listings "
+         "(package ieee-data) with `update --from /usr/share/ieee-data`, or from a mirror with `--site URL`";
 }
 
 DownloadResult Download(const DownloadRequest& request) noexcept {
@@ -450,7 +492,7 @@ DownloadResult Download(const DownloadRequest& request) noexcept {
       EasyHandle easy(api);
       if (easy.h == nullptr) return Failed("libcurl cannot start a transfer");
       Transfer t(api, easy.h, request);
-      Configure(api, t, headers.list, static_cast<long>(left.count()));
+      if (!Configure(api, t, headers.list, static_cast<long>(left.count()))) return Failed(std::move(t.reason));
       const CURLcode code = api.easy_perform(easy.h);
 
       DownloadResult result;

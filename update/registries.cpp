@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <system_error>
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
@@ -18,16 +19,6 @@ using listing::Registry;
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The download thread of an update: every listing; its outcome for the
-// progress phase is the MA-L listing's.
-std::thread LaunchDownloads(const std::shared_ptr<ConvertOptions>& options, const UpdateSource& source) {
-  return LaunchDownloadThread([options, source] {
-    DownloadListings(options->listings, source);
-    const ListingFile& mal = options->listings[static_cast<size_t>(Registry::MaL)];
-    return !mal.path.empty() || mal.unchanged;
-  });
 }
 
 }  // namespace
@@ -129,61 +120,105 @@ void DownloadListings(ListingFiles& listings, const UpdateSource& source) {
   }
 }
 
-bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source) {
-  uint8_t idle = 0;
-  if (!g_bUpdateRunning.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) {
-    return false;
+namespace {
+
+// g_bUpdateRunning, held for one update and released when it ends.
+class UpdateSlot {
+ public:
+  UpdateSlot() {
+    uint8_t idle = 0;
+    held_ = g_bUpdateRunning.compare_exchange_strong(idle, 1, std::memory_order_acq_rel);
   }
+  ~UpdateSlot() {
+    if (held_) g_bUpdateRunning.store(0, std::memory_order_release);
+  }
+  UpdateSlot(const UpdateSlot&) = delete;
+  UpdateSlot& operator=(const UpdateSlot&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
+
+std::vector<update::RefreshResult> KeptResult(const std::string& source, std::string reason) {
+  update::RefreshResult none;
+  none.status = update::RefreshResult::Status::Kept;
+  none.source = source;
+  none.reason = std::move(reason);
+  return {none};
+}
+
+// An online update, start to end, on the calling thread: its listings live
+// here, the download thread writes them and is joined before they go.
+bool RunOnlineUpdate(UpdateUi& ui, const UpdateSource& source, std::vector<update::RefreshResult>* results) {
+  ConvertOptions options;
+  options.force = source.force;
+  options.listChanges = source.listChanges;
+  options.results = results;
+  options.listings = ListingsToDownload(source);
+  std::thread download;
   try {
-    // Shared by the two threads.
-    auto options = std::make_shared<ConvertOptions>();
-    options->listings = ListingsToDownload(source);
-    options->force = source.force;
-    options->listChanges = source.listChanges;
-    LaunchDownloads(options, source).detach();
-    std::thread([&ui, options] {
+    download = LaunchDownloadThread([&options, &source] {
+      DownloadListings(options.listings, source);
+      const ListingFile& mal = options.listings[static_cast<size_t>(Registry::MaL)];
+      return !mal.path.empty() || mal.unchanged;
+    });
+  } catch (const std::exception& e) {
+    // No download: the flags say so, and every listing why.
+    for (ListingFile& file : options.listings) file.problem = "could not be downloaded: " + ExceptionReason(e);
+  }
+  struct Joiner {
+    std::thread& thread;
+    ~Joiner() {
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{download};
+  return ConvertThreadProc(ui, options);
+}
+
+}  // namespace
+
+bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source) {
+  auto slot = std::make_shared<UpdateSlot>();
+  if (!slot->held()) return false;
+  try {
+    std::thread([&ui, source, slot] {
       try {
-        ConvertThreadProc(ui, *options);
+        RunOnlineUpdate(ui, source, nullptr);
       } catch (...) {
         // Nothing to tell: the user interface itself failed.
       }
-      g_bUpdateRunning.store(0, std::memory_order_release);
     }).detach();
   } catch (...) {
-    // No conversion thread: the update is not running. A download thread
-    // that did start ends on its own and only leaves its temporary files.
-    g_bUpdateRunning.store(0, std::memory_order_release);
+    // No conversion thread: nothing was started, and the slot is free again.
     return false;
   }
   return true;
 }
 
 bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<update::RefreshResult>* results) {
-  auto shared = std::make_shared<ConvertOptions>();
-  ConvertOptions& options = *shared;
-  options.force = source.force;
-  options.listChanges = source.listChanges;
-  options.results = results;
-  if (!source.from.empty()) {
+  const UpdateSlot slot;
+  try {
+    if (!slot.held()) {
+      if (results != nullptr) *results = KeptResult(source.from, "another update of this process is running");
+      return false;
+    }
+    if (source.from.empty()) return RunOnlineUpdate(ui, source, results);
     // The user's own files: read, never deleted.
+    ConvertOptions options;
+    options.force = source.force;
+    options.listChanges = source.listChanges;
+    options.results = results;
     std::string problem;
     options.listings = ListingsFromPath(source.from, &problem);
     options.waitForDownload = false;
     if (!problem.empty()) {
-      if (results != nullptr) {
-        update::RefreshResult none;
-        none.status = update::RefreshResult::Status::Kept;
-        none.source = source.from;
-        none.reason = problem;
-        results->assign(1, none);
-      }
+      if (results != nullptr) *results = KeptResult(source.from, problem);
       return false;
     }
     return ConvertThreadProc(ui, options);
+  } catch (const std::exception& e) {
+    if (results != nullptr) *results = KeptResult(source.from, ExceptionReason(e));
+    return false;
   }
-  options.listings = ListingsToDownload(source);
-  std::thread download = LaunchDownloads(shared, source);
-  const bool completed = ConvertThreadProc(ui, options);
-  download.join();
-  return completed;
 }

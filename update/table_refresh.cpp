@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <future>
+#include <system_error>
 
 #include "vessarine/listing/table.h"
 #include "vessarine/db/table_files.h"
@@ -140,20 +141,32 @@ PreparedTable PrepareTable(listing::Registry r, const std::string& path, std::st
     table.result = Kept(r, source, table.parsed.refusal);
     return table;
   }
-  // Two independent products of one reading, made at once.
+  // Two independent products of one reading, made at once; one after the
+  // other when no thread can be had.
   std::future<void> side;
-  if (alongside) side = std::async(std::launch::async, alongside, std::cref(table.parsed));
+  if (alongside) {
+    try {
+      side = std::async(std::launch::async, alongside, std::cref(table.parsed));
+    } catch (const std::system_error&) {
+      alongside(table.parsed);
+    }
+  }
   table.image = listing::EncodeImage(r, table.parsed);
   if (side.valid()) side.get();
-  const listing::TableView next = *listing::TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
+  const std::optional<listing::TableView> next =
+      listing::TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
+  if (!next) {
+    table.result = Kept(r, source, "gave a table that cannot be read back");
+    return table;
+  }
   db::FileSnapshot held;
   const listing::TableView current = registry::CurrentTable(r, &held);
-  table.result.entries = next.size();
-  if (std::string refusal = RefusalOf(next.size(), current.size(), force); !refusal.empty()) {
+  table.result.entries = next->size();
+  if (std::string refusal = RefusalOf(next->size(), current.size(), force); !refusal.empty()) {
     table.result = Kept(r, source, std::move(refusal));
     return table;
   }
-  CountChanges(current, next, listChanges, &table.result);
+  CountChanges(current, *next, listChanges, &table.result);
   return table;
 }
 

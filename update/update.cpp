@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <system_error>
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
@@ -80,6 +81,14 @@ RefreshResult KeptFor(Registry r, const ListingFile& file, std::string reason) {
 }
 
 
+// A refused listing's result; a page where a downloaded listing should be
+// is the registry's server turning this client away (a challenge page).
+RefreshResult Refused(const update::PreparedTable& table, const ListingFile& file) {
+  RefreshResult result = table.result;
+  if (file.downloaded && table.parsed.html) result.reason = RefusedByServer("an HTML page instead of the listing");
+  return result;
+}
+
 // The store's part, under the lock: the new store and the MA-L table from
 // one reading of the listing, committed together. Null `store` and the
 // result say why when the listing is refused or cannot be committed.
@@ -101,7 +110,10 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
         Registry::MaL, file.path, file.source, options.force, options.listChanges,
         [&store](const listing::ParsedListing& parsed) { store = listing::StoreFromListing(parsed); });
     update.result = table.result;
-    if (table.refused()) return update;
+    if (table.refused()) {
+      update.result = Refused(table, file);
+      return update;
+    }
     update.store = std::move(store);
     if (!update.store) {
       update.result = KeptFor(Registry::MaL, file, "holds '>', which the database cannot keep");
@@ -113,9 +125,9 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
                                                 {{db::TableFile(Registry::MaL), table.image}});
     update.result.status = update.committed ? RefreshResult::Status::Updated : RefreshResult::Status::Kept;
     if (!update.committed) update.result.reason = locked ? "the cache files cannot be written in " + CacheDir() : kBusy;
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
     update.store = nullptr;
-    update.result = KeptFor(Registry::MaL, file, "does not fit in memory");
+    update.result = KeptFor(Registry::MaL, file, ExceptionReason(e));
   }
   return update;
 }
@@ -133,8 +145,13 @@ void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& res
       if (!file.problem.empty()) results.push_back(KeptFor(r, file, file.problem));
       continue;
     }
-    const update::PreparedTable table = update::PrepareTable(r, file.path, file.source, options.force, options.listChanges);
-    results.push_back(table.refused() ? table.result : update::SaveTable(table));
+    try {
+      const update::PreparedTable table =
+          update::PrepareTable(r, file.path, file.source, options.force, options.listChanges);
+      results.push_back(table.refused() ? Refused(table, file) : update::SaveTable(table));
+    } catch (const std::exception& e) {
+      results.push_back(KeptFor(r, file, ExceptionReason(e)));
+    }
     if (results.back().status == RefreshResult::Status::Updated) KeepValidators(r, file);
   }
 }
@@ -170,7 +187,19 @@ std::string VersionText(const std::tm& local) {
   return text;
 }
 
+std::string ExceptionReason(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return "does not fit in memory";
+  // What std::thread and std::async throw when no thread can be had.
+  const auto* system = dynamic_cast<const std::system_error*>(&e);
+  if (system != nullptr && system->code() == std::errc::resource_unavailable_try_again) {
+    return "could not start a thread";
+  }
+  return std::string("failed: ") + e.what();
+}
+
 bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
+  // The listings are the download thread's until it has ended.
+  const bool downloadOk = !options.waitForDownload || WaitForDownload(ui);
   std::vector<RefreshResult> results;
   const ListingFile& mal = options.listings[kMaL];
   // Without an MA-L listing (update --from mam.txt) the store is left alone.
@@ -178,7 +207,7 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
   bool completed = false;
   bool storeReplaced = false;
   bool storeReady = withStore;
-  if (options.waitForDownload && !WaitForDownload(ui)) {
+  if (!downloadOk) {
     ui.ShowMessage(kCaptionUpdateFailed, kMsgDownloadFailed);
     results.push_back(KeptFor(Registry::MaL, mal, mal.problem.empty() ? "could not be downloaded" : mal.problem));
     storeReady = false;

@@ -8,6 +8,9 @@ inline constexpr const char* kCacheMacFile = "~cmpymac~";
 inline constexpr const char* kCacheAddrFile = "~cmpyaddr~";
 inline constexpr const char* kCacheVersionFile = "~macUpDate~";
 inline constexpr const char* kCacheSetFile = "~cmpyset~";
+// Added to those four names for the set in place while a commit replaces it
+// (hard links): what the next start loads when a commit died midway.
+inline constexpr const char* kPreviousSetSuffix = ".prev";
 // The lock that serializes rewrites; its content is never used.
 inline constexpr const char* kCacheLockFile = "~lock~";
 // A downloaded listing, "vessarine~.<pid>.<n>" while its update runs.

@@ -174,9 +174,12 @@ struct CacheFileBytes {
 };
 
 // Writes the store and the version text as the three cache files and their
-// marker, and the files `alongside` (the MA-L table made from the same
-// listing), all or nothing: every file is written before any is renamed into
-// place. The caller holds the lock exclusively. On failure only this call's
-// temporaries are removed: the files in place stay whole.
+// marker, all or nothing, then the files `alongside` (the MA-L table made
+// from the same listing). Every file is written before any is renamed into
+// place, and the set in place is kept (kPreviousSetSuffix) until the new one
+// is: a rename that fails puts it back, and a commit that dies midway leaves
+// it for the loader. The caller holds the lock exclusively. False when the
+// set or a file alongside could not be committed; the set in place is then
+// whole, the previous one or the new one.
 bool CommitCacheSet(const StoreSnapshot& store, std::string_view version,
                     std::initializer_list<CacheFileBytes> alongside = {});

@@ -36,6 +36,7 @@ struct ParsedListing {
   std::string refusal;               // why the listing was refused; empty when accepted
   std::unique_ptr<std::string> unquoted;  // the CSV form's quoted fields, undoubled
   bool utf8 = false;                      // the whole listing is valid UTF-8
+  bool html = false;                      // refused as an HTML page
   bool ok() const { return refusal.empty(); }
 };
 

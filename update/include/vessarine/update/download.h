@@ -2,8 +2,10 @@
 // loaded (dlopen) on the first download and never linked.
 //
 // Every download is a GET (HTTP/1.0) that follows up to five redirects, to
-// http and https addresses only, with a curl-style user agent and the proxies
-// named in http_proxy, https_proxy and no_proxy. A connection that cannot be
+// http and https addresses only, as "curl/<libcurl's version>" (the agent
+// policy: see download.cpp), through the proxies named in http_proxy,
+// https_proxy and no_proxy. Certificates are checked, against the file named
+// by CURL_CA_BUNDLE or SSL_CERT_FILE when set. A connection that cannot be
 // made within 2 seconds is tried once more. Compressed transfer (gzip,
 // deflate, and what else the libcurl at hand decodes) is offered and decoded.
 // Only the body of a final status-200 answer is kept, in a file created
@@ -17,6 +19,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,8 +30,10 @@ struct DownloadLimits {
   // The body as written to the file (decoded): the cap of every listing.
   uint64_t maxBytes = listing::kMaxListingBytes;
   // Slower than lowSpeedBytes per second for lowSpeedTime: "too slow". This
-  // also ends a server that answers nothing at all.
-  long lowSpeedBytes = 1024;
+  // also ends a server that answers nothing at all. A transfer that keeps
+  // moving, however slowly (the registry has taken minutes for oui.txt),
+  // runs on to maxTime.
+  long lowSpeedBytes = 1;
   std::chrono::seconds lowSpeedTime{60};
   // The whole download, from its start to the body's end, redirects and the
   // second connection attempt included.
@@ -60,10 +65,12 @@ struct DownloadResult {
     Failed,       // see reason; no file of this download is left
   };
   Status status = Status::Failed;
-  // Why it failed, one short phrase: "HTTP 404", "over the 64 MiB cap", "too
-  // slow", "took longer than 10 minutes", "still compressed (gzip)", "cannot
-  // create <path>: <error>", or libcurl's own text for the rest ("Could not
-  // resolve host: ...", "Failed to connect to ..."). Empty unless Failed.
+  // Why it failed, one short phrase: "HTTP 404", RefusedByServer("HTTP 418")
+  // for the statuses that turn a client away, "libcurl refuses <option>:
+  // ...", "over the 64 MiB cap", "too slow", "took longer than 10 minutes",
+  // "still compressed (gzip)", "cannot create <path>: <error>", or libcurl's
+  // own text for the rest ("Could not resolve host: ...", "Failed to
+  // connect to ..."). Empty unless Failed.
   std::string reason;
   // The final answer's ETag and Last-Modified, as sent (empty when absent);
   // for NotModified, the request's own where the answer repeats none.
@@ -89,8 +96,12 @@ std::vector<DownloadResult> DownloadAll(const std::vector<DownloadRequest>& requ
 extern std::atomic<uint8_t> g_bDownloading;
 extern std::atomic<uint8_t> g_bDownloadOk;
 
-// "http://standards-oui.ieee.org/oui/oui.txt?aa=<now>".
+// kRegistrySite + "/oui/oui.txt?aa=<now>": over HTTPS, like every listing.
 std::string ListingUrl(std::time_t now);
+
+// `what` ("HTTP 418", an HTML page) and that the registry's server refused
+// this client, with the ways round it. Said of 403, 418 and 429 answers.
+std::string RefusedByServer(std::string_view what);
 
 // A path for one update's downloaded listing in the cache directory:
 // "vessarine~.<pid>.<n>", unique to this process and this update.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -100,16 +101,26 @@ struct ConvertOptions {
   std::vector<update::RefreshResult>* results = nullptr;
 };
 
-// Starts the download thread (every listing of `source`) and ConvertThreadProc
-// as detached threads, unless an update is running already (then returns
-// false and starts nothing). `ui` must outlive the threads, or become a
-// no-op once its window is gone.
+// One update of this process at a time, from either front end: each holds
+// g_bUpdateRunning from its start until everything it started has ended
+// (its download thread joined), so none of its flags, files or results
+// outlives it or reaches the next one.
+//
+// Starts the conversion thread, detached, which starts the download thread
+// (every listing of `source`), converts, and joins it. Returns false and
+// starts nothing when an update is running already or no thread can be had.
+// `ui` must outlive the update, or become a no-op once its window is gone.
 bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source);
 
 // The same update on the calling thread (the download on a thread of its
 // own, joined); the messages go to `ui` as they come. `results` as in
-// ConvertOptions. True when the database update completed.
+// ConvertOptions; with one Kept result when another update of this process
+// is running. True when the database update completed.
 bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<update::RefreshResult>* results);
+
+// What an exception on the update's path is told as: "does not fit in
+// memory", "could not start a thread", or what it says.
+std::string ExceptionReason(const std::exception& e);
 
 // The version text of an update made at `local` (GBK):
 // "当前数据库版本为<year>-<month>-<day>", no leading zeros.
@@ -117,7 +128,8 @@ std::string VersionText(const std::tm& local);
 // VersionText of the local date now.
 std::string TodaysVersionText();
 
-// The conversion thread: progress phase, then under the cache directory's
+// The conversion thread: progress phase (`options.listings` are read only
+// after it, once the download thread has written them), then under the cache directory's
 // lock the store from the MA-L listing (reading and conversion, cache
 // rewrite, each step with its message) and every other registry's table.
 // Each listing is judged by one refusal rule (update::RefusalOf) and

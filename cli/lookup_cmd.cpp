@@ -10,21 +10,16 @@
 #include <string_view>
 
 #include "tables_cmd.h"
-#include "vessarine/registry/address.h"
 #include "vessarine/registry/describe.h"
 #include "vessarine/registry/escape.h"
-#include "vessarine/registry/tables.h"
 
 namespace {
 
-// No notation of an address comes near this length, so a longer line is no
-// address and is counted rather than held.
-constexpr size_t kMaxAddressLine = 4u << 10;
+// A line longer than an identifier can be is counted rather than held.
+constexpr size_t kMaxAddressLine = engine::kMaxIdentifierText;
 // A line longer than this means the input is no list of addresses
 // (/dev/zero, a binary file): reading stops rather than going on for ever.
 constexpr size_t kMaxLine = 1u << 20;
-// How much of an overlong line its message quotes.
-constexpr size_t kQuotedStart = 64;
 constexpr size_t kReadSize = 64u << 10;
 constexpr size_t kOutputFlush = 64u << 10;
 // Blank lines are not inputs.
@@ -38,11 +33,10 @@ struct LongLine {
   bool blank = true;
 
   void Add(std::string_view part) {
-    if (start.size() < kQuotedStart) start.append(part.substr(0, kQuotedStart - start.size()));
+    if (start.size() < engine::kQuotedStart) start.append(part.substr(0, engine::kQuotedStart - start.size()));
     size += part.size();
     blank = blank && part.find_first_not_of(kBlanks) == std::string_view::npos;
   }
-  std::string Quoted() const { return registry::ShortenedText(start, size, kQuotedStart); }
 };
 
 class Lookup {
@@ -50,24 +44,20 @@ class Lookup {
   Lookup(const LookupOptions& options, std::FILE* out, std::FILE* err) : options_(options), out_(out), err_(err) {}
 
   bool Start() {
-    if (!LoadTables("lookup", options_.prefixes, &tables_, err_)) return false;
+    engine_ = OpenEngine("lookup", options_.prefixes, err_);
+    if (!engine_) return false;
     if (options_.format == LookupOptions::Format::Csv) text_ += registry::CsvHeader();
     return true;
   }
 
-  void One(std::string_view input) {
-    if (input.size() > kMaxAddressLine) {
-      LongLine whole;
-      whole.Add(input);
-      return RejectLong(whole);
-    }
-    std::string error;
-    auto address = registry::ParseAddress(input, &error);
-    if (!address) {
-      Reject(input, error);
+  void One(std::string_view input) { Answer(input, engine_->Lookup(input)); }
+
+  void Answer(std::string_view input, const engine::Answer& answer) {
+    if (!answer.description) {
+      Reject(answer.Input(input), answer.error);
       return;
     }
-    const registry::Description d = registry::Describe(tables_, *address);
+    const registry::Description& d = *answer.description;
     switch (options_.format) {
       case LookupOptions::Format::Json:
         text_ += '{';
@@ -161,7 +151,7 @@ class Lookup {
   }
 
   void RejectLong(const LongLine& longLine) {
-    Reject(longLine.Quoted(), "not a MAC address: the line is longer than 4 KiB");
+    Answer({}, engine::OverlongAnswer(longLine.start, longLine.size));
   }
 
   void TooLong(uint64_t line) {
@@ -199,7 +189,7 @@ class Lookup {
   const LookupOptions& options_;
   std::FILE* out_;
   std::FILE* err_;
-  registry::RegistryTables tables_;
+  std::unique_ptr<engine::Engine> engine_;
   std::string text_;
   size_t blocks_ = 0;
   bool ok_ = true;

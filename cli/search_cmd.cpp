@@ -5,13 +5,12 @@
 
 long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
                       const std::string& prefixes, std::FILE* out, std::FILE* err) {
-  registry::RegistryTables tables;
-  if (!LoadTables(command, prefixes, &tables, err)) return -2;
+  const auto engine = OpenEngine(command, prefixes, err);
+  if (!engine) return -2;
   std::string text;
   if (format == registry::RowFormat::Csv) text += registry::AssignmentCsvHeader();
   long rows = 0;
-  registry::ForEachAssignment(tables, [&](const registry::Match& m) {
-    if (filter != nullptr && !registry::AnyHolderMatches(*filter, m)) return;
+  engine->ForEachAssignment(filter, [&](const registry::Match& m) {
     registry::AppendAssignmentRow(&text, format, m);
     ++rows;
     if (text.size() >= 64 * 1024) {

@@ -2,14 +2,9 @@
 
 #include "vessarine/registry/escape.h"
 
-bool LoadTables(const char* command, const std::string& prefixes, registry::RegistryTables* tables, std::FILE* err) {
+std::unique_ptr<engine::Engine> OpenEngine(const char* command, const std::string& prefixes, std::FILE* err) {
   std::string error;
-  auto user = registry::UserPrefixes::LoadFor(prefixes, &error);
-  if (!user) {
-    std::fprintf(err, "vessarine-cli %s: %s\n", command, registry::DisplayText(error).c_str());
-    return false;
-  }
-  tables->SetUserPrefixes(std::move(*user));
-  tables->Load(err);
-  return true;
+  auto opened = engine::Engine::Open(engine::Options{prefixes}, err, &error);
+  if (!opened) std::fprintf(err, "vessarine-cli %s: %s\n", command, registry::DisplayText(error).c_str());
+  return opened;
 }

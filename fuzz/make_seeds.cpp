@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path out = argv[1];
-  for (const char* corpus : {"convert", "loader", "query", "address", "prefixes"}) std::filesystem::create_directories(out / corpus);
+  for (const char* corpus : {"convert", "loader", "query", "address", "prefixes", "engine"}) std::filesystem::create_directories(out / corpus);
   int n = 0;
   for (int a = 2; a < argc; ++a) {
     std::ifstream in(argv[a], std::ios::binary);
@@ -76,7 +76,10 @@ int main(int argc, char** argv) {
       "\x21uuid 123e4567-e89b-12d3-a456-426614174000 at 12:34:56 v1.2.3 ::ff:fe33:1.2.3.4\n",
       "\x09" "from fe80::20c:29ff:fe3a:5b7c: up fe80::1%lo0/64\n",
   };
-  for (const char* l : lines) Write(out / "address" / std::to_string(n++), l);
+  for (const char* l : lines) {
+    Write(out / "address" / std::to_string(n++), l);
+    Write(out / "engine" / std::to_string(n++), l);
+  }
   const char* prefixes[] = {
       "# lab\n52:54:00 Lab QEMU pool\n00:0c:29:a0/28  Rack 4\r\n70b3d5f2ef/40 Probe\n",
       "0a/8 Tens\n0a0b/16 Sixteen\n0a0b0c0d0e0f/48 One\n000c.29aa.bb/40\tSwitch\n",

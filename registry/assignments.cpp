@@ -5,6 +5,7 @@
 
 #include "vessarine/registry/address.h"
 #include "vessarine/registry/escape.h"
+#include "vessarine/registry/fields.h"
 
 namespace registry {
 
@@ -133,10 +134,9 @@ void AppendJsonAlso(std::string* out, const Match& m) {
   for (const TableView::Holder& h : FurtherHolders(m)) {
     if (!first) out->push_back(',');
     first = false;
-    *out += "{\"organization\":";
-    AppendJsonString(out, h.organization);
-    *out += ",\"address\":";
-    AppendJsonLines(out, h.address);
+    out->push_back('{');
+    JsonFields members(out);
+    VisitHolderFields(h, members);
     out->push_back('}');
   }
   out->push_back(']');
@@ -151,11 +151,45 @@ void AppendCsvAlso(std::string* out, const Match& m) {
   AppendCsvField(out, names);
 }
 
-void AppendJsonSource(std::string* out, const Match& m) {
-  if (m.user == nullptr) {
-    *out += "null";
+void JsonFields::Key(std::string_view key) {
+  if (!first_) out_->push_back(',');
+  first_ = false;
+  out_->push_back('"');
+  *out_ += key;
+  *out_ += "\":";
+}
+
+void JsonFields::String(std::string_view key, std::string_view text) {
+  Key(key);
+  AppendJsonString(out_, text);
+}
+
+void JsonFields::Null(std::string_view key) {
+  Key(key);
+  *out_ += "null";
+}
+
+void JsonFields::Bool(std::string_view key, bool value) {
+  Key(key);
+  *out_ += value ? "true" : "false";
+}
+
+void JsonFields::Number(std::string_view key, uint64_t value) {
+  Key(key);
+  AppendNumber(out_, value);
+}
+
+void JsonFields::Lines(std::string_view key, std::string_view lines) {
+  Key(key);
+  AppendJsonLines(out_, lines);
+}
+
+void JsonFields::Holders(std::string_view key, const Match* m) {
+  Key(key);
+  if (m != nullptr) {
+    AppendJsonAlso(out_, *m);
   } else {
-    AppendJsonString(out, UserSource(m));
+    *out_ += "[]";
   }
 }
 
@@ -169,28 +203,9 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
   const uint64_t first = FirstAddress(m), last = LastAddress(m);
   switch (format) {
     case RowFormat::Json: {
-      *out += "{\"registry\":\"";
-      *out += name;
-      *out += "\",\"assignment\":\"";
-      *out += digits;
-      *out += "\",\"bits\":";
-      AppendNumber(out, static_cast<uint64_t>(m.bits));
-      *out += ",\"first\":";
-      AppendNumber(out, first);
-      *out += ",\"last\":";
-      AppendNumber(out, last);
-      *out += ",\"first_mac\":\"";
-      AppendAddressText(out, first);
-      *out += "\",\"last_mac\":\"";
-      AppendAddressText(out, last);
-      *out += "\",\"organization\":";
-      AppendJsonString(out, m.organization);
-      *out += ",\"address\":";
-      AppendJsonLines(out, m.address);
-      *out += ",\"also\":";
-      AppendJsonAlso(out, m);
-      *out += ",\"source\":";
-      AppendJsonSource(out, m);
+      out->push_back('{');
+      JsonFields members(out);
+      VisitAssignmentFields(m, members);
       *out += "}\n";
       break;
     }

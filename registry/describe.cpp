@@ -2,12 +2,11 @@
 
 #include "vessarine/registry/assignments.h"
 #include "vessarine/registry/escape.h"
+#include "vessarine/registry/fields.h"
 
 namespace registry {
 
 namespace {
-
-void AppendBool(std::string* out, bool v) { *out += v ? "true" : "false"; }
 
 // 24, 28 or 36 (any small count).
 void AppendBits(std::string* out, int bits) {
@@ -128,54 +127,19 @@ Description Describe(const RegistryTables& tables, const ParsedAddress& address)
   return d;
 }
 
+void JsonFields::Entry(const Match* m) {
+  if (m == nullptr) return VisitEntryFields(nullptr, *this);
+  static thread_local EntryTexts texts;
+  *out_ += texts.Get(*m, [](std::string* text, const Match& entry) {
+    JsonFields members(text, false);
+    VisitEntryFields(&entry, members);
+  });
+  first_ = false;
+}
+
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d) {
-  *out += "\"input\":";
-  AppendJsonString(out, input);
-  *out += ",\"mac\":\"";
-  AppendMac(out, d.address);
-  *out += "\",\"registry\":";
-  if (d.match) {
-    static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
-      *text += '"';
-      *text += RegistryName(m);
-      *text += "\",\"assignment\":\"";
-      AppendAssignmentDigits(text, m);
-      *text += "\",\"bits\":";
-      AppendBits(text, m.bits);
-      *text += ",\"organization\":";
-      AppendJsonString(text, m.organization);
-      *text += ",\"address\":";
-      AppendJsonLines(text, m.address);
-      *text += ",\"also\":";
-      AppendJsonAlso(text, m);
-      *text += ",\"source\":";
-      AppendJsonSource(text, m);
-    });
-  } else {
-    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[],\"also\":[],\"source\":null";
-  }
-  *out += ",\"group\":";
-  AppendBool(out, d.cls.group);
-  *out += ",\"local\":";
-  AppendBool(out, d.cls.local);
-  *out += ",\"broadcast\":";
-  AppendBool(out, d.cls.broadcast);
-  *out += ",\"note\":";
-  const std::string_view note = Note(d);
-  if (!note.empty()) {
-    AppendJsonString(out, note);
-  } else {
-    *out += "null";
-  }
-  *out += ",\"derived_from\":";
-  if (d.address.derivedFrom != Derivation::None) {
-    *out += '"';
-    *out += DerivationName(d.address.derivedFrom);
-    *out += '"';
-  } else {
-    *out += "null";
-  }
+  JsonFields members(out);
+  VisitLookupFields(input, d, members);
 }
 
 std::string_view Note(const Description& d) {
@@ -186,10 +150,9 @@ std::string_view Note(const Description& d) {
 }
 
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error) {
-  *out += "{\"input\":";
-  AppendJsonString(out, input);
-  *out += ",\"error\":";
-  AppendJsonString(out, error);
+  out->push_back('{');
+  JsonFields members(out);
+  VisitErrorFields(input, error, members);
   *out += "}\n";
 }
 

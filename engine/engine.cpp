@@ -1,0 +1,55 @@
+#include "vessarine/engine/engine.h"
+
+#include "vessarine/db/cache_dir.h"
+#include "vessarine/registry/address.h"
+#include "vessarine/registry/cache_io.h"
+#include "vessarine/registry/escape.h"
+
+namespace engine {
+
+Answer OverlongAnswer(std::string_view start, size_t size) {
+  Answer a;
+  a.quoted = registry::ShortenedText(start, size, kQuotedStart);
+  a.error = "not a MAC address: the line is longer than 4 KiB";
+  return a;
+}
+
+std::unique_ptr<Engine> Engine::Open(const Options& options, std::FILE* warnings, std::string* error) {
+  auto user = registry::UserPrefixes::LoadFor(options.prefixes, error);
+  if (!user) return nullptr;
+  std::unique_ptr<Engine> engine(new Engine());
+  engine->tables_.SetUserPrefixes(std::move(*user));
+  engine->tables_.Load(warnings);
+  return engine;
+}
+
+Answer Engine::Lookup(std::string_view input) const {
+  if (input.size() > kMaxIdentifierText) return OverlongAnswer(input.substr(0, kQuotedStart), input.size());
+  Answer a;
+  if (auto address = registry::ParseAddress(input, &a.error)) a.description = registry::Describe(tables_, *address);
+  return a;
+}
+
+std::vector<TableInfo> Engine::Tables() const {
+  std::vector<TableInfo> tables;
+  for (registry::Registry r : registry::kAllRegistries) {
+    TableInfo info;
+    info.registry = registry::Info(r).name;
+    info.entries = tables_.table(r).size();
+    switch (tables_.source(r)) {
+      case registry::TableSource::Cache:
+        info.source = "cache";
+        info.path = CachePath(registry::TableFile(r));
+        break;
+      case registry::TableSource::BuiltIn: info.source = "built-in"; break;
+      case registry::TableSource::None: info.source = "none"; break;
+    }
+    tables.push_back(std::move(info));
+  }
+  if (!prefixesFile().empty()) {
+    tables.push_back(TableInfo{"user", static_cast<uint32_t>(prefixesCount()), "file", prefixesFile()});
+  }
+  return tables;
+}
+
+}  // namespace engine

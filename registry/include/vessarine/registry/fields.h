@@ -1,0 +1,152 @@
+// The members of the objects lookup, annotate --json, search and export
+// write, in their order, for every writer of them (the JSON text, the
+// Python module's dicts), so no writer can name or spell a member its own
+// way. A visitor V is called, key by key, with:
+//   v.String(key, text)       any bytes; a writer makes invalid UTF-8 U+FFFD
+//   v.Ascii(key, append)      append(std::string*) writes an ASCII text
+//   v.Null(key), v.Bool(key, b), v.Number(key, uint64_t)
+//   v.Lines(key, text)        a list of the '\n'-separated lines
+//   v.Holders(key, match)     the further holders (null: none), each an
+//                             object of "organization" and "address" lines
+//   v.Entry(match)            the members that depend only on the entry
+//                             matched (null: none): the visitor calls
+//                             VisitEntryFields, and may keep what it makes
+//                             of them per entry
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "vessarine/registry/assignments.h"
+#include "vessarine/registry/describe.h"
+
+namespace registry {
+
+// A further holder of an assignment: "organization" and "address" lines.
+template <class V>
+void VisitHolderFields(const TableView::Holder& h, V& v) {
+  v.String("organization", h.organization);
+  v.Lines("address", h.address);
+}
+
+// "source": a user prefix's FILE:LINE, null for an IEEE assignment.
+template <class V>
+void VisitSource(const Match& m, V& v) {
+  if (m.user != nullptr) {
+    v.String("source", UserSource(m));
+  } else {
+    v.Null("source");
+  }
+}
+
+// "registry" ("user" for a prefix of the user's file), "assignment",
+// "bits", "organization", "address", "also", "source" (a user prefix's
+// FILE:LINE, else null).
+template <class V>
+void VisitEntryFields(const Match* m, V& v) {
+  if (m == nullptr) {
+    v.Null("registry");
+    v.Null("assignment");
+    v.Null("bits");
+    v.Null("organization");
+    v.Lines("address", {});
+    v.Holders("also", nullptr);
+    v.Null("source");
+    return;
+  }
+  v.String("registry", RegistryName(*m));
+  v.Ascii("assignment", [m](std::string* out) { AppendPrefixDigits(out, m->prefix, m->bits); });
+  v.Number("bits", static_cast<uint64_t>(m->bits));
+  v.String("organization", m->organization);
+  v.Lines("address", m->address);
+  v.Holders("also", m);
+  VisitSource(*m, v);
+}
+
+// One lookup: "input", "mac", the entry's members, "group", "local",
+// "broadcast", "note", "derived_from" ("ipv6-eui64" or null).
+template <class V>
+void VisitLookupFields(std::string_view input, const Description& d, V& v) {
+  v.String("input", input);
+  v.Ascii("mac", [&d](std::string* out) { AppendMac(out, d.address); });
+  v.Entry(d.match ? &*d.match : nullptr);
+  v.Bool("group", d.cls.group);
+  v.Bool("local", d.cls.local);
+  v.Bool("broadcast", d.cls.broadcast);
+  if (const std::string_view note = Note(d); !note.empty()) {
+    v.String("note", note);
+  } else {
+    v.Null("note");
+  }
+  if (d.address.derivedFrom != Derivation::None) {
+    v.String("derived_from", DerivationName(d.address.derivedFrom));
+  } else {
+    v.Null("derived_from");
+  }
+}
+
+// An input that is no identifier: "input" and "error".
+template <class V>
+void VisitErrorFields(std::string_view input, std::string_view error, V& v) {
+  v.String("input", input);
+  v.String("error", error);
+}
+
+// An identifier found in text: the lookup's members of the text found,
+// then its 1-based "line" and "column" (in bytes) and the "text" itself.
+template <class V>
+void VisitFoundFields(std::string_view found, const Description& d, uint64_t line, uint64_t column, V& v) {
+  VisitLookupFields(found, d, v);
+  v.Number("line", line);
+  v.Number("column", column);
+  v.String("text", found);
+}
+
+// An assignment's row: "registry", "assignment", "bits", "first" and
+// "last" (the 48-bit addresses it covers), "first_mac", "last_mac",
+// "organization", "address", "also", "source".
+template <class V>
+void VisitAssignmentFields(const Match& m, V& v) {
+  const uint64_t first = FirstAddress(m), last = LastAddress(m);
+  v.String("registry", RegistryName(m));
+  v.Ascii("assignment", [&m](std::string* out) { AppendPrefixDigits(out, m.prefix, m.bits); });
+  v.Number("bits", static_cast<uint64_t>(m.bits));
+  v.Number("first", first);
+  v.Number("last", last);
+  v.Ascii("first_mac", [first](std::string* out) { AppendMac(out, ParsedAddress{first, false}); });
+  v.Ascii("last_mac", [last](std::string* out) { AppendMac(out, ParsedAddress{last, false}); });
+  v.String("organization", m.organization);
+  v.Lines("address", m.address);
+  v.Holders("also", &m);
+  VisitSource(m, v);
+}
+
+// Writes the members as JSON text, without the braces, onto *out. Entry
+// members go through VisitEntryFields each time; describe.cpp's writer
+// keeps them per entry.
+class JsonFields {
+ public:
+  explicit JsonFields(std::string* out, bool first = true) : out_(out), first_(first) {}
+  void String(std::string_view key, std::string_view text);
+  template <class F>
+  void Ascii(std::string_view key, F&& append) {
+    Key(key);
+    out_->push_back('"');
+    append(out_);
+    out_->push_back('"');
+  }
+  void Null(std::string_view key);
+  void Bool(std::string_view key, bool value);
+  void Number(std::string_view key, uint64_t value);
+  void Lines(std::string_view key, std::string_view lines);
+  void Holders(std::string_view key, const Match* m);
+  void Entry(const Match* m);
+
+ private:
+  void Key(std::string_view key);
+  std::string* out_;
+  bool first_;
+};
+
+}  // namespace registry

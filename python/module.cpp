@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <map>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -90,10 +91,14 @@ PyObject* LinesList(std::string_view lines) {
 
 // The key objects of one kind of object, by position: the visitor names
 // its keys in the same order every time, as literals, so a pointer compare
-// finds each one's interned str.
+// finds each one's interned str. Once a dict of them all was made, `shape`
+// holds its keys (values None): a copy of it is a dict of the right size
+// whose keys need only their values replaced, much cheaper than inserting
+// each key into a growing dict.
 struct Keys {
   std::array<const char*, 32> text{};
   std::array<PyObject*, 32> object{};
+  PyObject* shape = nullptr;
 
   PyObject* At(size_t i, std::string_view key) {
     if (text[i] != key.data()) {
@@ -102,8 +107,29 @@ struct Keys {
       Py_XDECREF(object[i]);
       object[i] = made;
       text[i] = key.data();
+      Py_CLEAR(shape);
     }
     return object[i];
+  }
+
+  // A new dict to fill: a copy of the shape, or an empty one.
+  PyObject* NewDict() const { return Checked(shape != nullptr ? PyDict_Copy(shape) : PyDict_New()); }
+
+  // After a dict of `count` keys was filled: keeps its shape when it has
+  // none, and checks the dict holds no key the visitor did not name.
+  void Filled(PyObject* dict, size_t count) {
+    if (static_cast<size_t>(PyDict_GET_SIZE(dict)) != count) {
+      Py_CLEAR(shape);
+      throw std::logic_error("vessarine: a dict's keys changed between calls");
+    }
+    if (shape != nullptr) return;
+    shape = Checked(PyDict_New());
+    for (size_t i = 0; i < count; ++i) {
+      if (PyDict_SetItem(shape, object[i], Py_None) != 0) {
+        Py_CLEAR(shape);
+        throw py::error_already_set();
+      }
+    }
   }
 };
 
@@ -118,6 +144,7 @@ PyObject* Fresh(Kind kind, PyObject* kept) {
     case Kind::Holders: {
       // Each holder's dict copied, and each list in it.
       const Py_ssize_t n = PyList_GET_SIZE(kept);
+      if (n == 0) return Checked(PyList_New(0));
       py::list list(n);
       for (Py_ssize_t i = 0; i < n; ++i) {
         py::dict holder = py::reinterpret_steal<py::dict>(Checked(PyDict_Copy(PyList_GET_ITEM(kept, i))));
@@ -140,9 +167,11 @@ class ValueFields {
   void String(std::string_view key, std::string_view text) { sink_(key, Kind::Value, Checked(Str(text))); }
   template <class F>
   void Ascii(std::string_view key, F&& append) {
-    ascii_.clear();
-    append(&ascii_);
-    sink_(key, Kind::Value, Checked(PyUnicode_FromStringAndSize(ascii_.data(), static_cast<Py_ssize_t>(ascii_.size()))));
+    // Called with the GIL held: one buffer serves every call.
+    static std::string text;
+    text.clear();
+    append(&text);
+    sink_(key, Kind::Value, Checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
   }
   void Null(std::string_view key) { sink_(key, Kind::Value, Py_NewRef(Py_None)); }
   void Bool(std::string_view key, bool value) { sink_(key, Kind::Value, Py_NewRef(value ? Py_True : Py_False)); }
@@ -155,7 +184,6 @@ class ValueFields {
 
  private:
   Sink& sink_;
-  std::string ascii_;
 };
 
 // The Python values of a registry entry's members, kept per entry in a
@@ -223,7 +251,7 @@ EntryValues& Entries() {
 class DictBuilder {
  public:
   DictBuilder(Keys& keys, std::string_view input = {}, PyObject* inputObject = nullptr)
-      : keys_(keys), input_(input), inputObject_(inputObject), dict_(Checked(_PyDict_NewPresized(16))) {}
+      : keys_(keys), input_(input), inputObject_(inputObject), dict_(keys.NewDict()) {}
   ~DictBuilder() { Py_XDECREF(dict_); }
 
   void operator()(std::string_view key, Kind, PyObject* value) { Set(key, value); }
@@ -241,6 +269,7 @@ class DictBuilder {
   PyObject* InputObject() const { return Py_NewRef(inputObject_); }
 
   PyObject* Release() {
+    keys_.Filled(dict_, next_);
     PyObject* dict = dict_;
     dict_ = nullptr;
     return dict;
@@ -359,6 +388,23 @@ py::object Lookup(const py::handle& text, const py::object& prefixes) {
   return py::reinterpret_steal<py::object>(AnswerDict(bytes, holder ? nullptr : input.ptr(), answer));
 }
 
+// Holds the cyclic garbage collector off while a result is built: each
+// answer adds a few containers, and the collections their count sets off
+// would go over every one made so far, again and again. None of them can
+// be in a cycle.
+class NoCollection {
+ public:
+  NoCollection() : was_(PyGC_Disable()) {}
+  ~NoCollection() {
+    if (was_) PyGC_Enable();
+  }
+  NoCollection(const NoCollection&) = delete;
+  NoCollection& operator=(const NoCollection&) = delete;
+
+ private:
+  int was_;
+};
+
 // Inputs are looked up this many at a time with the GIL released, then
 // their dicts made with it held: memory stays bounded however many.
 constexpr size_t kChunk = 4096;
@@ -390,6 +436,7 @@ py::list LookupMany(const py::iterable& texts, const py::object& prefixes) {
     inputs.push_back(Input{item.ptr(), bytes, !holder});
     if (holder) holders.push_back(std::move(holder));
   }
+  const NoCollection noCollection;
   PyObject* result = Checked(PyList_New(static_cast<Py_ssize_t>(inputs.size())));
   py::list list = py::reinterpret_steal<py::list>(result);
   std::vector<engine::Answer> answers(std::min(inputs.size(), kChunk));
@@ -448,6 +495,7 @@ py::list Find(const py::handle& text, const py::object& prefixes) {
     py::gil_scoped_release released;
     engine::Finder<FindCollector>(engine, collector).All(bytes);
   }
+  const NoCollection noCollection;
   py::list list;
   for (const KeptFind& f : collector.finds) {
     list.append(py::reinterpret_steal<py::object>(MakeDict(FoundKeys(), {}, nullptr, [&](DictFields& fields) {
@@ -463,6 +511,7 @@ py::list Assignments(const engine::Engine& engine, const registry::HolderFilter*
     py::gil_scoped_release released;
     engine.ForEachAssignment(filter, [&](const registry::Match& m) { matches.push_back(m); });
   }
+  const NoCollection noCollection;
   py::list list;
   for (const registry::Match& m : matches) {
     list.append(py::reinterpret_steal<py::object>(MakeDict(

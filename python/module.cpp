@@ -311,27 +311,12 @@ PyObject* MakeDict(Keys& keys, std::string_view input, PyObject* inputObject, Vi
   return dict.Release();
 }
 
-// Keys of the objects: a lookup's, an error's, a find's, an assignment's,
-// a further holder's.
-Keys& LookupKeys() {
-  static auto* keys = new Keys();
-  return *keys;
-}
-Keys& ErrorKeys() {
-  static auto* keys = new Keys();
-  return *keys;
-}
-Keys& FoundKeys() {
-  static auto* keys = new Keys();
-  return *keys;
-}
-Keys& AssignmentKeys() {
-  static auto* keys = new Keys();
-  return *keys;
-}
-Keys& HolderKeys() {
-  static auto* keys = new Keys();
-  return *keys;
+// The kinds of object made, each with its own keys.
+enum class Object { Lookup, Error, Found, Assignment, Holder, Count };
+
+Keys& KeysOf(Object object) {
+  static auto* keys = new std::array<Keys, static_cast<size_t>(Object::Count)>();
+  return (*keys)[static_cast<size_t>(object)];
 }
 
 template <class Sink>
@@ -340,7 +325,7 @@ void ValueFields<Sink>::Holders(std::string_view key, const registry::Match* m) 
   if (m != nullptr) {
     for (const registry::TableView::Holder& h : registry::FurtherHolders(*m)) {
       list.append(py::reinterpret_steal<py::object>(
-          MakeDict(HolderKeys(), {}, nullptr, [&](DictFields& fields) { registry::VisitHolderFields(h, fields); })));
+          MakeDict(KeysOf(Object::Holder), {}, nullptr, [&](DictFields& fields) { registry::VisitHolderFields(h, fields); })));
     }
   }
   sink_(key, Kind::Holders, list.release().ptr());
@@ -367,7 +352,7 @@ std::string_view Utf8Of(PyObject* text, py::object* holder) {
 // An answer's dict; the input's own str is its "input" when its bytes are
 // the str's.
 PyObject* AnswerDict(std::string_view input, PyObject* inputObject, const engine::Answer& answer) {
-  Keys& keys = answer.description ? LookupKeys() : ErrorKeys();
+  Keys& keys = answer.description ? KeysOf(Object::Lookup) : KeysOf(Object::Error);
   return MakeDict(keys, input, inputObject,
                   [&](DictFields& fields) { engine::Engine::Visit(input, answer, fields); });
 }
@@ -498,7 +483,7 @@ py::list Find(const py::handle& text, const py::object& prefixes) {
   const NoCollection noCollection;
   py::list list;
   for (const KeptFind& f : collector.finds) {
-    list.append(py::reinterpret_steal<py::object>(MakeDict(FoundKeys(), {}, nullptr, [&](DictFields& fields) {
+    list.append(py::reinterpret_steal<py::object>(MakeDict(KeysOf(Object::Found), {}, nullptr, [&](DictFields& fields) {
       registry::VisitFoundFields(f.text, f.description, f.line, f.column, fields);
     })));
   }
@@ -515,7 +500,7 @@ py::list Assignments(const engine::Engine& engine, const registry::HolderFilter*
   py::list list;
   for (const registry::Match& m : matches) {
     list.append(py::reinterpret_steal<py::object>(MakeDict(
-        AssignmentKeys(), {}, nullptr, [&](DictFields& fields) { registry::VisitAssignmentFields(m, fields); })));
+        KeysOf(Object::Assignment), {}, nullptr, [&](DictFields& fields) { registry::VisitAssignmentFields(m, fields); })));
   }
   return list;
 }

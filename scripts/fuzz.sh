@@ -13,7 +13,7 @@ fi
 listing=$(pwd)/data/ieee-oui-2011-07.txt
 [ -f "$listing" ] || listing=$(pwd)/../shared/data/ieee-oui-2011-07.txt
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESSARINE_FUZZ=ON \
-  -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_TESTS=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
+  -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_TESTS=OFF -DVESSARINE_BUILD_BENCH=OFF -DVESSARINE_BUILD_PYTHON=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target convert_fuzz loader_fuzz query_fuzz address_fuzz prefixes_fuzz engine_fuzz make_fuzz_seeds
 
 seeds=build-fuzz/seeds

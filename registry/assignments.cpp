@@ -151,41 +151,18 @@ void AppendCsvAlso(std::string* out, const Match& m) {
   AppendCsvField(out, names);
 }
 
-void JsonFields::Key(std::string_view key) {
-  if (!first_) out_->push_back(',');
-  first_ = false;
-  out_->push_back('"');
-  *out_ += key;
-  *out_ += "\":";
-}
-
-void JsonFields::String(std::string_view key, std::string_view text) {
-  Key(key);
-  AppendJsonString(out_, text);
-}
-
-void JsonFields::Null(std::string_view key) {
-  Key(key);
-  *out_ += "null";
-}
-
-void JsonFields::Bool(std::string_view key, bool value) {
-  Key(key);
-  *out_ += value ? "true" : "false";
-}
-
 void JsonFields::Number(std::string_view key, uint64_t value) {
-  Key(key);
+  Put(key, {});
   AppendNumber(out_, value);
 }
 
 void JsonFields::Lines(std::string_view key, std::string_view lines) {
-  Key(key);
+  Put(key, {});
   AppendJsonLines(out_, lines);
 }
 
 void JsonFields::Holders(std::string_view key, const Match* m) {
-  Key(key);
+  Put(key, {});
   if (m != nullptr) {
     AppendJsonAlso(out_, *m);
   } else {

@@ -128,7 +128,18 @@ Description Describe(const RegistryTables& tables, const ParsedAddress& address)
 }
 
 void JsonFields::Entry(const Match* m) {
-  if (m == nullptr) return VisitEntryFields(nullptr, *this);
+  if (m == nullptr) {
+    // The same members every time: written once.
+    static const std::string none = [] {
+      std::string text;
+      JsonFields members(&text, false);
+      VisitEntryFields(nullptr, members);
+      return text;
+    }();
+    *out_ += none;
+    first_ = false;
+    return;
+  }
   static thread_local EntryTexts texts;
   *out_ += texts.Get(*m, [](std::string* text, const Match& entry) {
     JsonFields members(text, false);

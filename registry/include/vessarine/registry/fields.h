@@ -15,11 +15,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "vessarine/registry/assignments.h"
 #include "vessarine/registry/describe.h"
+#include "vessarine/registry/escape.h"
 
 namespace registry {
 
@@ -128,23 +130,42 @@ void VisitAssignmentFields(const Match& m, V& v) {
 class JsonFields {
  public:
   explicit JsonFields(std::string* out, bool first = true) : out_(out), first_(first) {}
-  void String(std::string_view key, std::string_view text);
+  void String(std::string_view key, std::string_view text) {
+    Put(key, {});
+    AppendJsonString(out_, text);
+  }
   template <class F>
   void Ascii(std::string_view key, F&& append) {
-    Key(key);
-    out_->push_back('"');
+    Put(key, "\"");
     append(out_);
     out_->push_back('"');
   }
-  void Null(std::string_view key);
-  void Bool(std::string_view key, bool value);
+  void Null(std::string_view key) { Put(key, "null"); }
+  void Bool(std::string_view key, bool value) { Put(key, value ? "true" : "false"); }
   void Number(std::string_view key, uint64_t value);
   void Lines(std::string_view key, std::string_view lines);
   void Holders(std::string_view key, const Match* m);
   void Entry(const Match* m);
 
  private:
-  void Key(std::string_view key);
+  // `"key":` (after a comma but for the first member) and `value`, written
+  // in place with one resize: most members are a few bytes, and appends
+  // are most of their cost.
+  void Put(std::string_view key, std::string_view value) {
+    const size_t comma = first_ ? 0 : 1;
+    first_ = false;
+    const size_t at = out_->size();
+    out_->resize(at + comma + key.size() + 3 + value.size());
+    char* p = out_->data() + at;
+    if (comma != 0) *p++ = ',';
+    *p++ = '"';
+    std::memcpy(p, key.data(), key.size());
+    p += key.size();
+    *p++ = '"';
+    *p++ = ':';
+    std::memcpy(p, value.data(), value.size());
+  }
+
   std::string* out_;
   bool first_;
 };

@@ -163,7 +163,7 @@ class JsonFields {
     p += key.size();
     *p++ = '"';
     *p++ = ':';
-    std::memcpy(p, value.data(), value.size());
+    if (!value.empty()) std::memcpy(p, value.data(), value.size());
   }
 
   std::string* out_;

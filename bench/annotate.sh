@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process speed of `vessarine-cli annotate` on a 45 MB log where one
 # line in four holds an address, against grep finding the same addresses,
-# in one hyperfine run. Usage: bench/annotate.sh [BUILD_DIR]
+# in one hyperfine run; with BASELINE=path/to/vessarine-cli, that build's
+# annotate too (a change against main). Usage: bench/annotate.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
@@ -37,4 +38,4 @@ echo "log: $(wc -c < "$log") bytes, $(grep -c -E '([0-9A-Fa-f]{2}:){5}[0-9A-Fa-f
 
 hyperfine --output=pipe --warmup 2 --runs "${RUNS:-10}" \
   "grep -o -E '([0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}' $log" \
-  "$cli annotate $log"
+  "$cli annotate $log" ${BASELINE:+"$BASELINE annotate $log"}

@@ -19,7 +19,7 @@
 #include "vessarine/listing/convert.h"
 #include "vessarine/listing/listing.h"
 #include "vessarine/listing/table.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/update/table_refresh.h"
 #include "tests/recording_host.h"
 
 namespace {
@@ -48,7 +48,7 @@ void BM_LoadCache(benchmark::State& state) {
     return;
   }
   setenv("XDG_CACHE_HOME", dir, 1);
-  const StorePtr store = registry::ConvertListing(listing);
+  const StorePtr store = listing::ConvertListing(listing);
   CommitCacheSet(*store, "bench");
   for (auto _ : state) LoadDatabase();
   state.counters["cache"] = g_bCachePresent;
@@ -92,7 +92,7 @@ void ConvertBench(benchmark::State& state, const std::string& listing, int copie
     state.PauseTiming();
     std::string text = input;
     state.ResumeTiming();
-    StorePtr store = registry::ConvertListing(text);
+    StorePtr store = listing::ConvertListing(text);
     benchmark::DoNotOptimize(store->count);
     state.PauseTiming();
     store.reset();
@@ -124,9 +124,9 @@ void BM_ListingToStoreAndTable(benchmark::State& state) {
   }
   for (auto _ : state) {
     StorePtr store;
-    const registry::PreparedTable table = registry::PrepareTable(
-        registry::Registry::MaL, path, path, true, false,
-        [&store](const registry::ParsedListing& parsed) { store = registry::StoreFromListing(parsed); });
+    const update::PreparedTable table = update::PrepareTable(
+        listing::Registry::MaL, path, path, true, false,
+        [&store](const listing::ParsedListing& parsed) { store = listing::StoreFromListing(parsed); });
     benchmark::DoNotOptimize(store->count);
     benchmark::DoNotOptimize(table.image.data());
   }

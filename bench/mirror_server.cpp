@@ -35,7 +35,7 @@
 #include <string_view>
 #include <thread>
 
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
 namespace {
 
@@ -98,8 +98,8 @@ bool AlreadyHeld(const httplib::Request& req, const Listing& listing) {
 }
 
 // The path part of the registry's address for `r`: "/oui/oui.txt".
-std::string RegistryPath(registry::Registry r) {
-  std::string_view url = registry::Info(r).url;
+std::string RegistryPath(listing::Registry r) {
+  std::string_view url = listing::Info(r).url;
   const size_t scheme = url.find("://");
   const size_t slash = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
   return std::string(slash == std::string_view::npos ? "/" : url.substr(slash));
@@ -150,8 +150,8 @@ int main(int argc, char** argv) {
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
   const std::chrono::milliseconds delay(delayMs);
   int served = 0;
-  for (registry::Registry r : registry::kAllRegistries) {
-    const std::string file = dir + "/" + std::string(registry::Info(r).fileBase) + ".txt";
+  for (listing::Registry r : listing::kAllRegistries) {
+    const std::string file = dir + "/" + std::string(listing::Info(r).fileBase) + ".txt";
     Listing listing;
     if (!Load(file, listing)) {
       std::fprintf(stderr, "mirror_server: %s is not there; %s answers 404\n", file.c_str(),

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "vessarine/db/loader.h"
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/refresh.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/update/table_refresh.h"
+#include "vessarine/identifier/scanner.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/registry/user_prefixes.h"
 
@@ -34,10 +34,10 @@ const registry::RegistryTables& Tables() {
     static char dir[] = "/tmp/vessarine-bench-XXXXXX";
     if (::mkdtemp(dir) == nullptr) std::abort();
     ::setenv("XDG_CACHE_HOME", dir, 1);
-    for (registry::Registry r : registry::kAllRegistries) {
-      const std::string path = std::string(kIeeeData) + "/" + std::string(registry::Info(r).fileBase) + ".txt";
-      const registry::PreparedTable table = registry::PrepareTable(r, path, path, true);
-      if (!table.refused()) registry::SaveTable(table);
+    for (listing::Registry r : listing::kAllRegistries) {
+      const std::string path = std::string(kIeeeData) + "/" + std::string(listing::Info(r).fileBase) + ".txt";
+      const update::PreparedTable table = update::PrepareTable(r, path, path, true);
+      if (!table.refused()) update::SaveTable(table);
     }
     auto* t = new registry::RegistryTables;
     t->Load(stderr);
@@ -52,8 +52,8 @@ std::vector<uint64_t> MixedAddresses(const registry::RegistryTables& tables, siz
   std::mt19937_64 random(42);
   std::vector<uint64_t> out;
   out.reserve(n);
-  std::vector<registry::Registry> present;
-  for (registry::Registry r : registry::kAllRegistries) {
+  std::vector<listing::Registry> present;
+  for (listing::Registry r : listing::kAllRegistries) {
     if (tables.table(r).size() != 0) present.push_back(r);
   }
   for (size_t i = 0; i < n; ++i) {
@@ -61,7 +61,7 @@ std::vector<uint64_t> MixedAddresses(const registry::RegistryTables& tables, siz
       out.push_back(random() & 0xFFFFFFFFFFFF);
       continue;
     }
-    const registry::TableView& t = tables.table(present[i % present.size()]);
+    const listing::TableView& t = tables.table(present[i % present.size()]);
     const uint64_t key = t.KeyAt(random() % t.size());
     const int rest = 48 - t.bits();
     out.push_back((key << rest) | (random() & ((uint64_t{1} << rest) - 1)));
@@ -87,7 +87,7 @@ void BM_LoadAllTables(benchmark::State& state) {
   for (auto _ : state) {
     registry::RegistryTables tables;
     tables.Load(stderr);
-    benchmark::DoNotOptimize(tables.table(registry::Registry::MaL).size());
+    benchmark::DoNotOptimize(tables.table(listing::Registry::MaL).size());
   }
 }
 BENCHMARK(BM_LoadAllTables)->Unit(benchmark::kMicrosecond);
@@ -105,7 +105,7 @@ void BM_LoadBuiltInTable(benchmark::State& state) {
   for (auto _ : state) {
     registry::RegistryTables tables;
     tables.Load(stderr);
-    benchmark::DoNotOptimize(tables.table(registry::Registry::MaL).size());
+    benchmark::DoNotOptimize(tables.table(listing::Registry::MaL).size());
   }
   if (previous.empty()) {
     ::unsetenv("XDG_CACHE_HOME");
@@ -119,15 +119,15 @@ BENCHMARK(BM_LoadBuiltInTable)->Unit(benchmark::kMicrosecond);
 // holder matches, so this is the formatting of almost every row.
 void BM_SearchJson(benchmark::State& state) {
   const auto& tables = Tables();
-  const registry::HolderFilter filter("a");
+  const answer::HolderFilter filter("a");
   std::string out;
   size_t rows = 0;
   for (auto _ : state) {
     out.clear();
     rows = 0;
-    registry::ForEachAssignment(tables, [&](const registry::Match& m) {
-      if (!registry::AnyHolderMatches(filter, m)) return;
-      registry::AppendAssignmentRow(&out, registry::RowFormat::Json, m);
+    answer::ForEachAssignment(tables, [&](const registry::Match& m) {
+      if (!answer::AnyHolderMatches(filter, m)) return;
+      answer::AppendAssignmentRow(&out, answer::RowFormat::Json, m);
       ++rows;
     });
     benchmark::DoNotOptimize(out.data());
@@ -163,8 +163,8 @@ BENCHMARK(BM_UserPrefixes100k)->Unit(benchmark::kMillisecond);
 void ScanLog(benchmark::State& state, const std::string& log) {
   size_t found = 0;
   for (auto _ : state) {
-    registry::ScanAddresses(log.data(), 0, log.size(), log.size(), -1,
-                            [&](size_t, size_t, uint64_t, registry::Derivation) { ++found; });
+    identifier::ScanAddresses(log.data(), 0, log.size(), log.size(), -1,
+                              [&](size_t, size_t, const identifier::ParsedAddress&) { ++found; });
   }
   benchmark::DoNotOptimize(found);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * log.size()));

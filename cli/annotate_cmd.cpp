@@ -10,7 +10,7 @@
 
 #include "tables_cmd.h"
 #include "vessarine/engine/finder.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/text/escape.h"
 
 namespace {
 
@@ -85,13 +85,13 @@ int Annotate(const AnnotateOptions& options, const engine::Engine& engine, std::
       errno = EISDIR;
     }
     if (fd < 0) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", text::DisplayText(file).c_str(),
                    std::strerror(errno));
       status = 1;
       continue;
     }
     if (!annotator.Stream(fd, &problem)) {
-      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", registry::DisplayText(file).c_str(),
+      std::fprintf(err, "vessarine-cli annotate: cannot read %s: %s\n", text::DisplayText(file).c_str(),
                    problem.c_str());
       status = 1;
     }

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "vessarine/registry/assignments.h"
+#include "vessarine/answer/assignments.h"
 
 // 0, 1 when the output failed, or 2 when the prefixes file (`prefixes`,
 // empty for the default one) cannot be used.
-int RunExport(registry::RowFormat format, const std::string& prefixes, std::FILE* out, std::FILE* err);
+int RunExport(answer::RowFormat format, const std::string& prefixes, std::FILE* out, std::FILE* err);

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "tables_cmd.h"
-#include "vessarine/registry/describe.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/answer/describe.h"
+#include "vessarine/text/escape.h"
 
 namespace {
 
@@ -46,28 +46,28 @@ class Lookup {
   bool Start() {
     engine_ = OpenEngine("lookup", options_.prefixes, err_);
     if (!engine_) return false;
-    if (options_.format == LookupOptions::Format::Csv) text_ += registry::CsvHeader();
+    if (options_.format == LookupOptions::Format::Csv) text_ += answer::CsvHeader();
     return true;
   }
 
-  void One(std::string_view input) { Answer(input, engine_->Lookup(input)); }
+  void One(std::string_view input) { Answer(input, engine_->Lookup(input, {options_.wwn})); }
 
   void Answer(std::string_view input, const engine::Answer& answer) {
     if (!answer.description) {
       Reject(answer.Input(input), answer.error);
       return;
     }
-    const registry::Description& d = *answer.description;
+    const answer::Description& d = *answer.description;
     switch (options_.format) {
       case LookupOptions::Format::Json:
         text_ += '{';
-        registry::AppendJsonMembers(&text_, input, d);
+        answer::AppendJsonMembers(&text_, input, d);
         text_ += "}\n";
         break;
-      case LookupOptions::Format::Csv: registry::AppendCsvRow(&text_, input, d); break;
+      case LookupOptions::Format::Csv: answer::AppendCsvRow(&text_, input, d); break;
       case LookupOptions::Format::Text:
         if (blocks_++ != 0) text_ += '\n';
-        registry::AppendTextBlock(&text_, input, d);
+        answer::AppendTextBlock(&text_, input, d);
         break;
     }
     if (text_.size() >= kOutputFlush) Flush();
@@ -162,11 +162,11 @@ class Lookup {
   void Reject(std::string_view input, std::string_view error) {
     ok_ = false;
     switch (options_.format) {
-      case LookupOptions::Format::Json: registry::AppendJsonError(&text_, input, error); break;
-      case LookupOptions::Format::Csv: registry::AppendCsvError(&text_, input, error); break;
+      case LookupOptions::Format::Json: answer::AppendJsonError(&text_, input, error); break;
+      case LookupOptions::Format::Csv: answer::AppendCsvError(&text_, input, error); break;
       case LookupOptions::Format::Text:
         Flush();
-        std::fprintf(err_, "vessarine-cli lookup: \"%s\": %.*s\n", registry::DisplayText(input).c_str(),
+        std::fprintf(err_, "vessarine-cli lookup: \"%s\": %.*s\n", text::DisplayText(input).c_str(),
                      static_cast<int>(error.size()), error.data());
         break;
     }

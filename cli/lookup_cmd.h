@@ -10,6 +10,7 @@ struct LookupOptions {
   Format format = Format::Text;
   std::vector<std::string> addresses;  // "-" reads addresses one per line from stdin
   std::string prefixes;                // the user's prefixes file; empty: the default one
+  bool wwn = false;                    // 64-bit forms without a marker are World Wide Names
 };
 
 // 0 when every input was an address (found or not), 1 otherwise, 2 when

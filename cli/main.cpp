@@ -179,16 +179,21 @@ Command AddLookupCommand(CLI::App& app) {
   static LookupOptions options;
   static bool json = false;
   static bool csv = false;
+  static bool wwn = false;
   CLI::App* cmd = app.add_subcommand("lookup", "Name the holder of each address from every IEEE registry, and its class");
   CLI::Option* jsonFlag = cmd->add_flag("--json", json, "One JSON object per address (JSON Lines)");
   cmd->add_flag("--csv", csv, "CSV with one header line")->excludes(jsonFlag);
-  cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff (0:c:29:aa:bb:cc), aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabb-ccdd-eeff, aabbcc-ddeeff, aabbccddeeff, aa:bb:cc, or an IPv6 address with a MAC inside (fe80::20c:29ff:feaa:bbcc); - reads addresses from stdin")
+  cmd->add_flag("--wwn", wwn,
+                "Read 64-bit identifiers without a marker (21:00:00:24:ff:4a:bc:de, 0x5000c500a1b2c3d4) as World Wide "
+                "Names, not EUI-64s");
+  cmd->add_option("ADDRESS", options.addresses, "aa:bb:cc:dd:ee:ff (0:c:29:aa:bb:cc), aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff, aabb-ccdd-eeff, aabb:ccdd:eeff, aabbcc-ddeeff, aabbcc:ddeeff, aabbccddeeff, aa:bb:cc; an EUI-64 (00:12:4b:00:1c:d4:e0:a1, 0002:c903:00a1:b2c3, 0x00124b001cd4e0a1, eui.0025385b71b00d24); a World Wide Name (naa.5000c500a1b2c3d4, wwn-0x5000c500a1b2c3d4); or an IPv6 address with a MAC inside (fe80::20c:29ff:feaa:bbcc); - reads addresses from stdin")
       ->required()
       ->type_name("");
   AddPrefixesOption(cmd, &options.prefixes);
   return {cmd, [] {
             options.format = json ? LookupOptions::Format::Json
                                   : csv ? LookupOptions::Format::Csv : LookupOptions::Format::Text;
+            options.wwn = wwn;
             SetCacheHold(CacheHold::PrivateCopy);
             return RunLookup(options, stdout, stderr);
           }};
@@ -207,10 +212,10 @@ Command AddAnnotateCommand(CLI::App& app) {
 }
 
 // --json and --csv, one at most: the format of a command's rows.
-void AddRowFormatFlags(CLI::App* cmd, registry::RowFormat* format) {
-  CLI::Option* json = cmd->add_flag_callback("--json", [format] { *format = registry::RowFormat::Json; },
+void AddRowFormatFlags(CLI::App* cmd, answer::RowFormat* format) {
+  CLI::Option* json = cmd->add_flag_callback("--json", [format] { *format = answer::RowFormat::Json; },
                                              "One JSON object per assignment (JSON Lines)");
-  cmd->add_flag_callback("--csv", [format] { *format = registry::RowFormat::Csv; }, "CSV with one header line")
+  cmd->add_flag_callback("--csv", [format] { *format = answer::RowFormat::Csv; }, "CSV with one header line")
       ->excludes(json);
 }
 
@@ -228,7 +233,7 @@ Command AddSearchCommand(CLI::App& app) {
 
 Command AddExportCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("export", "Write every assignment of every registry (and your own prefixes) with its address range (CSV)");
-  static registry::RowFormat format = registry::RowFormat::Csv;
+  static answer::RowFormat format = answer::RowFormat::Csv;
   static std::string prefixes;
   AddRowFormatFlags(cmd, &format);
   AddPrefixesOption(cmd, &prefixes);

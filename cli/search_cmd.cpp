@@ -1,17 +1,17 @@
 #include "search_cmd.h"
 
 #include "tables_cmd.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/text/escape.h"
 
-long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
+long WriteAssignments(const char* command, answer::RowFormat format, const answer::HolderFilter* filter,
                       const std::string& prefixes, std::FILE* out, std::FILE* err) {
   const auto engine = OpenEngine(command, prefixes, err);
   if (!engine) return -2;
   std::string text;
-  if (format == registry::RowFormat::Csv) text += registry::AssignmentCsvHeader();
+  if (format == answer::RowFormat::Csv) text += answer::AssignmentCsvHeader();
   long rows = 0;
   engine->ForEachAssignment(filter, [&](const registry::Match& m) {
-    registry::AppendAssignmentRow(&text, format, m);
+    answer::AppendAssignmentRow(&text, format, m);
     ++rows;
     if (text.size() >= 64 * 1024) {
       std::fwrite(text.data(), 1, text.size(), out);
@@ -27,12 +27,12 @@ long WriteAssignments(const char* command, registry::RowFormat format, const reg
 }
 
 int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
-  const registry::HolderFilter filter(options.text);
+  const answer::HolderFilter filter(options.text);
   const long rows = WriteAssignments("search", options.format, &filter, options.prefixes, out, err);
   if (rows == -2) return kExitPrefixes;
   if (rows == 0) {
     std::fprintf(err, "vessarine-cli search: no holder's name contains \"%s\"\n",
-                 registry::DisplayText(options.text).c_str());
+                 text::DisplayText(options.text).c_str());
   }
   return rows > 0 ? 0 : 1;
 }

@@ -1,15 +1,15 @@
 // vessarine-cli search and export: every registry's assignments as rows
-// (registry/assignments.h), all of them or those whose holder contains a
+// (answer/assignments.h), all of them or those whose holder contains a
 // text.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-#include "vessarine/registry/assignments.h"
+#include "vessarine/answer/assignments.h"
 
 struct SearchOptions {
-  registry::RowFormat format = registry::RowFormat::Text;
+  answer::RowFormat format = answer::RowFormat::Text;
   std::string text;      // part of the holder's name; not empty
   std::string prefixes;  // the user's prefixes file; empty: the default one
 };
@@ -22,5 +22,5 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err);
 // null), after the CSV header for CSV; the number written, -1 when the
 // output failed (said on `err` as `command`'s), -2 when the prefixes file
 // cannot be used.
-long WriteAssignments(const char* command, registry::RowFormat format, const registry::HolderFilter* filter,
+long WriteAssignments(const char* command, answer::RowFormat format, const answer::HolderFilter* filter,
                       const std::string& prefixes, std::FILE* out, std::FILE* err);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "vessarine/db/loader.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/update/table_refresh.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/store/gbk.h"
 #include "vessarine/update/update.h"
@@ -20,8 +20,8 @@
 
 namespace {
 
-using registry::Registry;
-using registry::RefreshResult;
+using listing::Registry;
+using update::RefreshResult;
 
 // "4.2 MB" and the like.
 std::string Size(double bytes) {
@@ -69,10 +69,10 @@ class TerminalUi : public UpdateUi {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count() + 1e-9;
     std::string text = drawn_ ? "\033[5A" : "";
-    for (Registry r : registry::kAllRegistries) {
+    for (Registry r : listing::kAllRegistries) {
       const double received = static_cast<double>(received_[static_cast<size_t>(r)].load(std::memory_order_relaxed));
       const int64_t total = total_[static_cast<size_t>(r)].load(std::memory_order_relaxed);
-      text += "\r\033[K" + std::string(registry::Info(r).name) + ": " + Size(received);
+      text += "\r\033[K" + std::string(listing::Info(r).name) + ": " + Size(received);
       if (total > 0) text += " of " + Size(static_cast<double>(total));
       text += ", " + Size(received / seconds) + "/s\n";
     }
@@ -93,9 +93,9 @@ class TerminalUi : public UpdateUi {
 // Each assignment the update changed: "+ 002272 New Holder",
 // "- 002273 Old Holder", "~ 002274 Old Holder -> New Holder".
 void PrintChanges(const RefreshResult& result) {
-  for (const registry::TableChange& c : result.changes) {
+  for (const update::TableChange& c : result.changes) {
     const std::string digits = registry::AssignmentText(result.registry, c.prefix);
-    const std::string name(registry::Info(result.registry).name);
+    const std::string name(listing::Info(result.registry).name);
     if (c.before.empty()) {
       std::printf("%s + %s %s\n", name.c_str(), digits.c_str(), c.after.c_str());
     } else if (c.after.empty()) {
@@ -120,7 +120,7 @@ int RunUpdate(const UpdateOptions& options) {
   bool storeTried = false;
   for (const RefreshResult& result : results) {
     const bool kept = result.status == RefreshResult::Status::Kept;
-    if (!options.quiet || kept) std::fprintf(stderr, "%s\n", registry::Describe(result).c_str());
+    if (!options.quiet || kept) std::fprintf(stderr, "%s\n", update::Summary(result).c_str());
     if (options.changes) PrintChanges(result);
     noneKept = noneKept && !kept;
     storeTried = storeTried || (result.registry == Registry::MaL && result.status != RefreshResult::Status::Unchanged);

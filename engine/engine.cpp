@@ -1,15 +1,14 @@
 #include "vessarine/engine/engine.h"
 
 #include "vessarine/db/cache_dir.h"
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/cache_io.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/db/table_files.h"
+#include "vessarine/text/escape.h"
 
 namespace engine {
 
 Answer OverlongAnswer(std::string_view start, size_t size) {
   Answer a;
-  a.quoted = registry::ShortenedText(start, size, kQuotedStart);
+  a.quoted = text::ShortenedText(start, size, kQuotedStart);
   a.error = "not a MAC address: the line is longer than 4 KiB";
   return a;
 }
@@ -23,23 +22,23 @@ std::unique_ptr<Engine> Engine::Open(const Options& options, std::FILE* warnings
   return engine;
 }
 
-Answer Engine::Lookup(std::string_view input) const {
+Answer Engine::Lookup(std::string_view input, identifier::ReadOptions read) const {
   if (input.size() > kMaxIdentifierText) return OverlongAnswer(input.substr(0, kQuotedStart), input.size());
   Answer a;
-  if (auto address = registry::ParseAddress(input, &a.error)) a.description = registry::Describe(tables_, *address);
+  if (auto address = identifier::ParseAddress(input, &a.error, read)) a.description = answer::Describe(tables_, *address);
   return a;
 }
 
 std::vector<TableInfo> Engine::Tables() const {
   std::vector<TableInfo> tables;
-  for (registry::Registry r : registry::kAllRegistries) {
+  for (listing::Registry r : listing::kAllRegistries) {
     TableInfo info;
-    info.registry = registry::Info(r).name;
+    info.registry = listing::Info(r).name;
     info.entries = tables_.table(r).size();
     switch (tables_.source(r)) {
       case registry::TableSource::Cache:
         info.source = "cache";
-        info.path = CachePath(registry::TableFile(r));
+        info.path = CachePath(db::TableFile(r));
         break;
       case registry::TableSource::BuiltIn: info.source = "built-in"; break;
       case registry::TableSource::None: info.source = "none"; break;

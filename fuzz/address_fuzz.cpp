@@ -1,10 +1,10 @@
-// The address parser (lookup's inputs) and the scanner (annotate's) on any
+// The identifier reader (lookup's inputs) and the finder (annotate's) on any
 // bytes. Aborts (a finding) unless:
-// - ParseAddress either takes the input or says why not, and an IPv6
-//   derivation agrees with the C library's inet_pton;
-// - the scanner's own IPv6 group parser agrees with inet_pton;
+// - ParseAddress either takes the input or says why not, an IPv6
+//   derivation agrees with the C library's inet_pton, and what it takes
+//   reads back the same from its canonical form;
 // - every find lies inside the input, in order and without overlap, and
-//   ParseAddress takes its text back to the same value and derivation;
+//   ParseAddress takes its text back to the same identifier;
 // - fed as annotate feeds it (pieces read one after another, bytes not yet
 //   read unseen, the buffer restarting where each scan stopped), and placed
 //   after a few bytes of padding (so the 64-byte blocks fall elsewhere), the
@@ -21,17 +21,20 @@
 #include <string_view>
 #include <vector>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/ipv6.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/identifier/ipv6.h"
+#include "vessarine/identifier/scanner.h"
 
 namespace {
 
 struct Find {
   size_t offset, length;
-  uint64_t value;
-  registry::Derivation derived;
-  bool operator==(const Find&) const = default;
+  identifier::ParsedAddress id;
+  bool operator==(const Find& o) const { return offset == o.offset && length == o.length && Same(id, o.id); }
+  static bool Same(const identifier::ParsedAddress& a, const identifier::ParsedAddress& b) {
+    return a.value == b.value && a.prefixOnly == b.prefixOnly && a.derivedFrom == b.derivedFrom && a.kind == b.kind &&
+           a.id == b.id && a.idLow == b.idLow;
+  }
 };
 
 void Check(bool ok) {
@@ -40,9 +43,8 @@ void Check(bool ok) {
 
 std::vector<Find> ScanWhole(const char* text, size_t size) {
   std::vector<Find> finds;
-  registry::ScanAddresses(text, 0, size, size, -1, [&](size_t o, size_t l, uint64_t v, registry::Derivation d) {
-    finds.push_back({o, l, v, d});
-  });
+  identifier::ScanAddresses(text, 0, size, size, -1,
+                          [&](size_t o, size_t l, const identifier::ParsedAddress& a) { finds.push_back({o, l, a}); });
   return finds;
 }
 
@@ -59,7 +61,7 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
     const size_t size = read - base;
     // Exactly the bytes read so far, so reading past them is a finding.
     std::vector<char> buffer(input.begin() + static_cast<ptrdiff_t>(base), input.begin() + static_cast<ptrdiff_t>(read));
-    size_t to = end ? size : (size > registry::kScanLookahead ? size - registry::kScanLookahead : 0);
+    size_t to = end ? size : (size > identifier::kScanLookahead ? size - identifier::kScanLookahead : 0);
     if (!end) {
       for (size_t i = size; i-- > 0;) {
         if (buffer[i] == '\n') {
@@ -69,9 +71,9 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
       }
     }
     if (to == 0 && !end) continue;
-    const size_t stop = registry::ScanAddresses(buffer.data(), 0, to, size, before,
-                                                [&](size_t o, size_t l, uint64_t v, registry::Derivation d) {
-                                                  finds.push_back({base + o, l, v, d});
+    const size_t stop = identifier::ScanAddresses(buffer.data(), 0, to, size, before,
+                                                [&](size_t o, size_t l, const identifier::ParsedAddress& a) {
+                                                  finds.push_back({base + o, l, a});
                                                 });
     Check(stop >= to && stop <= size);
     if (end) break;
@@ -81,16 +83,20 @@ std::vector<Find> ScanAsAStream(std::string_view input, size_t step) {
   return finds;
 }
 
-void CheckParse(std::string_view text) {
+void CheckParse(std::string_view text, identifier::ReadOptions options) {
   std::string error;
-  const auto parsed = registry::ParseAddress(text, &error);
+  const auto parsed = identifier::ParseAddress(text, &error, options);
   if (!parsed) {
     Check(!error.empty());
     return;
   }
   Check(parsed->value >> 48 == 0);
-  Check(registry::FormatMac(*parsed).size() == (parsed->prefixOnly ? 8u : 17u));
-  if (parsed->derivedFrom == registry::Derivation::Ipv6Eui64) {
+  Check(identifier::FormatMac(*parsed).size() == (parsed->prefixOnly ? 8u : 17u));
+  std::string canonical;
+  identifier::AppendCanonical(&canonical, *parsed);
+  const auto again = identifier::ParseAddress(canonical, nullptr);
+  Check(again && Find::Same(*again, *parsed));
+  if (parsed->derivedFrom == identifier::Derivation::Ipv6Eui64) {
     // The address part, before any zone or prefix length, is an IPv6
     // address whose identifier holds this MAC.
     std::string_view address = text.substr(text.find_first_not_of(" \t"));
@@ -98,7 +104,7 @@ void CheckParse(std::string_view text) {
     std::string copy(address);
     uint8_t bytes[16];
     Check(::inet_pton(AF_INET6, copy.c_str(), bytes) == 1);
-    Check(registry::MacFromInterfaceId(bytes) == parsed->value);
+    Check(identifier::MacFromInterfaceId(bytes) == parsed->value);
   }
 }
 
@@ -111,18 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   // Lookup's parser, on the input's first line as `lookup -` would take it.
-  CheckParse(input.substr(0, input.find('\n')));
-
-  // The scanner's IPv6 parser against the C library's, on short inputs of
-  // the characters it takes.
-  if (input.size() <= 48 && input.find_first_not_of("0123456789abcdefABCDEF:") == std::string_view::npos) {
-    uint8_t ours[16], theirs[16];
-    const std::string copy(input);
-    const bool a = registry::ParseIpv6HexGroups(input.data(), input.size(), ours);
-    const bool b = ::inet_pton(AF_INET6, copy.c_str(), theirs) == 1;
-    Check(a == b);
-    if (a) Check(std::memcmp(ours, theirs, 16) == 0);
-  }
+  CheckParse(input.substr(0, input.find('\n')), {(data[0] & 1) != 0});
 
   // The scanner, on exactly the input's bytes.
   std::vector<char> exact(input.begin(), input.end());
@@ -132,8 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(f.length > 0 && f.offset >= last && f.offset + f.length <= input.size());
     last = f.offset + f.length;
     const std::string_view text = input.substr(f.offset, f.length);
-    const auto parsed = registry::ParseAddress(text, nullptr);
-    Check(parsed && !parsed->prefixOnly && parsed->value == f.value && parsed->derivedFrom == f.derived);
+    const auto parsed = identifier::ParseAddress(text, nullptr);
+    Check(parsed && Find::Same(*parsed, f.id));
   }
   Check(ScanAsAStream(input, step) == finds);
 

@@ -17,16 +17,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const StorePtr before = CurrentStore();
-  const registry::ParsedListing parsed = registry::ParseListing(text, registry::Registry::MaL);
-  const StorePtr store = parsed.ok() ? registry::StoreFromListing(parsed) : nullptr;
+  const listing::ParsedListing parsed = listing::ParseListing(text, listing::Registry::MaL);
+  const StorePtr store = parsed.ok() ? listing::StoreFromListing(parsed) : nullptr;
   if (!store) {
     if ((parsed.ok() && text.find('>') == std::string::npos) || CurrentStore() != before) std::abort();
     return 0;
   }
   if (static_cast<size_t>(store->count) != parsed.entries.size()) std::abort();
   if (!CacheTablesFit(store->macList, store->count, store->addrList, store->addrLength)) std::abort();
-  const std::string image = registry::EncodeImage(registry::Registry::MaL, parsed);
-  if (!registry::TableView::FromImage(image.data(), image.size(), registry::Registry::MaL, true, nullptr)) std::abort();
+  const std::string image = listing::EncodeImage(listing::Registry::MaL, parsed);
+  if (!listing::TableView::FromImage(image.data(), image.size(), listing::Registry::MaL, true, nullptr)) std::abort();
   ReplaceStore(store);
   CheckStoreInPlace();
   return 0;

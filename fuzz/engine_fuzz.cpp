@@ -19,7 +19,7 @@
 
 #include "vessarine/engine/engine.h"
 #include "vessarine/engine/finder.h"
-#include "vessarine/listing/listing.h"
+#include "vessarine/text/utf8.h"
 
 namespace {
 
@@ -72,22 +72,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const engine::Answer answer = e.Lookup(text);
   Check(answer.description.has_value() != !answer.error.empty());
   std::string json;
-  registry::JsonFields members(&json);
+  answer::JsonFields members(&json);
   engine::Engine::Visit(text, answer, members);
-  Check(registry::IsValidUtf8(json));
+  Check(text::IsValidUtf8(json));
 
   Check(Pieces<engine::LabelWriter>(e, text, step) == Whole<engine::LabelWriter>(e, text));
   const std::string found = Whole<engine::FindJsonWriter>(e, text);
   Check(Pieces<engine::FindJsonWriter>(e, text, step) == found);
-  Check(registry::IsValidUtf8(found));
+  Check(text::IsValidUtf8(found));
 
   if (!text.empty()) {
-    const registry::HolderFilter filter(text);
+    const answer::HolderFilter filter(text);
     std::string rows;
     e.ForEachAssignment(&filter, [&](const registry::Match& m) {
-      registry::AppendAssignmentRow(&rows, registry::RowFormat::Json, m);
+      answer::AppendAssignmentRow(&rows, answer::RowFormat::Json, m);
     });
-    Check(registry::IsValidUtf8(rows));
+    Check(text::IsValidUtf8(rows));
   }
   return 0;
 }

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
       const std::string name = std::to_string(n++);
       Write(out / "convert" / name, slice);
       std::string text = slice;
-      if (const StorePtr store = registry::ConvertListing(text)) Write(out / "loader" / name, CacheSeed(*store, "v"));
+      if (const StorePtr store = listing::ConvertListing(text)) Write(out / "loader" / name, CacheSeed(*store, "v"));
     }
   }
   const char* queries[] = {"\x00" "00:0c:29", "\x00" "00-0C-29-aa-bb-cc", "\x00" "00:0c-29", "\x01" "xerox",
@@ -75,6 +75,10 @@ int main(int argc, char** argv) {
       "\x13IP6 fe80::a00:27ff:fe12:3456.546 > ff02::1:2.547: dhcp6 solicit\n",
       "\x21uuid 123e4567-e89b-12d3-a456-426614174000 at 12:34:56 v1.2.3 ::ff:fe33:1.2.3.4\n",
       "\x09" "from fe80::20c:29ff:fe3a:5b7c: up fe80::1%lo0/64\n",
+      "\x0b" "00:12:4b:00:1c:d4:e0:a1 eui.0025385b71b00d24 naa.5000c500a1b2c3d4 0x5000c500a1b2c3d4\n",
+      "\x0c" "/dev/disk/by-id/wwn-0x5000c500a1b2c3d4-part1 naa.600508b1001c4d5e6f708192a3b4c5d6 1:2:3:4:5:6\n",
+      "\x0d" "0002:c903:00a1:b2c3",
+      "\x0e" "21:00:00:24:ff:4a:bc:de",
   };
   for (const char* l : lines) {
     Write(out / "address" / std::to_string(n++), l);

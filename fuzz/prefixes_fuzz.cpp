@@ -13,6 +13,7 @@
 
 #include "vessarine/listing/listing.h"
 #include "vessarine/registry/user_prefixes.h"
+#include "vessarine/text/utf8.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(e.bits >= 8 && e.bits <= 48);
     Check((e.first & ~Mask(e.bits)) == 0);
     const std::string_view name = parsed->Name(e);
-    Check(!name.empty() && registry::IsValidUtf8(name));
+    Check(!name.empty() && text::IsValidUtf8(name));
     Check(e.line >= 1 && static_cast<size_t>(e.line) <= lines);
     Agrees(*parsed, e.first);
     Agrees(*parsed, e.first | ~Mask(e.bits));

@@ -12,7 +12,7 @@
 
 #include "vessarine/store/store.h"
 
-namespace registry {
+namespace listing {
 
 namespace {
 
@@ -173,4 +173,4 @@ StorePtr ConvertListing(std::string_view listing) {
   return parsed.ok() ? StoreFromListing(parsed) : nullptr;
 }
 
-}  // namespace registry
+}  // namespace listing

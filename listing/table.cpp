@@ -5,7 +5,7 @@
 
 #include "vessarine/store/bytes.h"
 
-namespace registry {
+namespace listing {
 
 uint64_t ImageChecksum(const void* data, size_t size) { return Hash64(data, size); }
 
@@ -146,4 +146,4 @@ std::vector<TableView::Holder> TableView::FurtherHolders(size_t i) const {
   return holders;
 }
 
-}  // namespace registry
+}  // namespace listing

@@ -26,18 +26,20 @@ A damaged cache table is left out with a RuntimeWarning naming it; an
 unusable prefixes file raises ValueError.
 )";
 
-inline constexpr const char* kLookupDoc = R"(lookup(text, *, prefixes=None) -> dict
+inline constexpr const char* kLookupDoc = R"(lookup(text, *, prefixes=None, wwn=False) -> dict
 
 The holder of one identifier, in any notation `lookup` takes (six or three
-bytes with ':', '-' or '.', or an IPv6 address with a MAC inside), as the
+bytes, an EUI-64, a World Wide Name, or an IPv6 address with a MAC
+inside; wwn=True reads the 64-bit forms without a marker as WWNs, as
+--wwn does), as the
 object `vessarine-cli lookup --json` prints: input, mac, registry,
 assignment, bits, organization, address (lines), also (further holders),
-source, group, local, broadcast, note, derived_from. Text that is no
+source, group, local, broadcast, note, derived_from, kind, identifier. Text that is no
 identifier (invalid UTF-8 and NUL included) gives {"input", "error"}.
 Raises TypeError when text is not a str.
 )";
 
-inline constexpr const char* kLookupManyDoc = R"(lookup_many(texts, *, prefixes=None) -> list[dict]
+inline constexpr const char* kLookupManyDoc = R"(lookup_many(texts, *, prefixes=None, wwn=False) -> list[dict]
 
 lookup() of each str of an iterable, in order; the lookups run with the
 GIL released, so threads calling it work at once. Raises TypeError naming

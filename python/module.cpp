@@ -15,8 +15,8 @@
 #include "vessarine/db/cache_files.h"
 #include "vessarine/engine/engine.h"
 #include "vessarine/engine/finder.h"
-#include "vessarine/listing/listing.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/text/utf8.h"
+#include "vessarine/text/escape.h"
 #include "docs.h"
 
 namespace py = pybind11;
@@ -60,9 +60,9 @@ const engine::Engine& EngineFor(const py::object& prefixes) {
 // A new reference to the str of `text`, invalid UTF-8 made U+FFFD as the
 // JSON output makes it.
 PyObject* Str(std::string_view text) {
-  if (registry::IsValidUtf8(text)) return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+  if (text::IsValidUtf8(text)) return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
   std::string valid;
-  registry::AppendValidUtf8(&valid, text);
+  text::AppendValidUtf8(&valid, text);
   return PyUnicode_DecodeUTF8(valid.data(), static_cast<Py_ssize_t>(valid.size()), nullptr);
 }
 
@@ -209,7 +209,7 @@ class EntryValues {
       slot.filled = false;
       Collector collector{&slot.members};
       ValueFields<Collector> fields(collector);
-      registry::VisitEntryFields(&m, fields);
+      answer::VisitEntryFields(&m, fields);
       slot.key = key;
       slot.filled = true;
     }
@@ -258,7 +258,7 @@ class DictBuilder {
 
   template <class V>
   void Entry(const registry::Match* m, V& fields) {
-    if (m == nullptr) return registry::VisitEntryFields(nullptr, fields);
+    if (m == nullptr) return answer::VisitEntryFields(nullptr, fields);
     for (const EntryValues::Member& member : Entries().Get(*m)) Set(member.key, Fresh(member.kind, member.value));
   }
 
@@ -323,9 +323,9 @@ template <class Sink>
 void ValueFields<Sink>::Holders(std::string_view key, const registry::Match* m) {
   py::list list;
   if (m != nullptr) {
-    for (const registry::TableView::Holder& h : registry::FurtherHolders(*m)) {
+    for (const listing::TableView::Holder& h : registry::FurtherHolders(*m)) {
       list.append(py::reinterpret_steal<py::object>(
-          MakeDict(KeysOf(Object::Holder), {}, nullptr, [&](DictFields& fields) { registry::VisitHolderFields(h, fields); })));
+          MakeDict(KeysOf(Object::Holder), {}, nullptr, [&](DictFields& fields) { answer::VisitHolderFields(h, fields); })));
     }
   }
   sink_(key, Kind::Holders, list.release().ptr());
@@ -364,12 +364,12 @@ py::str RequireStr(const py::handle& text, const char* what) {
   return py::reinterpret_borrow<py::str>(text);
 }
 
-py::object Lookup(const py::handle& text, const py::object& prefixes) {
+py::object Lookup(const py::handle& text, const py::object& prefixes, bool wwn) {
   const py::str input = RequireStr(text, "text");
   const engine::Engine& engine = EngineFor(prefixes);
   py::object holder;
   const std::string_view bytes = Utf8Of(input.ptr(), &holder);
-  const engine::Answer answer = engine.Lookup(bytes);
+  const engine::Answer answer = engine.Lookup(bytes, {wwn});
   return py::reinterpret_steal<py::object>(AnswerDict(bytes, holder ? nullptr : input.ptr(), answer));
 }
 
@@ -394,7 +394,7 @@ class NoCollection {
 // their dicts made with it held: memory stays bounded however many.
 constexpr size_t kChunk = 4096;
 
-py::list LookupMany(const py::iterable& texts, const py::object& prefixes) {
+py::list LookupMany(const py::iterable& texts, const py::object& prefixes, bool wwn) {
   const engine::Engine& engine = EngineFor(prefixes);
   struct Input {
     PyObject* object;  // borrowed from `items`
@@ -429,7 +429,7 @@ py::list LookupMany(const py::iterable& texts, const py::object& prefixes) {
     const size_t n = std::min(kChunk, inputs.size() - from);
     {
       py::gil_scoped_release released;
-      for (size_t i = 0; i < n; ++i) answers[i] = engine.Lookup(inputs[from + i].bytes);
+      for (size_t i = 0; i < n; ++i) answers[i] = engine.Lookup(inputs[from + i].bytes, {wwn});
     }
     for (size_t i = 0; i < n; ++i) {
       const Input& in = inputs[from + i];
@@ -443,7 +443,7 @@ py::list LookupMany(const py::iterable& texts, const py::object& prefixes) {
 // The finder's finds, kept for their dicts.
 struct KeptFind {
   std::string text;
-  registry::Description description;
+  answer::Description description;
   uint64_t line, column;
 };
 
@@ -484,13 +484,13 @@ py::list Find(const py::handle& text, const py::object& prefixes) {
   py::list list;
   for (const KeptFind& f : collector.finds) {
     list.append(py::reinterpret_steal<py::object>(MakeDict(KeysOf(Object::Found), {}, nullptr, [&](DictFields& fields) {
-      registry::VisitFoundFields(f.text, f.description, f.line, f.column, fields);
+      answer::VisitFoundFields(f.text, f.description, f.line, f.column, fields);
     })));
   }
   return list;
 }
 
-py::list Assignments(const engine::Engine& engine, const registry::HolderFilter* filter) {
+py::list Assignments(const engine::Engine& engine, const answer::HolderFilter* filter) {
   std::vector<registry::Match> matches;
   {
     py::gil_scoped_release released;
@@ -500,7 +500,7 @@ py::list Assignments(const engine::Engine& engine, const registry::HolderFilter*
   py::list list;
   for (const registry::Match& m : matches) {
     list.append(py::reinterpret_steal<py::object>(MakeDict(
-        KeysOf(Object::Assignment), {}, nullptr, [&](DictFields& fields) { registry::VisitAssignmentFields(m, fields); })));
+        KeysOf(Object::Assignment), {}, nullptr, [&](DictFields& fields) { answer::VisitAssignmentFields(m, fields); })));
   }
   return list;
 }
@@ -511,7 +511,7 @@ py::list Search(const py::handle& text, const py::object& prefixes) {
   const std::string_view bytes = Utf8Of(input.ptr(), &holder);
   if (bytes.empty()) throw py::value_error("search: text must not be empty");
   const engine::Engine& engine = EngineFor(prefixes);
-  const registry::HolderFilter filter(bytes);
+  const answer::HolderFilter filter(bytes);
   return Assignments(engine, &filter);
 }
 
@@ -534,8 +534,8 @@ py::list Tables(const py::object& prefixes) {
 
 PYBIND11_MODULE(vessarine, m) {
   m.doc() = kModuleDoc;
-  m.def("lookup", &Lookup, py::arg("text"), py::kw_only(), py::arg("prefixes") = py::none(), kLookupDoc);
-  m.def("lookup_many", &LookupMany, py::arg("texts"), py::kw_only(), py::arg("prefixes") = py::none(), kLookupManyDoc);
+  m.def("lookup", &Lookup, py::arg("text"), py::kw_only(), py::arg("prefixes") = py::none(), py::arg("wwn") = false, kLookupDoc);
+  m.def("lookup_many", &LookupMany, py::arg("texts"), py::kw_only(), py::arg("prefixes") = py::none(), py::arg("wwn") = false, kLookupManyDoc);
   m.def("annotate", &Annotate, py::arg("text"), py::kw_only(), py::arg("prefixes") = py::none(), kAnnotateDoc);
   m.def("find", &Find, py::arg("text"), py::kw_only(), py::arg("prefixes") = py::none(), kFindDoc);
   m.def("search", &Search, py::arg("text"), py::kw_only(), py::arg("prefixes") = py::none(), kSearchDoc);

@@ -11,7 +11,7 @@ class Holder(TypedDict):
 class Answer(TypedDict, total=False):
     input: str
     error: str
-    mac: str
+    mac: Optional[str]
     registry: Optional[str]
     assignment: Optional[str]
     bits: Optional[int]
@@ -24,6 +24,8 @@ class Answer(TypedDict, total=False):
     broadcast: bool
     note: Optional[str]
     derived_from: Optional[str]
+    kind: str
+    identifier: Optional[str]
 
 class Find(Answer, total=False):
     line: int
@@ -49,8 +51,8 @@ class Table(TypedDict):
     source: str
     path: Optional[str]
 
-def lookup(text: str, *, prefixes: Optional[str] = None) -> Answer: ...
-def lookup_many(texts: Iterable[str], *, prefixes: Optional[str] = None) -> list[Answer]: ...
+def lookup(text: str, *, prefixes: Optional[str] = None, wwn: bool = False) -> Answer: ...
+def lookup_many(texts: Iterable[str], *, prefixes: Optional[str] = None, wwn: bool = False) -> list[Answer]: ...
 def annotate(text: str, *, prefixes: Optional[str] = None) -> str: ...
 def find(text: str, *, prefixes: Optional[str] = None) -> list[Find]: ...
 def search(text: str, *, prefixes: Optional[str] = None) -> list[Assignment]: ...

@@ -2,6 +2,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "vessarine/store/bytes.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
 #include "vessarine/query/controls.h"
@@ -19,15 +20,13 @@ constexpr int kPageSize = 5;
 // A MAC result longer than this is replaced before a new company search.
 constexpr size_t kMacResultLimit = 5000;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
-
 }  // namespace
 
 const char* StrIStr(const char* text, const char* pattern) {
   if (text == nullptr || pattern == nullptr || *pattern == '\0') return nullptr;
   for (const char* s = text; *s != '\0'; ++s) {
     size_t j = 0;
-    while (s[j] != '\0' && pattern[j] != '\0' && Lower(s[j]) == Lower(pattern[j])) ++j;
+    while (s[j] != '\0' && pattern[j] != '\0' && AsciiLower(s[j]) == AsciiLower(pattern[j])) ++j;
     if (pattern[j] == '\0') return s;
   }
   return nullptr;

@@ -4,8 +4,10 @@
 
 #include "vessarine/db/loader.h"
 #include "vessarine/listing/convert.h"
-#include "vessarine/listing/registry.h"
+#include "vessarine/identifier/identifier.h"
+#include "vessarine/listing/registries.h"
 #include "vessarine/registry/tables.h"
+#include "vessarine/store/bytes.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
 #include "vessarine/query/controls.h"
@@ -16,8 +18,6 @@ std::string g_strMacInput;
 std::string g_strMacResult;
 
 namespace {
-
-char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The validation message for `input`, or nullptr when it is a valid address
 // of 3 or 6 bytes.
@@ -41,13 +41,11 @@ const char* CheckMacInput(const std::string& input) {
 // parent assignment's "IEEE Registration Authority". Empty otherwise.
 std::string BlockHolderText(const std::string& in) {
   if (in.size() != 17) return {};
-  uint64_t mac = 0;
-  for (size_t p = 0; p < in.size(); p += 3) {
-    mac = (mac << 8) | static_cast<uint64_t>(HexDigitValue(in[p]) << 4 | HexDigitValue(in[p + 1]));
-  }
+  const auto address = identifier::ParseAddress(in, nullptr);
+  if (!address) return {};
   const auto tables = registry::SharedTables();
-  const std::optional<registry::Match> block = tables->LookupBlock(mac);
-  return block ? registry::StoreCompanyText(block->organization, block->address) : std::string();
+  const std::optional<registry::Match> block = tables->LookupBlock(address->value);
+  return block ? listing::StoreCompanyText(block->organization, block->address) : std::string();
 }
 
 QueryOutcome Lookup(QueryHost& host) {
@@ -58,8 +56,8 @@ QueryOutcome Lookup(QueryHost& host) {
   }
   // Only the first three bytes take part; the rest was only validated.
   const std::string& in = g_strMacInput;
-  const char key[6] = {ToUpper(in[0]), ToUpper(in[1]), ToUpper(in[3]),
-                       ToUpper(in[4]), ToUpper(in[6]), ToUpper(in[7])};
+  const char key[6] = {AsciiUpper(in[0]), AsciiUpper(in[1]), AsciiUpper(in[3]),
+                       AsciiUpper(in[4]), AsciiUpper(in[6]), AsciiUpper(in[7])};
   std::string collected = BlockHolderText(in);
   if (collected.empty()) {
     std::shared_lock lock(StoreLock());

@@ -18,30 +18,30 @@ constexpr uint32_t kBucketedSize = 4096;
 constexpr int kBucketBits = 12;
 constexpr uint32_t kBuckets = 1u << kBucketBits;
 
-Match MakeMatch(Registry r, const TableView& t, int64_t i) {
+Match MakeMatch(listing::Registry r, const listing::TableView& t, int64_t i) {
   const auto at = static_cast<size_t>(i);
   return Match{r, t.KeyAt(at), t.bits(), t.OrganizationAt(at), t.AddressAt(at), &t, static_cast<uint32_t>(at)};
 }
 
-TableView BuiltInView() {
+listing::TableView BuiltInView() {
   std::string problem;
   // The image was checked when it was generated; the structural checks are
   // cheap and keep a bad build from reading out of bounds.
-  auto view = TableView::FromImage(kBuiltinMaLImage, kBuiltinMaLImageSize, Registry::MaL, false, &problem);
-  return view ? *view : TableView();
+  auto view = listing::TableView::FromImage(kBuiltinMaLImage, kBuiltinMaLImageSize, listing::Registry::MaL, false, &problem);
+  return view ? *view : listing::TableView();
 }
 
 // Maps and checks one registry's cache file.
-MappedFile::Status OpenTable(Registry r, MappedFile* file, TableView* view, std::string* problem) {
-  auto status = MappedFile::Map(CachePath(TableFile(r)), kMaxTableFileSize, file, problem);
-  if (status != MappedFile::Status::Ok) return status;
-  auto checked = TableView::FromImage(file->data(), file->size(), r, true, problem);
+db::MappedFile::Status OpenTable(listing::Registry r, db::MappedFile* file, listing::TableView* view, std::string* problem) {
+  auto status = db::MappedFile::Map(CachePath(db::TableFile(r)), db::kMaxTableFileSize, file, problem);
+  if (status != db::MappedFile::Status::Ok) return status;
+  auto checked = listing::TableView::FromImage(file->data(), file->size(), r, true, problem);
   if (!checked) {
-    *file = MappedFile();
-    return MappedFile::Status::Refused;
+    *file = db::MappedFile();
+    return db::MappedFile::Status::Refused;
   }
   *view = *checked;
-  return MappedFile::Status::Ok;
+  return db::MappedFile::Status::Ok;
 }
 
 }  // namespace
@@ -55,7 +55,7 @@ void AppendPrefixDigits(std::string* out, uint64_t prefix, int bits) {
   out->append(text, static_cast<size_t>(digits));
 }
 
-std::string AssignmentText(Registry r, uint64_t prefix) {
+std::string AssignmentText(listing::Registry r, uint64_t prefix) {
   std::string out;
   AppendPrefixDigits(&out, prefix, Info(r).bits);
   return out;
@@ -69,7 +69,7 @@ std::string AssignmentDigits(const Match& m) {
 
 std::string_view RegistryName(const Match& m) { return m.user != nullptr ? "user" : Info(m.registry).name; }
 
-std::vector<TableView::Holder> FurtherHolders(const Match& m) {
+std::vector<listing::TableView::Holder> FurtherHolders(const Match& m) {
   if (m.table == nullptr || m.table->furtherCount() == 0) return {};
   return m.table->FurtherHolders(m.index);
 }
@@ -80,7 +80,7 @@ std::string UserSource(const Match& m) {
 }
 
 Match UserMatch(const UserPrefixes& file, const UserPrefix& p) {
-  Match m{Registry::MaL, p.first >> (48 - p.bits), p.bits, file.Name(p), {}};
+  Match m{listing::Registry::MaL, p.first >> (48 - p.bits), p.bits, file.Name(p), {}};
   m.user = &p;
   m.userFile = &file;
   return m;
@@ -96,23 +96,23 @@ RegistryTables::~RegistryTables() { generation.fetch_add(1, std::memory_order_ac
 
 void RegistryTables::Load(std::FILE* warnings) {
   generation.fetch_add(1, std::memory_order_acq_rel);
-  for (Registry r : kAllRegistries) {
+  for (listing::Registry r : listing::kAllRegistries) {
     const auto i = static_cast<size_t>(r);
     std::string problem;
-    files_[i] = MappedFile();
-    views_[i] = TableView();
+    files_[i] = db::MappedFile();
+    views_[i] = listing::TableView();
     sources_[i] = TableSource::None;
     auto status = OpenTable(r, &files_[i], &views_[i], &problem);
-    if (status == MappedFile::Status::Ok) {
+    if (status == db::MappedFile::Status::Ok) {
       sources_[i] = TableSource::Cache;
       continue;
     }
-    if (status == MappedFile::Status::Refused && warnings != nullptr) {
+    if (status == db::MappedFile::Status::Refused && warnings != nullptr) {
       std::fprintf(warnings, "vessarine: ignoring the %s registry cache %s: it %s%s\n",
-                   std::string(Info(r).name).c_str(), CachePath(TableFile(r)).c_str(),
-                   problem.c_str(), r == Registry::MaL ? "; using the built-in MA-L table" : "");
+                   std::string(Info(r).name).c_str(), CachePath(db::TableFile(r)).c_str(),
+                   problem.c_str(), r == listing::Registry::MaL ? "; using the built-in MA-L table" : "");
     }
-    if (r == Registry::MaL) {
+    if (r == listing::Registry::MaL) {
       views_[i] = BuiltInView();
       sources_[i] = TableSource::BuiltIn;
     }
@@ -121,8 +121,8 @@ void RegistryTables::Load(std::FILE* warnings) {
 }
 
 void RegistryTables::Index() {
-  for (Registry r : kAllRegistries) {
-    const TableView& t = table(r);
+  for (listing::Registry r : listing::kAllRegistries) {
+    const listing::TableView& t = table(r);
     std::vector<uint32_t>& bounds = buckets_[static_cast<size_t>(r)];
     bounds.clear();
     if (t.size() < kBucketedSize) continue;
@@ -137,8 +137,8 @@ void RegistryTables::Index() {
     if (i != t.size()) bounds.clear();  // keys out of order: search it whole
   }
   parents_.clear();
-  for (Registry r : {Registry::MaM, Registry::MaS, Registry::Iab}) {
-    const TableView& t = table(r);
+  for (listing::Registry r : {listing::Registry::MaM, listing::Registry::MaS, listing::Registry::Iab}) {
+    const listing::TableView& t = table(r);
     const int shift = t.bits() - 24;
     for (uint32_t i = 0; i < t.size(); ++i) {
       auto p = static_cast<uint32_t>(t.KeyAt(i) >> shift);
@@ -165,15 +165,15 @@ bool RegistryTables::HasChildren(uint32_t p24) const {
 
 std::optional<Match> RegistryTables::LookupBlock(uint64_t mac) const {
   if (!HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
-  for (Registry r : {Registry::MaS, Registry::Iab}) {
+  for (listing::Registry r : {listing::Registry::MaS, listing::Registry::Iab}) {
     if (int64_t i = Find(r, mac >> 12); i >= 0) return MakeMatch(r, table(r), i);
   }
-  if (int64_t i = Find(Registry::MaM, mac >> 20); i >= 0) return MakeMatch(Registry::MaM, table(Registry::MaM), i);
+  if (int64_t i = Find(listing::Registry::MaM, mac >> 20); i >= 0) return MakeMatch(listing::Registry::MaM, table(listing::Registry::MaM), i);
   return std::nullopt;
 }
 
-int64_t RegistryTables::Find(Registry r, uint64_t key) const {
-  const TableView& t = table(r);
+int64_t RegistryTables::Find(listing::Registry r, uint64_t key) const {
+  const listing::TableView& t = table(r);
   const std::vector<uint32_t>& bounds = buckets_[static_cast<size_t>(r)];
   if (bounds.empty()) return t.Find(key);
   const uint64_t b = key >> (t.bits() - kBucketBits);
@@ -200,8 +200,8 @@ std::optional<Match> RegistryTables::Lookup(uint64_t mac, bool prefixOnly) const
   if (!prefixOnly) {
     if (auto block = LookupBlock(mac)) return block;
   }
-  for (Registry r : {Registry::MaL, Registry::Cid}) {
-    const TableView& t = table(r);
+  for (listing::Registry r : {listing::Registry::MaL, listing::Registry::Cid}) {
+    const listing::TableView& t = table(r);
     if (int64_t i = Find(r, p24); i >= 0) return MakeMatch(r, t, i);
   }
   return std::nullopt;
@@ -232,13 +232,13 @@ void ReloadSharedTables() {
   g_shared = std::move(tables);
 }
 
-TableView CurrentTable(Registry r, MappedFile* file, bool* fromCache) {
-  TableView view;
+listing::TableView CurrentTable(listing::Registry r, db::MappedFile* file, bool* fromCache) {
+  listing::TableView view;
   std::string problem;
-  const bool cached = OpenTable(r, file, &view, &problem) == MappedFile::Status::Ok;
+  const bool cached = OpenTable(r, file, &view, &problem) == db::MappedFile::Status::Ok;
   if (fromCache != nullptr) *fromCache = cached;
   if (cached) return view;
-  return r == Registry::MaL ? BuiltInView() : TableView();
+  return r == listing::Registry::MaL ? BuiltInView() : listing::TableView();
 }
 
 }  // namespace registry

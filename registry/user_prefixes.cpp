@@ -8,8 +8,10 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/listing/listing.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/identifier/identifier.h"
+#include "vessarine/text/escape.h"
 #include "vessarine/store/bytes.h"
+#include "vessarine/text/utf8.h"
 
 namespace registry {
 
@@ -20,7 +22,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // A token of the line as a message quotes it (a line may be megabytes long).
 std::string Quoted(std::string_view token) {
   std::string quoted(1, '\'');
-  quoted += ShortenedText(token, token.size(), 40);
+  quoted += text::ShortenedText(token, token.size(), 40);
   quoted += '\'';
   return quoted;
 }
@@ -43,19 +45,14 @@ bool ParseLine(std::string_view line, std::string* names, UserPrefix* entry, std
     prefix = prefix.substr(0, slash);
   }
   uint64_t value = 0;
-  int digits = 0;
-  for (char c : prefix) {
-    if (c == ':' || c == '-' || c == '.') continue;
-    const int v = HexDigitValue(c);
-    if (v < 0) {
-      *why = Quoted(prefix) + " is not a prefix: hex digits, with ':', '-' or '.' between groups";
-      return false;
-    }
-    if (++digits > 12) {
-      *why = Quoted(prefix) + " has more than 12 hex digits";
-      return false;
-    }
-    value = value << 4 | static_cast<uint64_t>(v);
+  const int digits = identifier::ReadLooseHex(prefix, 12, &value);
+  if (digits < 0) {
+    *why = Quoted(prefix) + " is not a prefix: hex digits, with ':', '-' or '.' between groups";
+    return false;
+  }
+  if (digits > 12) {
+    *why = Quoted(prefix) + " has more than 12 hex digits";
+    return false;
   }
   if (digits < 2) {
     *why = Quoted(prefix) + " is not a prefix of 2 to 12 hex digits";
@@ -85,7 +82,7 @@ bool ParseLine(std::string_view line, std::string* names, UserPrefix* entry, std
     *why = "the prefix has no name after it";
     return false;
   }
-  if (!IsValidUtf8(name)) {
+  if (!text::IsValidUtf8(name)) {
     *why = "the name is not valid UTF-8";
     return false;
   }

@@ -47,8 +47,8 @@ class CacheSetTest : public CoreTest {
     }
     WriteFile(listingA, a);
     WriteFile(listingB, b);
-    storeA = registry::ConvertListing(a);
-    storeB = registry::ConvertListing(b);
+    storeA = listing::ConvertListing(a);
+    storeB = listing::ConvertListing(b);
   }
 
   std::string Path(const char* name) const { return cacheDir + "/" + name; }

@@ -37,7 +37,7 @@ std::string Block(const StoreSnapshot& s, int i) {
 
 // The store a listing converts into (an empty one when it is refused).
 StoreSnapshot Convert(std::string text) {
-  StorePtr s = registry::ConvertListing(text);
+  StorePtr s = listing::ConvertListing(text);
   EXPECT_NE(s, nullptr);
   return s ? *s : StoreSnapshot{};
 }
@@ -82,7 +82,7 @@ TEST_F(ConvertTest, CleaningAndRefusal) {
 
   // A '>' anywhere (an HTML page, say) refuses the listing.
   std::string html = "<html><body>" + Entry("000001", "X", {"Y"}) + "</body></html>";
-  EXPECT_EQ(registry::ConvertListing(html), nullptr);
+  EXPECT_EQ(listing::ConvertListing(html), nullptr);
 }
 
 TEST_F(ConvertTest, OffsetsIndexesAndPrivateEntries) {
@@ -149,7 +149,7 @@ TEST_F(ConvertTest, LineEndsAndRefusals) {
   EXPECT_EQ(std::string(a.macList, 228), std::string(b.macList, 228));
   EXPECT_EQ(std::string(a.addrList), std::string(b.addrList));
   for (const char* refused : {"", "\n\n", "000001     (base 16)\t\tNam"}) {
-    EXPECT_EQ(registry::ConvertListing(refused), nullptr) << refused;
+    EXPECT_EQ(listing::ConvertListing(refused), nullptr) << refused;
   }
 }
 

@@ -269,9 +269,9 @@ TEST_F(DownloadTest, ABodyOverTheCapFailsAndLeavesNoFile) {
   EXPECT_FALSE(fs::exists(target + "3"));
 
   // By default, the cap of every listing.
-  EXPECT_EQ(DownloadLimits{}.maxBytes, registry::kMaxListingBytes);
+  EXPECT_EQ(DownloadLimits{}.maxBytes, listing::kMaxListingBytes);
   http.Handle("/huge", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content_provider(registry::kMaxListingBytes + 1, "application/octet-stream",
+    res.set_content_provider(listing::kMaxListingBytes + 1, "application/octet-stream",
                              [](size_t, size_t, httplib::DataSink& sink) { return sink.write("x", 1); });
   });
   result = Get("/huge", target + "4");

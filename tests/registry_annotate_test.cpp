@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,16 +18,18 @@
 #include <vector>
 
 #include "vessarine/listing/table.h"
-#include "vessarine/registry/escape.h"
-#include "vessarine/registry/refresh.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/text/escape.h"
+#include "vessarine/update/table_refresh.h"
+#include "vessarine/identifier/scanner.h"
+#include "vessarine/text/utf8.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 
 namespace {
 
-using registry::Derivation;
+using identifier::Derivation;
 
+// value: the MAC address, or the EUI-64 or WWN (its first 64 bits) read.
 struct Hit {
   size_t offset, length;
   uint64_t value;
@@ -36,13 +39,18 @@ struct Hit {
 
 std::ostream& operator<<(std::ostream& os, const Hit& h) {
   return os << "{" << h.offset << "," << h.length << "," << std::hex << h.value << std::dec << ","
-            << (h.derived == Derivation::None ? "mac" : "ipv6") << "}";
+            << (h.derived == Derivation::None ? "mac" : identifier::DerivationName(h.derived)) << "}";
+}
+
+Hit HitOf(size_t offset, size_t length, const identifier::ParsedAddress& a) {
+  const bool wide = a.kind == identifier::IdentifierKind::Eui64 || a.kind == identifier::IdentifierKind::Wwn;
+  return {offset, length, wide ? a.id : a.value, a.derivedFrom};
 }
 
 std::vector<Hit> Scan(const std::string& text) {
   std::vector<Hit> hits;
-  registry::ScanAddresses(text.data(), 0, text.size(), text.size(), -1,
-                          [&](size_t o, size_t l, uint64_t v, Derivation d) { hits.push_back({o, l, v, d}); });
+  identifier::ScanAddresses(text.data(), 0, text.size(), text.size(), -1,
+                          [&](size_t o, size_t l, const identifier::ParsedAddress& a) { hits.push_back(HitOf(o, l, a)); });
   return hits;
 }
 
@@ -54,8 +62,8 @@ std::vector<Hit> ScanInPieces(const std::string& text, size_t piece) {
   size_t from = 0;
   while (from < text.size()) {
     const size_t to = std::min(text.size(), from + piece);
-    from = registry::ScanAddresses(text.data(), from, to, text.size(), -1,
-                                   [&](size_t o, size_t l, uint64_t v, Derivation d) { hits.push_back({o, l, v, d}); });
+    from = identifier::ScanAddresses(text.data(), from, to, text.size(), -1,
+                                   [&](size_t o, size_t l, const identifier::ParsedAddress& a) { hits.push_back(HitOf(o, l, a)); });
   }
   return hits;
 }
@@ -160,16 +168,41 @@ std::vector<Hit> Reference(const std::string& t) {
     };
     const Form forms[] = {{{2, 2, 2, 2, 2, 2}, ':', true}, {{2, 2, 2, 2, 2, 2}, '-', false},
                           {{4, 4, 4}, '-', false},          {{6, 6}, '-', false},
-                          {{4, 4, 4}, '.', false}};
+                          {{4, 4, 4}, '.', false},          {{2, 2, 2, 2, 2, 2, 2, 2}, ':', false},
+                          {{2, 2, 2, 2, 2, 2, 2, 2}, '-', false}};
     if (IsHex(at(p)) && !IsHex(before)) {
       for (const Form& f : forms) {
         if (before == f.sep) continue;
         const size_t end = groups(p, f.lengths, f.sep, f.shortOk);
         if (end == std::string::npos || IsHex(at(end)) || at(end) == f.sep) continue;
-        if (f.shortOk && end - p < 17 && (IsWord(before) || IsWord(at(end)))) continue;
+        // Six one-digit groups are no address; one-digit groups stand apart from words.
+        if (f.shortOk && (end - p == 11 || (end - p < 17 && (IsWord(before) || IsWord(at(end)))))) continue;
         hit.length = end - p;
         hit.value = value(p, end, f.sep, f.shortOk);
         break;
+      }
+    }
+    // A marker, then 16 digits (32 for a 128-bit WWN); WWNs of NAA 1, 2, 5, 6 only.
+    std::string marker = t.substr(p, 6);
+    for (char& c : marker) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t markerSize = marker.rfind("naa.", 0) == 0 || marker.rfind("eui.", 0) == 0 ? 4
+                              : marker == "wwn-0x"                                         ? 6
+                                                                                           : 0;
+    if (hit.length == 0 && markerSize != 0 && !IsWord(before)) {
+      size_t end = p + markerSize;
+      while (IsHex(at(end))) ++end;
+      const size_t digits = end - p - markerSize;
+      const bool eui = marker[0] == 'e';
+      const int naa = digits == 0 ? 0 : std::stoi(t.substr(p + markerSize, 1), nullptr, 16);
+      const bool ok = eui ? digits == 16 : (digits == 16 && (naa == 1 || naa == 2 || naa == 5)) || (digits == 32 && naa == 6);
+      if (ok && !IsWord(at(end))) {
+        hit.length = end - p;
+        hit.value = std::stoull(t.substr(p + markerSize, 16), nullptr, 16);
+        hit.derived = eui ? Derivation::None
+                      : naa == 1 ? Derivation::WwnNaa1
+                      : naa == 2 ? Derivation::WwnNaa2
+                      : naa == 5 ? Derivation::WwnNaa5
+                                 : Derivation::WwnNaa6;
       }
     }
     if (hit.length == 0 && ipv6(p, &hit.length, &hit.value)) hit.derived = Derivation::Ipv6Eui64;
@@ -200,7 +233,7 @@ TEST(RegistryScan, FindsEachNotationAndSkipsTheTraps) {
 TEST(RegistryScan, FindsTheNotationsPeoplePaste) {
   // macOS arp -a, Huawei, HP.
   EXPECT_EQ(Scan("? (192.168.1.1) at 0:c:29:3a:5b:7c on en0"), (std::vector<Hit>{{19, 15, 0x000C293A5B7C}}));
-  EXPECT_EQ(Scan("0:0:0:0:0:1"), (std::vector<Hit>{{0, 11, 1}}));
+  EXPECT_EQ(Scan("00:0:0:0:0:1"), (std::vector<Hit>{{0, 12, 1}}));
   EXPECT_EQ(Scan("0011-2233-4455 1 Eth0/0/1"), (std::vector<Hit>{{0, 14, 0x001122334455}}));
   EXPECT_EQ(Scan("mac 001122-334455"), (std::vector<Hit>{{4, 13, 0x001122334455}}));
   EXPECT_EQ(Scan("AA:b:C:dd:e:F"), (std::vector<Hit>{{0, 13, 0xAA0B0CDD0E0F}}));
@@ -221,6 +254,15 @@ TEST(RegistryScan, NearMissesAreNoFinds) {
            "0011-2233-4455-6677", "-0011-2233-4455", "0011-2233-4455-", "deadbeefcafe-123456", "abcdef-0123456",
            "01234-56789-abcde", "sha256:deadbeefcafe0011223344556677", "v1.2.3.4", "1234.5678.9abc.",
            "001122-334455-", "00112-2334455",
+           // ratios and version lists of one-digit groups
+           "1:2:3:4:5:6", "0:0:0:0:0:1",
+           // 0x numbers are pointers and hashes; markers stuck to words or digits
+           "0x00124b001cd4e0a1", "at 0x5000c500a1b2c3d4", "xnaa.5000c500a1b2c3d4", "naa.5000c500a1b2c3d4x",
+           "eui.0025385b71b00d2", "eui.0025385b71b00d2400", "naa.5000c500a1b2c3d40",
+           // WWNs with no registry number: locally assigned, NAA 4, a 64-bit NAA 6
+           "naa.3000c500a1b2c3d4", "naa.4000c500a1b2c3d4", "naa.6000c500a1b2c3d4",
+           // a ninth group
+           "00:12:4b:00:1c:d4:e0:a1:02",
        }) {
     EXPECT_TRUE(Scan(trap).empty()) << trap << " gave " << ::testing::PrintToString(Scan(trap));
   }
@@ -248,15 +290,35 @@ TEST(RegistryScan, FindsIpv6AddressesThatCarryAMac) {
   }
 }
 
+TEST(RegistryScan, FindsMarkedIdentifiersAndEightGroupEuis) {
+  const Derivation none = Derivation::None;
+  const struct {
+    const char* text;
+    Hit hit;
+  } rows[] = {
+      {"zigbee 00:12:4b:00:1c:d4:e0:a1 joined", {7, 23, 0x00124B001CD4E0A1, none}},
+      {"(00-12-4B-00-1C-D4-E0-A1)", {1, 23, 0x00124B001CD4E0A1, none}},
+      {"nvme0n1 eui.0025385b71b00d24", {8, 20, 0x0025385B71B00D24, none}},
+      {"sda naa.5000c500a1b2c3d4", {4, 20, 0x5000C500A1B2C3D4, Derivation::WwnNaa5}},
+      {"/dev/disk/by-id/wwn-0x5000c500a1b2c3d4-part1", {16, 22, 0x5000C500A1B2C3D4, Derivation::WwnNaa5}},
+      {"NAA.600508B1001C4D5E6F708192A3B4C5D6", {0, 36, 0x600508B1001C4D5E, Derivation::WwnNaa6}},
+      {"port naa.2100002" "4ff4abcde,", {5, 20, 0x21000024FF4ABCDE, Derivation::WwnNaa2}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Scan(row.text), std::vector<Hit>{row.hit}) << row.text;
+}
+
 // The block-at-a-time scanner against the rules read literally, on text
 // dense in hex digits and separators, across block boundaries, whole and in
 // pieces.
 TEST(RegistryScan, AgreesWithTheRulesOnRandomText) {
   std::mt19937 random(1);
-  const std::string alphabet = "0123456789abcdefABCDEF:-.:-.:%/ xg\nfFeE::";
+  const std::string alphabet = "0123456789abcdefABCDEF:-.:-.:%/ xg\nfFeE::naeuwx.";
   static const char* kPlants[] = {"00:0c:29:aa:bb:cc", "70-B3-D5-F2-F1-23", "000c.29aa.bbcc", "0:c:29:a:b:c",
                                   "0011-2233-4455",    "001122-334455",     "fe80::20c:29ff:fe3a:5b7c",
-                                  "fe80::20c:29ff:fe3a:5b7c%eth0/64", "::ff:fe00:1", "2001:db8:1:2:a00:27ff:fe12:3456/64"};
+                                  "fe80::20c:29ff:fe3a:5b7c%eth0/64", "::ff:fe00:1", "2001:db8:1:2:a00:27ff:fe12:3456/64",
+                                  "00:12:4b:00:1c:d4:e0:a1", "1:2:3:4:5:6", "naa.5000c500a1b2c3d4", "eui.0025385b71b00d24",
+                                  "wwn-0x2100002" "4ff4abcde", "naa.3000c500a1b2c3d4",
+                                  "naa.600508b1001c4d5e6f708192a3b4c5d6"};
   for (int round = 0; round < 400; ++round) {
     std::string text(random() % 600, ' ');
     for (char& c : text) c = alphabet[random() % alphabet.size()];
@@ -272,21 +334,21 @@ TEST(RegistryScan, AgreesWithTheRulesOnRandomText) {
 
 TEST(RegistryEscape, JsonAndCsvStayWellFormed) {
   std::string json;
-  registry::AppendJsonString(&json, std::string("a\"b\\c\n\t\x01\x7f") + "\xC3\xA9\xFF" + std::string(1, '\0'));
+  text::AppendJsonString(&json, std::string("a\"b\\c\n\t\x01\x7f") + "\xC3\xA9\xFF" + std::string(1, '\0'));
   EXPECT_EQ(json, "\"a\\\"b\\\\c\\n\\t\\u0001\\u007f\xC3\xA9\xEF\xBF\xBD\\u0000\"");
   std::string csv;
   for (const char* field : {"plain", "a,b", "say \"hi\"", "two\nlines", " padded"}) {
-    registry::AppendCsvField(&csv, field);
+    text::AppendCsvField(&csv, field);
     csv += '|';
   }
   EXPECT_EQ(csv, "plain|\"a,b\"|\"say \"\"hi\"\"\"|\"two\nlines\"|\" padded\"|");
   // Invalid UTF-8 becomes U+FFFD as in JSON, before the quoting is decided.
   csv.clear();
-  registry::AppendCsvField(&csv, "\xFF\xC3\xA9,\xE2\x82");
+  text::AppendCsvField(&csv, "\xFF\xC3\xA9,\xE2\x82");
   EXPECT_EQ(csv, "\"\xEF\xBF\xBD\xC3\xA9,\xEF\xBF\xBD\xEF\xBF\xBD\"");
   // Text for the terminal: C0, DEL, C1 (U+009B, CSI) and invalid UTF-8 go;
   // other UTF-8 stays.
-  EXPECT_EQ(registry::DisplayText(std::string("a\x1B[2J\tb\x7F\xC2\x9B\x9B\xC2\xA0\xE2\x80\xA6z\0", 18)),
+  EXPECT_EQ(text::DisplayText(std::string("a\x1B[2J\tb\x7F\xC2\x9B\x9B\xC2\xA0\xE2\x80\xA6z\0", 18)),
             "a\xEF\xBF\xBD[2J\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC2\xA0\xE2\x80\xA6z\xEF\xBF\xBD");
 }
 
@@ -340,12 +402,42 @@ TEST_F(RegistryCommands, LookupExitStatusAndFormats) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
             "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from,also,"
-            "source\r\n");
-  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,\"IEEE 802c AAI (administratively assigned, e.g. random)\",,,,\r\n"), std::string::npos);
+            "source,kind,identifier\r\n");
+  EXPECT_NE(run.out.find("\r\n02:00:00:00:00:01,02:00:00:00:00:01,,,,,,false,true,false,\"IEEE 802c AAI (administratively assigned, e.g. random)\",,,,,mac,\r\n"), std::string::npos);
 
   run = RunCli(xdgDir, "lookup 02:00:00:00:00:01");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("locally administered"), std::string::npos);
+}
+
+// The makers behind identifiers other than MAC addresses, from the built-in
+// 2011 listing, and the kind of each answer.
+TEST_F(RegistryCommands, EuisAndWorldWideNamesEndToEnd) {
+  const struct {
+    const char* args;
+    const char* expected;
+  } rows[] = {
+      {"lookup --json 0x00124b001cd4e0a1",
+       "\"mac\":null,\"registry\":\"MA-L\",\"assignment\":\"00124B\",\"bits\":24,\"organization\":\"Texas Instruments\""},
+      {"lookup --json 0002:c903:00a1:b2c3", "\"organization\":\"Mellanox Technologies\""},
+      {"lookup --json eui.0025385b71b00d24", "\"kind\":\"eui64\",\"identifier\":\"00:25:38:5B:71:B0:0D:24\""},
+      {"lookup --json naa.5000c500a1b2c3d4",
+       "\"mac\":\"00:0C:50\",\"registry\":\"MA-L\",\"assignment\":\"000C50\",\"bits\":24,\"organization\":\"Seagate "
+       "Technology\""},
+      {"lookup --json /dev/disk/by-id/wwn-0x5000c500a1b2c3d4",
+       "\"derived_from\":\"wwn-naa5\",\"kind\":\"wwn\",\"identifier\":\"naa.5000c500a1b2c3d4\""},
+      {"lookup --json naa.600508b1001c4d5e6f708192a3b4c5d6", "\"organization\":\"Hewlett Packard\""},
+      {"lookup --wwn --csv 21:00:00:24:ff:4a:bc:de",
+       "21:00:00:24:ff:4a:bc:de,00:24:FF:4A:BC:DE,MA-L,0024FF,24,QLogic Corporation,"},
+      {"lookup 00:12:4b:00:1c:d4:e0:a1", "  EUI-64:       00:12:4B:00:1C:D4:E0:A1\n  Registry:     MA-L 00124B"},
+      {"lookup naa.3000c500a1b2c3d4", "NAA type 3"},
+  };
+  for (const auto& row : rows) {
+    const CliRun run = RunCli(xdgDir, row.args);
+    EXPECT_NE((run.out + run.err).find(row.expected), std::string::npos) << row.args << "\n" << run.out << run.err;
+  }
+  const CliRun run = RunCli(xdgDir, "annotate", "sda naa.5000c500a1b2c3d4, at 0x5000c500a1b2c3d4 ratio 1:2:3:4:5:6\n");
+  EXPECT_EQ(run.out, "sda naa.5000c500a1b2c3d4 [Seagate Technology], at 0x5000c500a1b2c3d4 ratio 1:2:3:4:5:6\n");
 }
 
 TEST_F(RegistryCommands, Ipv6AddressesAndNotesEndToEnd) {
@@ -361,13 +453,14 @@ TEST_F(RegistryCommands, Ipv6AddressesAndNotesEndToEnd) {
   EXPECT_NE(run.out.find("{\"input\":\"fe80::20c:29ff:fe3a:5b7c%eth0/64\",\"mac\":\"00:0C:29:3A:5B:7C\",\"registry\":"
                          "\"MA-L\""),
             std::string::npos);
-  EXPECT_NE(run.out.find(",\"derived_from\":\"ipv6-eui64\"}\n{\"input\":\"0:c:29:3a:5b:7c\""), std::string::npos)
+  EXPECT_NE(run.out.find(",\"derived_from\":\"ipv6-eui64\",\"kind\":\"ipv6\",\"identifier\":null}\n{\"input\":\"0:c:29:3a:5b:7c\""),
+            std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find(",\"derived_from\":null}\n"), std::string::npos);
+  EXPECT_NE(run.out.find(",\"derived_from\":null,\"kind\":\"mac\",\"identifier\":null}\n"), std::string::npos);
 
   run = RunCli(xdgDir, "lookup --csv 2001:db8::20c:29ff:fe3a:5b7c fe80::1");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find(",,ipv6-eui64,,\r\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(",,ipv6-eui64,,,ipv6,\r\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\r\nfe80::1,,,,,,,,,,,not a MAC address: an IPv6 address whose interface identifier holds "
                          "no MAC address"),
             std::string::npos)
@@ -406,7 +499,7 @@ TEST_F(RegistryCommands, Ipv6AddressesAndNotesEndToEnd) {
   EXPECT_NE(run.out.find("; VRRP virtual router (IPv4) or CARP virtual host].\n"), std::string::npos) << run.out;
 
   run = RunCli(xdgDir, "annotate --json", "x fe80::20c:29ff:fe3a:5b7c%eth0 y\n");
-  EXPECT_NE(run.out.find("\"derived_from\":\"ipv6-eui64\",\"line\":1,\"column\":3,\"text\":\"fe80::20c:29ff:fe3a:5b7c%eth0\"}"),
+  EXPECT_NE(run.out.find("\"derived_from\":\"ipv6-eui64\",\"kind\":\"ipv6\",\"identifier\":null,\"line\":1,\"column\":3,\"text\":\"fe80::20c:29ff:fe3a:5b7c%eth0\"}"),
             std::string::npos)
       << run.out;
 }
@@ -422,7 +515,7 @@ TEST_F(RegistryCommands, LookupReadsLongAndUnendedLines) {
   EXPECT_EQ(CountOf(run.out, "\r\n"), 4u) << run.out.substr(0, 300);
   EXPECT_NE(run.out.find("\r\n0:c:29:aa:bb:cc,00:0C:29:AA:BB:CC,"), std::string::npos);
   EXPECT_NE(run.out.find("\r\n" + x.substr(0, 64) + "\xE2\x80\xA6 (200000 bytes),,,,,,,,,,,not a MAC address: the "
-                         "line is longer than 4 KiB,,,\r\n"),
+                         "line is longer than 4 KiB,,,,,\r\n"),
             std::string::npos);
   // The start is cut before a character it would split.
   auto accents = [](size_t n) {
@@ -457,9 +550,9 @@ TEST_F(RegistryCommands, ReadErrorsAreReported) {
 TEST_F(RegistryCommands, TextOutputCarriesNoControlCharacters) {
   std::filesystem::create_directories(xdgDir + "/vessarine");
   std::string error;
-  ASSERT_TRUE(registry::SaveTableImage(
-      registry::Registry::Cid,
-      registry::EncodeImage(registry::Registry::Cid,
+  ASSERT_TRUE(update::SaveTableImage(
+      listing::Registry::Cid,
+      listing::EncodeImage(listing::Registry::Cid,
                             {{0x0AE6A6, "Evil\x1B]0;owned\x07 Co\xC2\x9B\xFF", "St\x1B[2J 1\r\nUS\x7F"}}),
       &error))
       << error;
@@ -477,7 +570,7 @@ TEST_F(RegistryCommands, TextOutputCarriesNoControlCharacters) {
   run = RunCli(xdgDir, "annotate", "0a:e6:a6:00:00:01\n");
   EXPECT_EQ(run.out, "0a:e6:a6:00:00:01 [Evil\xEF\xBF\xBD]0;owned\xEF\xBF\xBD Co\xEF\xBF\xBD\xEF\xBF\xBD]\n");
   run = RunCli(xdgDir, "lookup --csv 0a:e6:a6:00:00:01");
-  EXPECT_TRUE(registry::IsValidUtf8(run.out)) << run.out;
+  EXPECT_TRUE(text::IsValidUtf8(run.out)) << run.out;
 }
 
 // From a pipe each answer comes before the next line is written.

@@ -9,20 +9,20 @@
 #include <filesystem>
 
 #include "vessarine/listing/listing.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/update/table_refresh.h"
 #include "vessarine/registry/tables.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 
-using registry::Registry;
-using Status = registry::RefreshResult::Status;
+using listing::Registry;
+using Status = update::RefreshResult::Status;
 
 namespace {
 
 class RegistryCache : public CacheHomeTest {
  protected:
   std::string TablePath(Registry r) const {
-    return xdgDir + "/vessarine/" + registry::TableFile(r);
+    return xdgDir + "/vessarine/" + db::TableFile(r);
   }
   // Loads every table; returns what was said on stderr.
   std::string Load(registry::RegistryTables* tables) {
@@ -45,16 +45,16 @@ TEST_F(RegistryCache, FolderRefreshSavesEachListedRegistry) {
   auto results = RefreshFolder(xdgDir + "/one");
   ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[2].status, Status::Updated);
-  EXPECT_EQ(registry::Describe(results[4]), "CID: no listing");
+  EXPECT_EQ(update::Summary(results[4]), "CID: no listing");
 
   results = RefreshFolder(kFixtures, true);
-  for (const auto& r : results) EXPECT_EQ(r.status, Status::Updated) << registry::Describe(r);
+  for (const auto& r : results) EXPECT_EQ(r.status, Status::Updated) << update::Summary(r);
   EXPECT_EQ(results[0].entries, 11u);  // twelve entries, 0001C8 listed twice
   EXPECT_EQ(results[0].source, kFixtures + "/oui.txt");
 
   registry::RegistryTables tables;
   EXPECT_EQ(Load(&tables), "");
-  for (Registry r : registry::kAllRegistries) {
+  for (Registry r : listing::kAllRegistries) {
     EXPECT_EQ(tables.source(r), registry::TableSource::Cache);
     EXPECT_EQ(tables.table(r).size(), results[static_cast<size_t>(r)].entries);
   }
@@ -72,7 +72,7 @@ TEST_F(RegistryCache, RefusedListingKeepsThePreviousTable) {
   WriteFile(xdgDir + "/page.txt", "<html><body>Bad gateway</body></html>\n");
   auto html = RefreshFile(Registry::Cid, xdgDir + "/page.txt");
   EXPECT_EQ(html.status, Status::Kept);
-  EXPECT_NE(registry::Describe(html).find("CID: kept the previous table: " + xdgDir + "/page.txt is an HTML page"),
+  EXPECT_NE(update::Summary(html).find("CID: kept the previous table: " + xdgDir + "/page.txt is an HTML page"),
             std::string::npos);
   // A listing cut short at an entry's end still parses, but is far smaller.
   const std::string full = ReadFile(kFixtures + "/mam.txt");
@@ -91,24 +91,24 @@ TEST_F(RegistryCache, RefusedListingKeepsThePreviousTable) {
 // One rule for every registry: far fewer entries, or far more than the
 // registry could grow by, is refused unless forced.
 TEST(RegistryRefusal, OneRuleForThinAndBloatedListings) {
-  EXPECT_NE(registry::RefusalOf(2, 15196, false).find("far fewer than the 15,196"), std::string::npos);
-  EXPECT_EQ(registry::RefusalOf(2, 15196, true), "");
-  EXPECT_EQ(registry::RefusalOf(7598, 15196, false), "");
-  EXPECT_NE(registry::RefusalOf(325270, 32527, false).find("far more"), std::string::npos);
-  EXPECT_EQ(registry::RefusalOf(325270, 32527, true), "");
-  EXPECT_EQ(registry::RefusalOf(90000, 100, false), "");  // a small table may grow into a real one
-  EXPECT_EQ(registry::RefusalOf(1, 0, false), "");
+  EXPECT_NE(update::RefusalOf(2, 15196, false).find("far fewer than the 15,196"), std::string::npos);
+  EXPECT_EQ(update::RefusalOf(2, 15196, true), "");
+  EXPECT_EQ(update::RefusalOf(7598, 15196, false), "");
+  EXPECT_NE(update::RefusalOf(325270, 32527, false).find("far more"), std::string::npos);
+  EXPECT_EQ(update::RefusalOf(325270, 32527, true), "");
+  EXPECT_EQ(update::RefusalOf(90000, 100, false), "");  // a small table may grow into a real one
+  EXPECT_EQ(update::RefusalOf(1, 0, false), "");
 }
 
 TEST_F(RegistryCache, ListingFileOfAnyRegistryIsToldByItsContent) {
   std::filesystem::create_directories(xdgDir + "/in");
   std::filesystem::copy_file(kFixtures + "/cid.txt", xdgDir + "/in/download.txt");
   std::string problem;
-  EXPECT_EQ(registry::RegistryOfListingFile(xdgDir + "/in/download.txt", &problem), Registry::Cid) << problem;
+  EXPECT_EQ(update::RegistryOfListingFile(xdgDir + "/in/download.txt", &problem), Registry::Cid) << problem;
   const auto result = RefreshFile(Registry::Cid, xdgDir + "/in/download.txt");
   EXPECT_EQ(result.status, Status::Updated);
   EXPECT_EQ(result.entries, 2u);
-  EXPECT_EQ(registry::RegistryOfListingFile(xdgDir + "/in", &problem), std::nullopt);  // not a file
+  EXPECT_EQ(update::RegistryOfListingFile(xdgDir + "/in", &problem), std::nullopt);  // not a file
 }
 
 // Each kind of damage: the table is left out with a message naming the
@@ -165,18 +165,18 @@ TEST_F(RegistryCache, DamagedTablesAreIgnoredWithAMessage) {
 }
 
 TEST(RegistryTable, ImageRoundTripKeepsEveryHolderOfDuplicates) {
-  std::vector<registry::Entry> entries = {
+  std::vector<listing::Entry> entries = {
       {0x70B3D5F2F, "B", "x\ny"}, {0x0050C27D5, "A", ""}, {0x70B3D5F2F, "later duplicate", "z"}};
   // Both encoders: from entries, and from a listing as an update reads it.
   const std::string listing =
       "Registry,Assignment,Organization Name,Organization Address\n"
       "MA-S,70B3D5F2F,B,x\nMA-S,0050C27D5,A,\nMA-S,70B3D5F2F,later duplicate,z\n";
-  const registry::ParsedListing parsed = registry::ParseListing(listing, Registry::MaS);
+  const listing::ParsedListing parsed = listing::ParseListing(listing, Registry::MaS);
   ASSERT_TRUE(parsed.ok()) << parsed.refusal;
-  for (const std::string& image : {registry::EncodeImage(Registry::MaS, entries),
-                                   registry::EncodeImage(Registry::MaS, parsed)}) {
+  for (const std::string& image : {listing::EncodeImage(Registry::MaS, entries),
+                                   listing::EncodeImage(Registry::MaS, parsed)}) {
     std::string problem;
-    auto view = registry::TableView::FromImage(image.data(), image.size(), Registry::MaS, true, &problem);
+    auto view = listing::TableView::FromImage(image.data(), image.size(), Registry::MaS, true, &problem);
     ASSERT_TRUE(view) << problem;
     ASSERT_EQ(view->size(), 2u);
     EXPECT_EQ(view->Find(0x0050C27D5), 0);
@@ -191,17 +191,17 @@ TEST(RegistryTable, ImageRoundTripKeepsEveryHolderOfDuplicates) {
 
     // A further holder pointing past the last entry is refused before use.
     std::string bad = image;
-    const size_t alsoOf = sizeof(registry::ImageHeader) + 2 * 24 + 16;
+    const size_t alsoOf = sizeof(listing::ImageHeader) + 2 * 24 + 16;
     bad[alsoOf] = 2;
-    EXPECT_FALSE(registry::TableView::FromImage(bad.data(), bad.size(), Registry::MaS, false, &problem));
+    EXPECT_FALSE(listing::TableView::FromImage(bad.data(), bad.size(), Registry::MaS, false, &problem));
     EXPECT_EQ(problem, "has its entries out of order");
   }
 
   // An image written before further holders were kept still reads.
-  std::string old = registry::EncodeImage(Registry::MaS, {entries[0], entries[1]});
+  std::string old = listing::EncodeImage(Registry::MaS, {entries[0], entries[1]});
   old[8] = 1;  // version
   std::string problem;
-  auto view = registry::TableView::FromImage(old.data(), old.size(), Registry::MaS, false, &problem);
+  auto view = listing::TableView::FromImage(old.data(), old.size(), Registry::MaS, false, &problem);
   ASSERT_TRUE(view) << problem;
   EXPECT_EQ(view->size(), 2u);
   EXPECT_TRUE(view->FurtherHolders(1).empty());

@@ -9,8 +9,8 @@
 #include "vessarine/listing/listing.h"
 #include "tests/test_support.h"
 
-using registry::ParseListing;
-using registry::Registry;
+using listing::ParseListing;
+using listing::Registry;
 
 namespace {
 
@@ -21,16 +21,16 @@ std::string_view Kept(std::string bytes) {
   return kept.emplace_back(std::move(bytes));
 }
 
-std::map<uint64_t, registry::Entry> ByPrefix(const registry::ParsedListing& parsed) {
-  std::map<uint64_t, registry::Entry> out;
-  for (auto& e : registry::TableEntries(parsed)) out.emplace(e.prefix, std::move(e));
+std::map<uint64_t, listing::Entry> ByPrefix(const listing::ParsedListing& parsed) {
+  std::map<uint64_t, listing::Entry> out;
+  for (auto& e : listing::TableEntries(parsed)) out.emplace(e.prefix, std::move(e));
   return out;
 }
 
-const registry::Entry& At(const std::map<uint64_t, registry::Entry>& m, uint64_t prefix) {
+const listing::Entry& At(const std::map<uint64_t, listing::Entry>& m, uint64_t prefix) {
   auto it = m.find(prefix);
   EXPECT_NE(it, m.end()) << std::hex << prefix;
-  static const registry::Entry kNone;
+  static const listing::Entry kNone;
   return it == m.end() ? kNone : it->second;
 }
 
@@ -50,7 +50,7 @@ TEST(RegistryListing, FixturesInBothForms) {
       {Registry::Iab, 0x0050C27D5, "DEUTA-WERKE GmbH"},
   };
   for (const Case& c : cases) {
-    const std::string base = kFixtures + "/" + std::string(registry::Info(c.r).fileBase);
+    const std::string base = kFixtures + "/" + std::string(listing::Info(c.r).fileBase);
     SCOPED_TRACE(base);
     auto text = ParseListing(Kept(ReadFile(base + ".txt")), c.r);
     auto csv = ParseListing(Kept(ReadFile(base + ".csv")), c.r);
@@ -81,13 +81,13 @@ TEST(RegistryListing, FixturesInBothForms) {
 TEST(RegistryListing, DebianListingsAgreeInBothForms) {
   SKIP_UNLESS_IEEE_DATA();
   for (Registry r : {Registry::MaL, Registry::MaM, Registry::MaS, Registry::Iab}) {
-    const std::string base = kIeeeData + "/" + std::string(registry::Info(r).fileBase);
+    const std::string base = kIeeeData + "/" + std::string(listing::Info(r).fileBase);
     SCOPED_TRACE(base);
     std::vector<std::pair<uint64_t, std::string>> forms[2];
     for (int k = 0; k < 2; ++k) {
       auto parsed = ParseListing(Kept(ReadFile(base + (k == 0 ? ".txt" : ".csv"))), r);
       ASSERT_TRUE(parsed.ok()) << parsed.refusal;
-      for (auto& e : registry::TableEntries(parsed)) {
+      for (auto& e : listing::TableEntries(parsed)) {
         std::erase(e.organization, '"');
         forms[k].emplace_back(e.prefix, std::move(e.organization));
       }
@@ -119,7 +119,7 @@ TEST(RegistryListing, ControlCharactersBecomeSpaces) {
       "00-22-72   (hex)\t\tEvil\x1b]0;x\x07 Corp\x9b\n002272     (base 16)\t\tEvil\n\t\t\t\tOne\x7fTwo\n\n",
       Registry::MaL);
   ASSERT_TRUE(parsed.ok()) << parsed.refusal;
-  const registry::Entry entry = registry::TableEntries(parsed).at(0);
+  const listing::Entry entry = listing::TableEntries(parsed).at(0);
   EXPECT_EQ(entry.organization, "Evil ]0;x  Corp");
   EXPECT_EQ(entry.address, "One Two");
 }
@@ -161,9 +161,9 @@ TEST(RegistryListing, RefusesWhatIsNotAListing) {
 }
 
 TEST(RegistryListing, TellsWhichRegistryAListingIs) {
-  EXPECT_EQ(registry::RegistryOfListing(ReadFile(kFixtures + "/oui36.txt")), Registry::MaS);
-  EXPECT_EQ(registry::RegistryOfListing(ReadFile(kFixtures + "/iab.csv")), Registry::Iab);
-  EXPECT_EQ(registry::RegistryOfListing(ReadFile(kFixtures + "/cid.txt")), Registry::Cid);
-  EXPECT_EQ(registry::RegistryOfListing(Listing2011()), Registry::MaL);
-  EXPECT_EQ(registry::RegistryOfListing("<html></html>\n"), std::nullopt);
+  EXPECT_EQ(listing::RegistryOfListing(ReadFile(kFixtures + "/oui36.txt")), Registry::MaS);
+  EXPECT_EQ(listing::RegistryOfListing(ReadFile(kFixtures + "/iab.csv")), Registry::Iab);
+  EXPECT_EQ(listing::RegistryOfListing(ReadFile(kFixtures + "/cid.txt")), Registry::Cid);
+  EXPECT_EQ(listing::RegistryOfListing(Listing2011()), Registry::MaL);
+  EXPECT_EQ(listing::RegistryOfListing("<html></html>\n"), std::nullopt);
 }

@@ -9,17 +9,17 @@
 #include <filesystem>
 #include <random>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/describe.h"
-#include "vessarine/registry/escape.h"
-#include "vessarine/registry/ipv6.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/answer/describe.h"
+#include "vessarine/text/escape.h"
+#include "vessarine/identifier/ipv6.h"
+#include "vessarine/update/table_refresh.h"
 #include "vessarine/registry/tables.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 
-using registry::ParseAddress;
-using registry::Registry;
+using identifier::ParseAddress;
+using listing::Registry;
 
 namespace {
 
@@ -32,7 +32,7 @@ class RegistryLookup : public ::testing::Test {
     dir_ = pattern;
     setenv("XDG_CACHE_HOME", dir_.c_str(), 1);
     for (const auto& r : RefreshFolder(kFixtures, true)) {
-      ASSERT_EQ(r.status, registry::RefreshResult::Status::Updated) << registry::Describe(r);
+      ASSERT_EQ(r.status, update::RefreshResult::Status::Updated) << update::Summary(r);
     }
     tables_ = new registry::RegistryTables;
     tables_->Load(stderr);
@@ -43,17 +43,17 @@ class RegistryLookup : public ::testing::Test {
     unsetenv("XDG_CACHE_HOME");
   }
 
-  static registry::Description Look(const char* text) {
+  static answer::Description Look(const char* text) {
     std::string error;
     auto a = ParseAddress(text, &error);
     EXPECT_TRUE(a) << text << ": " << error;
-    return registry::Describe(*tables_, a.value_or(registry::ParsedAddress{}));
+    return answer::Describe(*tables_, a.value_or(identifier::ParsedAddress{}));
   }
   // "MA-S 70B3D5F2F TELEPLATFORMS", or "none".
   static std::string Answer(const char* text) {
     auto d = Look(text);
     if (!d.match) return "none";
-    return std::string(registry::Info(d.match->registry).name) + " " + registry::AssignmentDigits(*d.match) + " " +
+    return std::string(listing::Info(d.match->registry).name) + " " + registry::AssignmentDigits(*d.match) + " " +
            std::string(d.match->organization);
   }
 
@@ -70,7 +70,7 @@ registry::RegistryTables* RegistryLookup::tables_ = nullptr;
 
 TEST(RegistryAddress, EveryNotationAndTheTraps) {
   for (const char* text : {"00:0c:29:aa:bb:cc", "00-0C-29-AA-BB-CC", "000c.29aa.bbcc", "000C29aabbcc", " 00:0c:29:aa:bb:cc\r",
-                           "0:c:29:aa:bb:cc", "0:C:29:AA:BB:CC", "000c-29aa-bbcc", "000C29-AABBCC"}) {
+                           "0:c:29:aa:bb:cc", "0:C:29:AA:BB:CC", "000c-29aa-bbcc", "000C29-AABBCC", "000c:29aa:bbcc", "000c29:AABBCC"}) {
     auto a = ParseAddress(text, nullptr);
     ASSERT_TRUE(a) << text;
     EXPECT_EQ(a->value, 0x000C29AABBCCu) << text;
@@ -85,26 +85,90 @@ TEST(RegistryAddress, EveryNotationAndTheTraps) {
   std::string error;
   for (const char* text : {"", "00:0c:29:aa:bb", "00:0c-29:aa:bb:cc", "000:c:29:aa:bb:cc", "00:0c:29:aa:bb:cg",
                            "000c.29aa.bbcc.dd", "000c29aabbcc0", "00:0c:29:aa:bb:cc:dd", "0:c:29:aa:bb:", "0::29:aa:bb:cc",
-                           "000c-29aa.bbcc", "000c-29aa-bbc", "000c29-aabbc", "00c29-aabbcc", "000c29:aabbcc"}) {
+                           "000c-29aa.bbcc", "000c-29aa-bbc", "000c29-aabbc", "00c29-aabbcc", "000c29.aabbcc"}) {
     EXPECT_FALSE(ParseAddress(text, &error)) << text;
     EXPECT_FALSE(error.empty());
   }
-  EXPECT_EQ(registry::FormatMac(*ParseAddress("000c.29aa.bbcc", nullptr)), "00:0C:29:AA:BB:CC");
+  EXPECT_EQ(identifier::FormatMac(*ParseAddress("000c.29aa.bbcc", nullptr)), "00:0C:29:AA:BB:CC");
+}
+
+// Every notation of a 64-bit EUI and of a World Wide Name, what it gives,
+// and the errors that say why an input holds no registry number.
+TEST(RegistryAddress, EuisAndWorldWideNames) {
+  using identifier::Derivation;
+  using identifier::IdentifierKind;
+  const struct {
+    const char* text;
+    bool wwn;  // lookup --wwn
+    IdentifierKind kind;
+    uint64_t value;  // looked up: the first six bytes, or the MAC or OUI inside a WWN
+    bool prefixOnly;
+    Derivation derived;
+  } rows[] = {
+      {"00:12:4b:00:1c:d4:e0:a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"00-12-4B-00-1C-D4-E0-A1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"0012.4b00.1cd4.e0a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"0002:c903:00a1:b2c3", false, IdentifierKind::Eui64, 0x0002C90300A1, false, Derivation::None},
+      {"0012-4b00-1cd4-e0a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"00124b001cd4e0a1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"0x00124B001CD4E0A1", false, IdentifierKind::Eui64, 0x00124B001CD4, false, Derivation::None},
+      {"eui.0025385b71b00d24", false, IdentifierKind::Eui64, 0x0025385B71B0, false, Derivation::None},
+      {"08002b:0102030405", false, IdentifierKind::Eui64, 0x08002B010203, false, Derivation::None},
+      {"08002b-0102030405", false, IdentifierKind::Eui64, 0x08002B010203, false, Derivation::None},
+      {"08002b01:02030405", false, IdentifierKind::Eui64, 0x08002B010203, false, Derivation::None},
+      {"naa.5000c500a1b2c3d4", false, IdentifierKind::Wwn, 0x000C50000000, true, Derivation::WwnNaa5},
+      {"wwn-0x5000c500a1b2c3d4", false, IdentifierKind::Wwn, 0x000C50000000, true, Derivation::WwnNaa5},
+      {"/dev/disk/by-id/wwn-0x5000c500a1b2c3d4-part2", false, IdentifierKind::Wwn, 0x000C50000000, true,
+       Derivation::WwnNaa5},
+      {"naa.600508b1001c4d5e6f708192a3b4c5d6", false, IdentifierKind::Wwn, 0x00508B000000, true, Derivation::WwnNaa6},
+      {"21:00:00:24:ff:4a:bc:de", true, IdentifierKind::Wwn, 0x0024FF4ABCDE, false, Derivation::WwnNaa2},
+      {"0x5000c500a1b2c3d4", true, IdentifierKind::Wwn, 0x000C50000000, true, Derivation::WwnNaa5},
+      {"10000000c9a1b2c3", true, IdentifierKind::Wwn, 0x0000C9A1B2C3, false, Derivation::WwnNaa1},
+      {"600508b1001c4d5e6f708192a3b4c5d6", true, IdentifierKind::Wwn, 0x00508B000000, true, Derivation::WwnNaa6},
+      {"eui.0025385b71b00d24", true, IdentifierKind::Eui64, 0x0025385B71B0, false, Derivation::None},
+  };
+  for (const auto& row : rows) {
+    std::string error;
+    const auto a = ParseAddress(row.text, &error, {row.wwn});
+    ASSERT_TRUE(a) << row.text << ": " << error;
+    EXPECT_EQ(a->kind, row.kind) << row.text;
+    EXPECT_EQ(a->value, row.value) << row.text;
+    EXPECT_EQ(a->prefixOnly, row.prefixOnly) << row.text;
+    EXPECT_EQ(a->derivedFrom, row.derived) << row.text;
+  }
+  const struct {
+    const char* text;
+    bool wwn;
+    const char* error;
+  } refusals[] = {
+      {"naa.3000c500a1b2c3d4", false, "a locally assigned World Wide Name (NAA type 3) carries no registry number"},
+      {"naa.c000c500a1b2c3d4", false, "a World Wide Name of NAA type 12 carries no registry number"},
+      {"naa.5000c500a1b2c3d4a1b2c3d4a1b2c3d4", false, "32 digits are a 128-bit name"},
+      {"naa.6000c500a1b2c3d4", false, "NAA type 6 names are 128-bit"},
+      {"0x5000c500a1b2c3d4a1b2c3d4a1b2c3d4", true, "not a MAC address; expected"},
+      {"00124b001cd4e0a1a1b2c3d4a1b2c3d4", false, "not a MAC address; expected"},
+      {"eui.0025385b71b00d2", false, "not a MAC address; expected"},
+  };
+  for (const auto& row : refusals) {
+    std::string error;
+    EXPECT_FALSE(ParseAddress(row.text, &error, {row.wwn})) << row.text;
+    EXPECT_NE(error.find(row.error), std::string::npos) << row.text << ": " << error;
+  }
 }
 
 TEST(RegistryAddress, ClassesQuadrantsAndWellKnownAddresses) {
-  auto cls = [](const char* text) { return registry::Classify(*ParseAddress(text, nullptr)); };
+  auto cls = [](const char* text) { return identifier::Classify(*ParseAddress(text, nullptr)); };
   EXPECT_TRUE(cls("ff:ff:ff:ff:ff:ff").broadcast);
   EXPECT_FALSE(cls("ff:ff:ff").broadcast);  // a block, not the address
   EXPECT_TRUE(cls("01:00:5e:00:00:01").group);
   EXPECT_FALSE(cls("01:00:5e:00:00:01").local);
   EXPECT_TRUE(cls("02:00:00:00:00:01").local);
   EXPECT_FALSE(cls("00:0c:29:aa:bb:cc").local);
-  EXPECT_EQ(cls("0a:00:00:00:00:01").quadrant, registry::Quadrant::Eli);
-  EXPECT_EQ(cls("0e:00:00:00:00:01").quadrant, registry::Quadrant::Sai);
-  EXPECT_EQ(cls("02:00:00:00:00:01").quadrant, registry::Quadrant::Aai);
-  EXPECT_EQ(cls("06:00:00:00:00:01").quadrant, registry::Quadrant::Reserved);
-  EXPECT_EQ(cls("00:0c:29:aa:bb:cc").quadrant, registry::Quadrant::None);
+  EXPECT_EQ(cls("0a:00:00:00:00:01").quadrant, identifier::Quadrant::Eli);
+  EXPECT_EQ(cls("0e:00:00:00:00:01").quadrant, identifier::Quadrant::Sai);
+  EXPECT_EQ(cls("02:00:00:00:00:01").quadrant, identifier::Quadrant::Aai);
+  EXPECT_EQ(cls("06:00:00:00:00:01").quadrant, identifier::Quadrant::Reserved);
+  EXPECT_EQ(cls("00:0c:29:aa:bb:cc").quadrant, identifier::Quadrant::None);
 
   auto note = [&](const char* text) { return std::string(cls(text).note ? cls(text).note : "-"); };
   EXPECT_EQ(note("01:80:c2:00:00:00"), "IEEE 802.1Q bridge group address (Spanning Tree)");
@@ -141,22 +205,22 @@ TEST_F(RegistryLookup, LocalBitAddressesConsultEveryRegistry) {
 
 TEST_F(RegistryLookup, JsonHasExactlyTheDocumentedKeys) {
   std::string json;
-  registry::AppendJsonMembers(&json, "70-b3-d5-f2-f1-23", Look("70-b3-d5-f2-f1-23"));
+  answer::AppendJsonMembers(&json, "70-b3-d5-f2-f1-23", Look("70-b3-d5-f2-f1-23"));
   EXPECT_EQ(json,
             "\"input\":\"70-b3-d5-f2-f1-23\",\"mac\":\"70:B3:D5:F2:F1:23\",\"registry\":\"MA-S\","
             "\"assignment\":\"70B3D5F2F\",\"bits\":36,\"organization\":\"TELEPLATFORMS\","
             "\"address\":[\"Polbina st., 3/1\",\"Moscow    109388\",\"RU\"],\"also\":[],\"source\":null,"
             "\"group\":false,\"local\":false,"
-            "\"broadcast\":false,\"note\":null,\"derived_from\":null");
+            "\"broadcast\":false,\"note\":null,\"derived_from\":null,\"kind\":\"mac\",\"identifier\":null");
   json.clear();
-  registry::AppendJsonMembers(&json, "33:33:00:00:00:01", Look("33:33:00:00:00:01"));
+  answer::AppendJsonMembers(&json, "33:33:00:00:00:01", Look("33:33:00:00:00:01"));
   EXPECT_NE(json.find("\"registry\":null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[],"
                       "\"also\":[],\"source\":null,\"group\":true,\"local\":true,\"broadcast\":false,\"note\":\"IPv6 multicast\""),
             std::string::npos)
       << json;
   // A random (locally administered) address says which IEEE 802c quadrant.
   json.clear();
-  registry::AppendJsonMembers(&json, "02:00:00:00:00:01", Look("02:00:00:00:00:01"));
+  answer::AppendJsonMembers(&json, "02:00:00:00:00:01", Look("02:00:00:00:00:01"));
   EXPECT_NE(json.find("\"local\":true,\"broadcast\":false,\"note\":\"IEEE 802c AAI"), std::string::npos) << json;
 }
 
@@ -169,12 +233,12 @@ TEST(RegistryAddress, Ipv6InterfaceIdentifiersGiveTheirMac) {
     auto a = ParseAddress(text, &error);
     ASSERT_TRUE(a) << text << ": " << error;
     EXPECT_EQ(a->value, 0x000C293A5B7Cu) << text;
-    EXPECT_EQ(a->derivedFrom, registry::Derivation::Ipv6Eui64) << text;
+    EXPECT_EQ(a->derivedFrom, identifier::Derivation::Ipv6Eui64) << text;
     EXPECT_FALSE(a->prefixOnly);
   }
   // The universal/local bit is inverted: 02 in the identifier is 00 in the MAC.
   EXPECT_EQ(ParseAddress("fe80::ff:fe00:1", nullptr)->value, 0x020000000001u);
-  EXPECT_EQ(ParseAddress("00:0c:29:aa:bb:cc", nullptr)->derivedFrom, registry::Derivation::None);
+  EXPECT_EQ(ParseAddress("00:0c:29:aa:bb:cc", nullptr)->derivedFrom, identifier::Derivation::None);
 
   auto error = [](const char* text) {
     std::string e;
@@ -196,32 +260,11 @@ TEST(RegistryAddress, Ipv6InterfaceIdentifiersGiveTheirMac) {
   EXPECT_EQ(e.rfind("not a MAC address nor an IPv6 address", 0), 0u) << e;
 }
 
-// The scanner's own IPv6 parser against the C library's, on the forms it takes.
-TEST(RegistryAddress, Ipv6GroupParserAgreesWithInetPton) {
-  std::mt19937 random(5);
-  const std::string alphabet = "0123456789abcdefF:::";
-  for (int round = 0; round < 200000; ++round) {
-    std::string text(random() % 24, ' ');
-    for (char& c : text) c = alphabet[random() % alphabet.size()];
-    uint8_t ours[16], theirs[16];
-    const bool a = registry::ParseIpv6HexGroups(text.data(), text.size(), ours);
-    const bool b = inet_pton(AF_INET6, text.c_str(), theirs) == 1;
-    ASSERT_EQ(a, b) << text;
-    if (a) {
-      ASSERT_EQ(std::memcmp(ours, theirs, 16), 0) << text;
-    }
-  }
-  for (const char* text : {"::", "::1", "1::", "1:2:3:4:5:6:7::", "::2:3:4:5:6:7:8", "1:2:3:4:5:6:7:8"}) {
-    uint8_t bytes[16];
-    EXPECT_TRUE(registry::ParseIpv6HexGroups(text, std::strlen(text), bytes)) << text;
-  }
-}
-
 TEST(RegistryAddress, WellKnownAndVirtualAddresses) {
   auto note = [](const char* text) {
     auto a = ParseAddress(text, nullptr);
     EXPECT_TRUE(a) << text;
-    const char* n = registry::Classify(a.value_or(registry::ParsedAddress{})).note;
+    const char* n = identifier::Classify(a.value_or(identifier::ParsedAddress{})).note;
     return std::string(n ? n : "-");
   };
   EXPECT_EQ(note("01:80:c2:00:00:08"), "IEEE 802.1Q provider bridge group address (S-VLAN Spanning Tree)");
@@ -260,12 +303,12 @@ TEST(RegistryAddress, WellKnownAndVirtualAddresses) {
 TEST_F(RegistryLookup, KeptTextsFollowTheTablesInUse) {
   auto json = [](const registry::RegistryTables& tables) {
     std::string out;
-    registry::AppendJsonMembers(&out, "x", registry::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
+    answer::AppendJsonMembers(&out, "x", answer::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
     return out;
   };
   auto csv = [](const registry::RegistryTables& tables) {
     std::string out;
-    registry::AppendCsvRow(&out, "x", registry::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
+    answer::AppendCsvRow(&out, "x", answer::Describe(tables, *ParseAddress("00:0c:29:aa:bb:cc", nullptr)));
     return out;
   };
   const std::string fromCache = json(*tables_), csvCache = csv(*tables_);
@@ -284,7 +327,7 @@ TEST_F(RegistryLookup, KeptTextsFollowTheTablesInUse) {
     for (size_t from = 0, nl; from <= match->address.size(); from = nl + 1) {
       nl = std::min(match->address.find('\n', from), match->address.size());
       if (from != 0) expected += ',';
-      registry::AppendJsonString(&expected, match->address.substr(from, nl - from));
+      text::AppendJsonString(&expected, match->address.substr(from, nl - from));
     }
     expected += ']';
     EXPECT_NE(json(builtIn).find(expected), std::string::npos) << json(builtIn);
@@ -299,12 +342,12 @@ TEST_F(RegistryLookup, KeptTextsFollowTheTablesInUse) {
 // the block, never its parent; a three-byte input names a 24-bit holder.
 TEST_F(RegistryDebian, LongestPrefixWinsForEveryBlock) {
   SKIP_UNLESS_IEEE_DATA();
-  for (const auto& r : RefreshFolder(kIeeeData)) ASSERT_NE(r.status, registry::RefreshResult::Status::Kept);
+  for (const auto& r : RefreshFolder(kIeeeData)) ASSERT_NE(r.status, update::RefreshResult::Status::Kept);
   registry::RegistryTables tables;
   tables.Load(stderr);
   for (Registry r : {Registry::MaL, Registry::MaM, Registry::MaS, Registry::Iab}) {
-    const registry::TableView& t = tables.table(r);
-    SCOPED_TRACE(registry::Info(r).name);
+    const listing::TableView& t = tables.table(r);
+    SCOPED_TRACE(listing::Info(r).name);
     ASSERT_GT(t.size(), 0u);
     const int rest = 48 - t.bits();
     for (uint32_t i = 0; i < t.size(); ++i) {

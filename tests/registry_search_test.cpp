@@ -8,13 +8,13 @@
 #include <string>
 
 #include "vessarine/listing/table.h"
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/update/table_refresh.h"
 #include "tests/registry_support.h"
 #include "tests/test_support.h"
 
-using registry::Registry;
+using listing::Registry;
 
 namespace {
 
@@ -39,9 +39,9 @@ class RegistrySearch : public CacheHomeTest {
     WriteFile(prefixes, text);
   }
   std::string prefixes;
-  static void Put(Registry r, std::vector<registry::Entry> entries) {
+  static void Put(Registry r, std::vector<listing::Entry> entries) {
     std::string error;
-    ASSERT_TRUE(registry::SaveTableImage(r, registry::EncodeImage(r, std::move(entries)), &error)) << error;
+    ASSERT_TRUE(update::SaveTableImage(r, listing::EncodeImage(r, std::move(entries)), &error)) << error;
   }
 };
 
@@ -117,7 +117,7 @@ TEST_F(RegistrySearch, ExportJoinedInSqliteAnswersAsLookup) {
   for (const char* mac : {"70:b3:d5:f2:f0:01", "70:b3:d5:f2:ef:ff", "70:b3:d5:10:00:00", "00:00:0c:12:34:56",
                           "0a:e6:a6:ff:ff:ff", "0a:e6:a7:00:00:00", "0b:00:00:00:00:00", "08:00:30:00:00:01"}) {
     std::string error;
-    const auto address = registry::ParseAddress(mac, &error);
+    const auto address = identifier::ParseAddress(mac, &error);
     ASSERT_TRUE(address) << error;
     const std::string sql = xdgDir + "/join.sql", answer = xdgDir + "/join.out";
     WriteFile(sql, ".mode csv\n.import '" + csv + "' a\n.mode json\n"
@@ -135,7 +135,7 @@ TEST_F(RegistrySearch, ExportJoinedInSqliteAnswersAsLookup) {
     }
     ASSERT_EQ(joined.substr(0, 2), "[{") << joined;
     joined = joined.substr(2, joined.find("}]") - 2);
-    EXPECT_NE(run.out.find("\"mac\":\"" + registry::FormatMac(*address) + "\"," + joined + ",\"organization\""),
+    EXPECT_NE(run.out.find("\"mac\":\"" + identifier::FormatMac(*address) + "\"," + joined + ",\"organization\""),
               std::string::npos)
         << mac << "\n" << joined << "\n" << run.out;
   }
@@ -218,9 +218,9 @@ TEST(HolderFilter, FoldsTheLettersOfLatinGreekAndCyrillicNames) {
       {"ÉLECTRONIQUE", "Société Électronique"}, {"łódź", "ŁÓDŹ Sp. z o.o."}, {"ŽILINA", "žilina a.s."},
       {"ΑΛΦΑ", "Άλφα αλφα"},                     {"ООО ТЕХНО", "ооо Техно"},     {"ЁЛКА", "ёлка"},
   };
-  for (const auto& [text, name] : found) EXPECT_TRUE(registry::HolderFilter(text).Matches(name)) << text;
+  for (const auto& [text, name] : found) EXPECT_TRUE(answer::HolderFilter(text).Matches(name)) << text;
   const std::pair<const char*, const char*> notFound[] = {
       {"SENSORS", "Sensörs"}, {"×", "x"}, {"I", "ı"}, {"ü", "\xC3"},  // a lead byte alone is no letter
   };
-  for (const auto& [text, name] : notFound) EXPECT_FALSE(registry::HolderFilter(text).Matches(name)) << text;
+  for (const auto& [text, name] : notFound) EXPECT_FALSE(answer::HolderFilter(text).Matches(name)) << text;
 }

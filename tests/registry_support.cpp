@@ -8,28 +8,28 @@
 
 #include "tests/test_support.h"
 
-registry::RefreshResult RefreshFile(registry::Registry r, const std::string& path, bool force) {
-  const registry::PreparedTable table = registry::PrepareTable(r, path, path, force);
-  return table.refused() ? table.result : registry::SaveTable(table);
+update::RefreshResult RefreshFile(listing::Registry r, const std::string& path, bool force) {
+  const update::PreparedTable table = update::PrepareTable(r, path, path, force);
+  return table.refused() ? table.result : update::SaveTable(table);
 }
 
-registry::RefreshResult RefreshListing(registry::Registry r, const std::string& bytes) {
+update::RefreshResult RefreshListing(listing::Registry r, const std::string& bytes) {
   char name[] = "/tmp/vessarine-listing-XXXXXX";
   const int fd = mkstemp(name);
   if (fd < 0) return {};
   close(fd);
   WriteFile(name, bytes);
-  registry::RefreshResult result = RefreshFile(r, name);
+  update::RefreshResult result = RefreshFile(r, name);
   unlink(name);
   return result;
 }
 
-std::vector<registry::RefreshResult> RefreshFolder(const std::string& dir, bool force) {
-  std::vector<registry::RefreshResult> results;
-  const auto paths = registry::ListingsInFolder(dir);
-  for (registry::Registry r : registry::kAllRegistries) {
+std::vector<update::RefreshResult> RefreshFolder(const std::string& dir, bool force) {
+  std::vector<update::RefreshResult> results;
+  const auto paths = update::ListingsInFolder(dir);
+  for (listing::Registry r : listing::kAllRegistries) {
     const std::string& path = paths[static_cast<size_t>(r)];
-    registry::RefreshResult absent;
+    update::RefreshResult absent;
     absent.registry = r;
     results.push_back(path.empty() ? absent : RefreshFile(r, path, force));
   }

@@ -8,17 +8,17 @@
 #include <vector>
 
 #include "vessarine/listing/listing.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/update/table_refresh.h"
 #include "tests/test_support.h"
 
 // A registry table refreshed from a listing file or bytes, as an update
 // does it (the caller's private cache directory needs no lock).
 // `force` takes a listing the refusal rule would turn down (the fixtures'
 // few MA-L entries against the built-in table).
-registry::RefreshResult RefreshFile(registry::Registry r, const std::string& path, bool force = false);
-registry::RefreshResult RefreshListing(registry::Registry r, const std::string& bytes);
+update::RefreshResult RefreshFile(listing::Registry r, const std::string& path, bool force = false);
+update::RefreshResult RefreshListing(listing::Registry r, const std::string& bytes);
 // Every registry's listing in folder `dir`: one result per registry.
-std::vector<registry::RefreshResult> RefreshFolder(const std::string& dir, bool force = false);
+std::vector<update::RefreshResult> RefreshFolder(const std::string& dir, bool force = false);
 
 // Starts vessarine-cli ARGS (no shell) with these descriptors as its
 // stdin, stdout and stderr and XDG_CACHE_HOME=xdgDir.

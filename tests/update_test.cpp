@@ -278,7 +278,7 @@ TEST_F(UpdateTest, TodaysRegistryFromDebian) {
   EXPECT_EQ(g_bCachePresent, 1);
   EXPECT_EQ(fs::file_size(Cache(kCacheMacFile)), static_cast<size_t>(companyCount) * kRecordSize);
   const auto tables = registry::SharedTables();
-  ASSERT_EQ(tables->source(registry::Registry::MaL), registry::TableSource::Cache);
+  ASSERT_EQ(tables->source(listing::Registry::MaL), registry::TableSource::Cache);
   std::shared_lock lock(StoreLock());
   EXPECT_EQ(static_cast<size_t>(companyCount), CountOf(listing, "(base 16)"));
   std::set<int64_t> seen;  // a prefix listed twice: its first entry
@@ -287,7 +287,7 @@ TEST_F(UpdateTest, TodaysRegistryFromDebian) {
     if (!seen.insert(prefix).second) continue;
     const auto match = tables->Lookup(static_cast<uint64_t>(prefix) << 24, true);
     ASSERT_TRUE(match) << std::hex << prefix;
-    ASSERT_EQ(Holder(GetCompanyText(i)), Holder(registry::StoreCompanyText(match->organization, ""))) << i;
+    ASSERT_EQ(Holder(GetCompanyText(i)), Holder(listing::StoreCompanyText(match->organization, ""))) << i;
   }
 }
 

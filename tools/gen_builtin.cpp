@@ -104,19 +104,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string listing((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const registry::ParsedListing parsed = registry::ParseListing(listing, registry::Registry::MaL);
+  const listing::ParsedListing parsed = listing::ParseListing(listing, listing::Registry::MaL);
   if (!parsed.ok()) {
     std::cerr << "vessarine-gen: " << argv[1] << ' ' << parsed.refusal << '\n';
     return 1;
   }
-  const StorePtr store = registry::StoreFromListing(parsed);
+  const StorePtr store = listing::StoreFromListing(parsed);
   if (!store) {
     std::cerr << "vessarine-gen: the listing holds '>' and cannot be converted\n";
     return 1;
   }
   const char* base = std::strrchr(argv[1], '/');
   const std::string stamp = std::string(base ? base + 1 : argv[1]) + " (sha256 " + argv[2] + ")";
-  const std::string image = registry::EncodeImage(registry::Registry::MaL, parsed);
+  const std::string image = listing::EncodeImage(listing::Registry::MaL, parsed);
   const bool ok = WriteSource(argv[3], StoreSource(*store, stamp)) &&
                   WriteSource(argv[4], TableSource(image, parsed.entries.size(), stamp));
   return ok ? 0 : 1;

@@ -7,13 +7,13 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
-#include "vessarine/registry/cache_io.h"
+#include "vessarine/db/table_files.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/update/update.h"
 
 namespace {
 
-using registry::Registry;
+using listing::Registry;
 
 bool IsDirectory(const std::string& path) {
   struct stat st;
@@ -33,7 +33,7 @@ std::thread LaunchDownloads(const std::shared_ptr<ConvertOptions>& options, cons
 }  // namespace
 
 std::string RegistryListingUrl(Registry r, const std::string& site) {
-  std::string_view url = registry::Info(r).url;
+  std::string_view url = listing::Info(r).url;
   const std::string_view own = kRegistrySite;
   if (url.substr(0, own.size()) == own) url.remove_prefix(own.size());
   std::string base = site;
@@ -47,12 +47,12 @@ ListingFiles ListingsFromPath(const std::string& from, std::string* problem) {
     // A file that does not say which registry it lists, or cannot be read,
     // is the store's: its conversion tells what is wrong with it.
     std::string ignored;
-    const Registry r = registry::RegistryOfListingFile(from, &ignored).value_or(Registry::MaL);
+    const Registry r = update::RegistryOfListingFile(from, &ignored).value_or(Registry::MaL);
     listings[static_cast<size_t>(r)] = ListingAt(from, false);
     return listings;
   }
   bool any = false;
-  const std::array<std::string, 5> paths = registry::ListingsInFolder(from);
+  const std::array<std::string, 5> paths = update::ListingsInFolder(from);
   for (size_t i = 0; i < paths.size(); ++i) {
     if (paths[i].empty()) continue;
     listings[i] = ListingAt(paths[i], false);
@@ -65,7 +65,7 @@ ListingFiles ListingsFromPath(const std::string& from, std::string* problem) {
 ListingFiles ListingsToDownload(const UpdateSource& source) {
   ListingFiles listings;
   const std::string site = source.site.empty() ? kRegistrySite : source.site;
-  for (Registry r : registry::kAllRegistries) {
+  for (Registry r : listing::kAllRegistries) {
     std::string url = RegistryListingUrl(r, site);
     if (r == Registry::MaL && !source.url.empty()) url = source.url;
     if (r == Registry::MaL && source.url.empty() && source.site.empty()) url = ListingUrl(std::time(nullptr));
@@ -80,13 +80,13 @@ namespace {
 // is the one they were sent with: a whole cache table (for MA-L, with the
 // store's cache set loaded too).
 void LoadValidators(Registry r, ListingFile* file) {
-  registry::MappedFile held;
+  db::MappedFile held;
   bool fromCache = false;
   registry::CurrentTable(r, &held, &fromCache);
   if (!fromCache || (r == Registry::MaL && g_bCachePresent == 0)) return;
   std::string text;
   std::string problem;
-  if (!registry::ReadRegularFile(CachePath(kRegistryValidatorFiles[static_cast<size_t>(r)]), 4096, &text, &problem))
+  if (!db::ReadRegularFile(CachePath(kRegistryValidatorFiles[static_cast<size_t>(r)]), 4096, &text, &problem))
     return;
   const size_t nl = text.find('\n');
   if (nl == std::string::npos) return;
@@ -100,7 +100,7 @@ void DownloadListings(ListingFiles& listings, const UpdateSource& source) {
   // All at once: the update takes as long as the slowest listing.
   std::vector<DownloadRequest> requests;
   std::vector<ListingFile*> files;
-  for (Registry r : registry::kAllRegistries) {
+  for (Registry r : listing::kAllRegistries) {
     ListingFile& file = listings[static_cast<size_t>(r)];
     if (file.source.empty() || !file.path.empty()) continue;
     if (source.conditional && !source.force) LoadValidators(r, &file);
@@ -158,7 +158,7 @@ bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source) {
   return true;
 }
 
-bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registry::RefreshResult>* results) {
+bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<update::RefreshResult>* results) {
   auto shared = std::make_shared<ConvertOptions>();
   ConvertOptions& options = *shared;
   options.force = source.force;
@@ -171,8 +171,8 @@ bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registr
     options.waitForDownload = false;
     if (!problem.empty()) {
       if (results != nullptr) {
-        registry::RefreshResult none;
-        none.status = registry::RefreshResult::Status::Kept;
+        update::RefreshResult none;
+        none.status = update::RefreshResult::Status::Kept;
         none.source = source.from;
         none.reason = problem;
         results->assign(1, none);

@@ -15,7 +15,7 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/listing/convert.h"
 #include "vessarine/listing/listing.h"
-#include "vessarine/registry/cache_io.h"
+#include "vessarine/db/table_files.h"
 #include "vessarine/registry/tables.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
@@ -27,8 +27,8 @@ std::atomic<uint8_t> g_bUpdateRunning{0};
 
 namespace {
 
-using registry::Registry;
-using registry::RefreshResult;
+using listing::Registry;
+using update::RefreshResult;
 
 constexpr size_t kMaL = static_cast<size_t>(Registry::MaL);
 
@@ -97,9 +97,9 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
   StoreUpdate update;
   try {
     StorePtr store;
-    registry::PreparedTable table = registry::PrepareTable(
+    update::PreparedTable table = update::PrepareTable(
         Registry::MaL, file.path, file.source, options.force, options.listChanges,
-        [&store](const registry::ParsedListing& parsed) { store = registry::StoreFromListing(parsed); });
+        [&store](const listing::ParsedListing& parsed) { store = listing::StoreFromListing(parsed); });
     update.result = table.result;
     if (table.refused()) return update;
     update.store = std::move(store);
@@ -110,7 +110,7 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
     // In use from now on, whether or not the cache files can be written.
     ReplaceStore(update.store);
     update.committed = locked && CommitCacheSet(*update.store, version,
-                                                {{registry::TableFile(Registry::MaL), table.image}});
+                                                {{db::TableFile(Registry::MaL), table.image}});
     update.result.status = update.committed ? RefreshResult::Status::Updated : RefreshResult::Status::Kept;
     if (!update.committed) update.result.reason = locked ? "the cache files cannot be written in " + CacheDir() : kBusy;
   } catch (const std::bad_alloc&) {
@@ -122,7 +122,7 @@ StoreUpdate UpdateStore(const ListingFile& file, const std::string& version, con
 
 // Every other registry's table, each on its own.
 void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& results) {
-  for (Registry r : registry::kAllRegistries) {
+  for (Registry r : listing::kAllRegistries) {
     const ListingFile& file = options.listings[static_cast<size_t>(r)];
     if (r == Registry::MaL) continue;
     if (file.unchanged) {
@@ -133,8 +133,8 @@ void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& res
       if (!file.problem.empty()) results.push_back(KeptFor(r, file, file.problem));
       continue;
     }
-    const registry::PreparedTable table = registry::PrepareTable(r, file.path, file.source, options.force, options.listChanges);
-    results.push_back(table.refused() ? table.result : registry::SaveTable(table));
+    const update::PreparedTable table = update::PrepareTable(r, file.path, file.source, options.force, options.listChanges);
+    results.push_back(table.refused() ? table.result : update::SaveTable(table));
     if (results.back().status == RefreshResult::Status::Updated) KeepValidators(r, file);
   }
 }
@@ -143,7 +143,7 @@ void UpdateTables(const ConvertOptions& options, std::vector<RefreshResult>& res
 // for a look, until an update after this process removes it.
 void RemoveTakenDownloads(const ListingFiles& listings, const std::vector<RefreshResult>& results,
                           bool storeReplaced) {
-  for (Registry r : registry::kAllRegistries) {
+  for (Registry r : listing::kAllRegistries) {
     const ListingFile& file = listings[static_cast<size_t>(r)];
     if (!file.downloaded || file.path.empty()) continue;
     bool taken = r == Registry::MaL && storeReplaced;
@@ -213,7 +213,7 @@ bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options) {
   if (lock) {
     UpdateTables(options, results);
   } else {
-    for (Registry r : registry::kAllRegistries) {
+    for (Registry r : listing::kAllRegistries) {
       const ListingFile& file = options.listings[static_cast<size_t>(r)];
       if (r != Registry::MaL && !file.path.empty()) results.push_back(KeptFor(r, file, kBusy));
     }

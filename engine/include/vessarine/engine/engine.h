@@ -14,9 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/describe.h"
-#include "vessarine/registry/fields.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/answer/describe.h"
+#include "vessarine/answer/fields.h"
+#include "vessarine/identifier/identifier.h"
 #include "vessarine/registry/tables.h"
 
 namespace engine {
@@ -33,7 +34,7 @@ inline constexpr size_t kQuotedStart = 64;
 
 // One input's answer: the identifier's description, or why it is none.
 struct Answer {
-  std::optional<registry::Description> description;
+  std::optional<answer::Description> description;
   std::string error;  // set when description is not
   std::string quoted;  // an overlong input's start as its answer quotes it
 
@@ -65,30 +66,30 @@ class Engine {
   static std::unique_ptr<Engine> Open(const Options& options, std::FILE* warnings, std::string* error);
 
   // The answer for one input, in any notation the identifier reader takes.
-  Answer Lookup(std::string_view input) const;
+  Answer Lookup(std::string_view input, identifier::ReadOptions read = {}) const;
 
-  // Calls the visitor (registry/fields.h) with the members of an answer's
+  // Calls the visitor (answer/fields.h) with the members of an answer's
   // object: the lookup's, or "input" and "error".
   template <class V>
   static void Visit(std::string_view input, const Answer& a, V& v) {
     if (a.description) {
-      registry::VisitLookupFields(a.Input(input), *a.description, v);
+      answer::VisitLookupFields(a.Input(input), *a.description, v);
     } else {
-      registry::VisitErrorFields(a.Input(input), a.error, v);
+      answer::VisitErrorFields(a.Input(input), a.error, v);
     }
   }
 
   // The description of an address already read (by the finder).
-  registry::Description Describe(const registry::ParsedAddress& address) const {
-    return registry::Describe(tables_, address);
+  answer::Description Describe(const identifier::ParsedAddress& address) const {
+    return answer::Describe(tables_, address);
   }
 
   // Calls f(match) for every assignment (registry/assignments.h's order),
   // or with a filter for those a holder of which it takes.
   template <class F>
-  void ForEachAssignment(const registry::HolderFilter* filter, F&& f) const {
-    registry::ForEachAssignment(tables_, [&](const registry::Match& m) {
-      if (filter == nullptr || registry::AnyHolderMatches(*filter, m)) f(m);
+  void ForEachAssignment(const answer::HolderFilter* filter, F&& f) const {
+    answer::ForEachAssignment(tables_, [&](const registry::Match& m) {
+      if (filter == nullptr || answer::AnyHolderMatches(*filter, m)) f(m);
     });
   }
 

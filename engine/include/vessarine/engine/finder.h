@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "vessarine/engine/engine.h"
-#include "vessarine/registry/scanner.h"
+#include "vessarine/identifier/scanner.h"
 
 namespace engine {
 
@@ -21,7 +21,7 @@ namespace engine {
 // bytes; both 0 unless the handler asks for lines to be counted).
 struct Found {
   std::string_view text;
-  const registry::Description& description;
+  const answer::Description& description;
   uint64_t line;
   uint64_t column;
 };
@@ -80,7 +80,7 @@ class Finder {
   // keeps the lookahead back.
   size_t Settled(bool end) const {
     if (end) return size_;
-    size_t to = size_ > registry::kScanLookahead ? size_ - registry::kScanLookahead : 0;
+    size_t to = size_ > identifier::kScanLookahead ? size_ - identifier::kScanLookahead : 0;
     if (const void* nl = ::memrchr(buffer_.get(), '\n', size_)) {
       to = std::max(to, static_cast<size_t>(static_cast<const char*>(nl) - buffer_.get()) + 1);
     }
@@ -92,12 +92,9 @@ class Finder {
   size_t Scan(size_t to) {
     const char* const buf = buffer_.get();
     size_t written = 0;
-    const size_t stop = registry::ScanAddresses(
-        buf, 0, to, size_, before_, [&](size_t pos, size_t length, uint64_t value, registry::Derivation derived) {
-          registry::ParsedAddress address;
-          address.value = value;
-          address.derivedFrom = derived;
-          const registry::Description d = engine_.Describe(address);
+    const size_t stop = identifier::ScanAddresses(
+        buf, 0, to, size_, before_, [&](size_t pos, size_t length, const identifier::ParsedAddress& address) {
+          const answer::Description d = engine_.Describe(address);
           handler_.Text(std::string_view(buf + written, pos + length - written));
           written = pos + length;
           uint64_t column = 0;
@@ -166,7 +163,7 @@ struct LabelWriter : TextWriter {
     Check();
   }
   void Found(const engine::Found& f) {
-    registry::AppendLabel(&text, f.description);
+    answer::AppendLabel(&text, f.description);
     Check();
   }
 };
@@ -176,8 +173,8 @@ struct FindJsonWriter : TextWriter {
   void Text(std::string_view) {}
   void Found(const engine::Found& f) {
     text.push_back('{');
-    registry::JsonFields members(&text);
-    registry::VisitFoundFields(f.text, f.description, f.line, f.column, members);
+    answer::JsonFields members(&text);
+    answer::VisitFoundFields(f.text, f.description, f.line, f.column, members);
     text += "}\n";
     Check();
   }

@@ -6,7 +6,7 @@
 #include "vessarine/listing/listing.h"
 #include "vessarine/store/store.h"
 
-namespace registry {
+namespace listing {
 
 // A new store, not yet in place, with a record for every entry: the
 // assignment's six digits, the offset of its address block, and its name
@@ -28,4 +28,4 @@ std::string StoreCompanyText(std::string_view organization, std::string_view add
 // ParseListing as MA-L, then StoreFromListing; null when either refuses.
 StorePtr ConvertListing(std::string_view listing);
 
-}  // namespace registry
+}  // namespace listing

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 #include "vessarine/listing/table.h"
 
-namespace registry {
+namespace listing {
 
 // The cap on every listing, read from disk or downloaded: a larger one is
 // refused unread (today's largest, oui.txt, is 6 MB).
@@ -60,6 +60,5 @@ std::optional<Registry> RegistryOfListing(std::string_view bytes);
 // Text kept as it is when it is valid UTF-8, otherwise read as ISO 8859-1
 // (the encoding of the older listings) and converted.
 std::string ToUtf8(std::string_view text);
-bool IsValidUtf8(std::string_view text);
 
-}  // namespace registry
+}  // namespace listing

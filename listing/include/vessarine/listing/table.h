@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
-namespace registry {
+namespace listing {
 
 struct Entry {
   uint64_t prefix = 0;       // the assignment's `bits` leading bits as a number
@@ -127,4 +127,4 @@ class TableView {
   int bits_ = 0;
 };
 
-}  // namespace registry
+}  // namespace listing

@@ -10,21 +10,21 @@
 #include <string_view>
 #include <vector>
 
-#include "vessarine/registry/cache_io.h"
+#include "vessarine/db/table_files.h"
 #include "vessarine/registry/user_prefixes.h"
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 #include "vessarine/listing/table.h"
 
 namespace registry {
 
 struct Match {
-  Registry registry;
+  listing::Registry registry;
   uint64_t prefix;  // the assignment, `bits` wide
   int bits;
   std::string_view organization;
   std::string_view address;  // lines joined by '\n'
   // The table and entry matched, for the entry's further holders.
-  const TableView* table = nullptr;
+  const listing::TableView* table = nullptr;
   uint32_t index = 0;
   // Set instead when the user's own prefixes file names the address.
   const UserPrefix* user = nullptr;
@@ -34,7 +34,7 @@ struct Match {
 // "MA-L", ..., or "user" for a prefix of the user's own file.
 std::string_view RegistryName(const Match& m);
 // The holders after the first that the listing gives the same assignment to.
-std::vector<TableView::Holder> FurtherHolders(const Match& m);
+std::vector<listing::TableView::Holder> FurtherHolders(const Match& m);
 // "FILE:LINE" of a user prefix; empty for an IEEE assignment.
 std::string UserSource(const Match& m);
 // The match of a user prefix of `file`.
@@ -43,7 +43,7 @@ Match UserMatch(const UserPrefixes& file, const UserPrefix& p);
 // "70B3D5F2F": a prefix's hex digits as the CSV listings write them, one
 // digit for every four bits (a last, partial digit padded with zeros).
 void AppendPrefixDigits(std::string* out, uint64_t prefix, int bits);
-std::string AssignmentText(Registry r, uint64_t prefix);
+std::string AssignmentText(listing::Registry r, uint64_t prefix);
 std::string AssignmentDigits(const Match& m);
 
 enum class TableSource { None, Cache, BuiltIn };
@@ -77,18 +77,18 @@ class RegistryTables {
   // 24-bit one.
   std::optional<Match> LookupBlock(uint64_t mac) const;
 
-  const TableView& table(Registry r) const { return views_[static_cast<size_t>(r)]; }
-  TableSource source(Registry r) const { return sources_[static_cast<size_t>(r)]; }
+  const listing::TableView& table(listing::Registry r) const { return views_[static_cast<size_t>(r)]; }
+  TableSource source(listing::Registry r) const { return sources_[static_cast<size_t>(r)]; }
 
  private:
   void Index();
   bool HasChildren(uint32_t p24) const;
   // The entry of registry `r` for `key` (its prefix, the table's width), or -1.
-  int64_t Find(Registry r, uint64_t key) const;
+  int64_t Find(listing::Registry r, uint64_t key) const;
 
   UserPrefixes user_;
-  std::array<MappedFile, 5> files_;
-  std::array<TableView, 5> views_;
+  std::array<db::MappedFile, 5> files_;
+  std::array<listing::TableView, 5> views_;
   std::array<TableSource, 5> sources_{};
   // Distinct 24-bit parents of every MA-M, MA-S and IAB block, ascending:
   // addresses outside them skip the finer tables.
@@ -109,6 +109,6 @@ void ReloadSharedTables();
 // The table registry `r` now has: its cache file when whole (held by
 // *file), else the built-in MA-L table, else an empty one. `fromCache` tells
 // which.
-TableView CurrentTable(Registry r, MappedFile* file, bool* fromCache = nullptr);
+listing::TableView CurrentTable(listing::Registry r, db::MappedFile* file, bool* fromCache = nullptr);
 
 }  // namespace registry

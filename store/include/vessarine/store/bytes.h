@@ -1,5 +1,5 @@
-// Small readers of bytes that every layer shares: hexadecimal digits,
-// unaligned 64-bit words, and the one fast 64-bit hash of a file's bytes.
+// Small readers of bytes that every layer shares: hexadecimal digits, ASCII
+// case, unaligned 64-bit words, and the one fast 64-bit hash of a file's bytes.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,11 @@ constexpr int HexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
+
+// ASCII letters folded to one case; every other byte (UTF-8's included) as
+// it is.
+constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Eight bytes as the machine's (little-endian) word, from any address.
 inline uint64_t Load64(const void* p) {

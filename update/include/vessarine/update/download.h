@@ -25,7 +25,7 @@
 // The bounds of one download; past any of them it fails.
 struct DownloadLimits {
   // The body as written to the file (decoded): the cap of every listing.
-  uint64_t maxBytes = registry::kMaxListingBytes;
+  uint64_t maxBytes = listing::kMaxListingBytes;
   // Slower than lowSpeedBytes per second for lowSpeedTime: "too slow". This
   // also ends a server that answers nothing at all.
   long lowSpeedBytes = 1024;

@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
 // Where the Registration Authority publishes its listings.
 inline constexpr char kRegistrySite[] = "https://standards-oui.ieee.org";
 
 // The address of registry `r`'s text listing below `site` (the registry's
 // own or a mirror of it): site + "/oui28/mam.txt" and so on.
-std::string RegistryListingUrl(registry::Registry r, const std::string& site);
+std::string RegistryListingUrl(listing::Registry r, const std::string& site);

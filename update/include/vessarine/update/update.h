@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "vessarine/db/cache_files.h"
-#include "vessarine/registry/refresh.h"
+#include "vessarine/update/table_refresh.h"
 #include "vessarine/update/download.h"
 
 // Set after a completed update; the dialog's paint handler clears it and pushes.
@@ -67,7 +67,7 @@ struct UpdateSource {
   // (If-None-Match, If-Modified-Since); never with `force`.
   bool conditional = false;
   // Told of each download's bytes as they arrive (several threads at once).
-  std::function<void(registry::Registry, uint64_t received, int64_t total)> progress;
+  std::function<void(listing::Registry, uint64_t received, int64_t total)> progress;
 };
 
 // The registry's listings downloaded from `site` (a mirror of the registry's
@@ -97,7 +97,7 @@ struct ConvertOptions {
   bool listChanges = false;
   // Filled, when given, with one result per registry that had a listing or
   // a failed download.
-  std::vector<registry::RefreshResult>* results = nullptr;
+  std::vector<update::RefreshResult>* results = nullptr;
 };
 
 // Starts the download thread (every listing of `source`) and ConvertThreadProc
@@ -109,7 +109,7 @@ bool StartUpdateThreads(UpdateUi& ui, const UpdateSource& source);
 // The same update on the calling thread (the download on a thread of its
 // own, joined); the messages go to `ui` as they come. `results` as in
 // ConvertOptions. True when the database update completed.
-bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<registry::RefreshResult>* results);
+bool RunUpdateHere(UpdateUi& ui, const UpdateSource& source, std::vector<update::RefreshResult>* results);
 
 // The version text of an update made at `local` (GBK):
 // "当前数据库版本为<year>-<month>-<day>", no leading zeros.
@@ -120,7 +120,7 @@ std::string TodaysVersionText();
 // The conversion thread: progress phase, then under the cache directory's
 // lock the store from the MA-L listing (reading and conversion, cache
 // rewrite, each step with its message) and every other registry's table.
-// Each listing is judged by one refusal rule (registry::RefusalOf) and
+// Each listing is judged by one refusal rule (update::RefusalOf) and
 // committed on its own, all or nothing. Returns true when the store's update
 // ended with "完成更新" (update complete).
 bool ConvertThreadProc(UpdateUi& ui, const ConvertOptions& options);

@@ -1,11 +1,11 @@
-#include "vessarine/registry/cache_io.h"
+#include "vessarine/db/table_files.h"
 
 #include <utility>
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
 
-namespace registry {
+namespace db {
 
 MappedFile::Status MappedFile::Map(const std::string& path, size_t cap, MappedFile* out, std::string* problem) {
   ReadOnlyFile file;
@@ -57,4 +57,4 @@ bool WriteCacheFileAtomically(const std::string& name, std::string_view bytes, s
   return false;
 }
 
-}  // namespace registry
+}  // namespace db

@@ -9,7 +9,7 @@
 
 #include "vessarine/store/bytes.h"
 
-namespace registry {
+namespace listing {
 
 // Order is also the order of the tables on disk and in result lists.
 enum class Registry : uint8_t { MaL = 0, MaM = 1, MaS = 2, Iab = 3, Cid = 4 };
@@ -30,4 +30,4 @@ using ::HexDigitValue;
 // "MA-L", "ma-l", "IAB", ... to a registry.
 std::optional<Registry> RegistryFromName(std::string_view name);
 
-}  // namespace registry
+}  // namespace listing

@@ -1,128 +1,13 @@
-#include "vessarine/registry/address.h"
-
-#include <arpa/inet.h>
+#include "vessarine/identifier/address.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <vector>
 
-#include "vessarine/listing/registry.h"
-#include "vessarine/registry/ipv6.h"
-#include "vessarine/registry/scanner.h"
-
-namespace registry {
+namespace identifier {
 
 namespace {
-
-// Reads `count` hex digits at text[pos]; false when any is not one.
-bool ReadHex(std::string_view text, size_t pos, size_t count, uint64_t* value) {
-  if (pos + count > text.size()) return false;
-  for (size_t i = 0; i < count; ++i) {
-    int d = HexDigitValue(text[pos + i]);
-    if (d < 0) return false;
-    *value = (*value << 4) | static_cast<uint64_t>(d);
-  }
-  return true;
-}
-
-// Groups of `digits` hex digits separated by `sep` (0: none), `groups` of them.
-bool ReadGroups(std::string_view text, size_t groups, size_t digits, char sep, uint64_t* value) {
-  size_t expected = groups * digits + (sep != 0 ? groups - 1 : 0);
-  if (text.size() != expected) return false;
-  *value = 0;
-  size_t pos = 0;
-  for (size_t g = 0; g < groups; ++g) {
-    if (g != 0 && sep != 0) {
-      if (text[pos] != sep) return false;
-      ++pos;
-    }
-    if (!ReadHex(text, pos, digits, value)) return false;
-    pos += digits;
-  }
-  return true;
-}
-
-// `groups` bytes of one or two hex digits each, separated by ':' (macOS's
-// arp writes 0:c:29:3a:5b:7c).
-bool ReadColonBytes(std::string_view text, size_t groups, uint64_t* value) {
-  if (text.size() < 2 * groups - 1 || text.size() > 3 * groups - 1) return false;
-  *value = 0;
-  size_t pos = 0;
-  for (size_t g = 0; g < groups; ++g) {
-    if (g != 0) {
-      if (pos == text.size() || text[pos] != ':') return false;
-      ++pos;
-    }
-    size_t digits = 0;
-    unsigned byte = 0;
-    for (int d; pos < text.size() && digits < 3 && (d = HexDigitValue(text[pos])) >= 0; ++pos, ++digits)
-      byte = byte << 4 | static_cast<unsigned>(d);
-    if (digits == 0 || digits > 2) return false;
-    *value = *value << 8 | byte;
-  }
-  return pos == text.size();
-}
-
-constexpr std::string_view kNotMacLead = "not a MAC address";
-constexpr std::string_view kNotMac =
-    "not a MAC address; expected six bytes such as 00:0c:29:aa:bb:cc, 0:c:29:aa:bb:cc, "
-    "00-0c-29-aa-bb-cc, 000c.29aa.bbcc, 000c-29aa-bbcc, 000c29-aabbcc or 000c29aabbcc, three bytes "
-    "such as 00:0c:29, or an IPv6 address whose interface identifier holds one, such as "
-    "fe80::20c:29ff:feaa:bbcc";
-
-// An IPv6 address, with an optional zone and prefix length; nothing (and
-// *error) when the text is no such address or holds no MAC address. Text
-// that does not look like an IPv6 address leaves *error empty.
-std::optional<uint64_t> ParseIpv6(std::string_view text, std::string* error) {
-  const bool looksIpv6 = text.find("::") != std::string_view::npos ||
-                         text.find_first_of("%/") != std::string_view::npos ||
-                         std::count(text.begin(), text.end(), ':') >= 7;
-  if (!looksIpv6 || text.find(':') == std::string_view::npos) return std::nullopt;
-  std::string_view address = text;
-  if (size_t slash = address.find('/'); slash != std::string_view::npos) {
-    const std::string_view length = address.substr(slash + 1);
-    unsigned bits = 0;
-    bool ok = !length.empty() && length.size() <= 3;
-    for (char c : length) {
-      ok = ok && c >= '0' && c <= '9';
-      bits = bits * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (!ok || bits > 128) {
-      *error = "not an IPv6 address: the prefix length after '/' must be a number from 0 to 128";
-      return std::nullopt;
-    }
-    address = address.substr(0, slash);
-  }
-  if (size_t percent = address.find('%'); percent != std::string_view::npos) {
-    const std::string_view zone = address.substr(percent + 1);
-    bool ok = !zone.empty() && zone.size() <= kMaxIpv6Zone;
-    for (char c : zone) ok = ok && IsZoneByte(static_cast<unsigned char>(c));
-    if (!ok) {
-      *error = "not an IPv6 address: the zone after '%' must be 1 to 15 letters, digits, '_', '-' or '.'";
-      return std::nullopt;
-    }
-    address = address.substr(0, percent);
-  }
-  char buffer[INET6_ADDRSTRLEN];
-  uint8_t bytes[16];
-  // inet_pton reads up to a NUL: one inside the text must not end it early.
-  if (address.size() >= sizeof buffer || address.find('\0') != std::string_view::npos) {
-    *error = "not a MAC address nor an IPv6 address" + std::string(kNotMac.substr(kNotMacLead.size()));
-    return std::nullopt;
-  }
-  address.copy(buffer, address.size());
-  buffer[address.size()] = '\0';
-  if (::inet_pton(AF_INET6, buffer, bytes) != 1) {
-    *error = "not a MAC address nor an IPv6 address" + std::string(kNotMac.substr(kNotMacLead.size()));
-    return std::nullopt;
-  }
-  if (auto mac = MacFromInterfaceId(bytes)) return mac;
-  *error =
-      "not a MAC address: an IPv6 address whose interface identifier holds no MAC address (it is no "
-      "modified EUI-64: its last 64 bits do not have ff:fe in the middle)";
-  return std::nullopt;
-}
 
 // Well-known addresses and ranges; inclusive bounds over the 48-bit value.
 // The first row that holds an address gives its note, so a row comes
@@ -295,63 +180,19 @@ const char* WellKnownNote(uint64_t value) {
 
 }  // namespace
 
-std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* error) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  uint64_t v = 0;
-  auto six = [&] { return ParsedAddress{v, false, Derivation::None}; };
-  auto three = [&] { return ParsedAddress{v << 24, true, Derivation::None}; };
-  // The six-byte notations with separators are the scanner's, which must
-  // take its finds back: a text that is one address and nothing else.
-  if (text.size() >= 11 && text.size() <= 17) {
-    const scan_detail::View view{text.data(), text.size(), -1};
-    if (scan_detail::MatchMacAt(view, 0, &v) == text.size()) return six();
-  }
-  switch (text.size()) {
-    case 12:
-      if (ReadGroups(text, 1, 12, 0, &v)) return six();
-      break;
-    case 6:
-      if (ReadGroups(text, 1, 6, 0, &v)) return three();
-      break;
-    case 8:
-      if (ReadGroups(text, 3, 2, '-', &v)) return three();
-      break;
-    default: break;
-  }
-  if (ReadColonBytes(text, 3, &v)) return three();
-  std::string problem;
-  if (auto mac = ParseIpv6(text, &problem)) return ParsedAddress{*mac, false, Derivation::Ipv6Eui64};
-  if (error != nullptr) {
-    if (!problem.empty()) {
-      *error = std::move(problem);
-    } else {
-      *error = text.empty() ? "empty input; expected a MAC address such as 00:0c:29:aa:bb:cc" : std::string(kNotMac);
-    }
-  }
-  return std::nullopt;
-}
-
-std::string_view DerivationName(Derivation d) {
-  switch (d) {
-    case Derivation::Ipv6Eui64: return "ipv6-eui64";
-    case Derivation::None: break;
-  }
-  return {};
-}
-
 AddressClass Classify(const ParsedAddress& address) {
   AddressClass c;
   const unsigned first = static_cast<unsigned>(address.value >> 40);
   c.group = (first & 0x01) != 0;
   c.local = (first & 0x02) != 0;
-  c.broadcast = !address.prefixOnly && address.value == 0xFFFFFFFFFFFF;
+  const bool mac48 = address.kind != IdentifierKind::Eui64;
+  c.broadcast = mac48 && !address.prefixOnly && address.value == 0xFFFFFFFFFFFF;
   if (c.local) {
     // IEEE 802c-2017, 8.4.4: Y is bit 2 and Z bit 3 of the first octet.
     const bool y = (first & 0x04) != 0, z = (first & 0x08) != 0;
     c.quadrant = z ? (y ? Quadrant::Sai : Quadrant::Eli) : (y ? Quadrant::Reserved : Quadrant::Aai);
   }
+  if (!mac48) return c;
   if (address.prefixOnly) {
     // A three-byte input stands for its whole block: only an entry covering
     // all of it applies.
@@ -410,4 +251,4 @@ std::string FormatMac(const ParsedAddress& address) {
   return out;
 }
 
-}  // namespace registry
+}  // namespace identifier

@@ -1,10 +1,10 @@
-#include "vessarine/registry/describe.h"
+#include "vessarine/answer/describe.h"
 
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/escape.h"
-#include "vessarine/registry/fields.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/answer/fields.h"
+#include "vessarine/text/escape.h"
 
-namespace registry {
+namespace answer {
 
 namespace {
 
@@ -14,7 +14,7 @@ void AppendBits(std::string* out, int bits) {
   out->push_back(static_cast<char>('0' + bits % 10));
 }
 
-void AppendAssignmentDigits(std::string* out, const Match& m) { AppendPrefixDigits(out, m.prefix, m.bits); }
+void AppendAssignmentDigits(std::string* out, const registry::Match& m) { registry::AppendPrefixDigits(out, m.prefix, m.bits); }
 
 // Calls f(line) for each '\n'-separated line of an address.
 template <class F>
@@ -34,14 +34,14 @@ void ForEachLine(std::string_view text, F&& f) {
 class EntryTexts {
  public:
   template <class Format>
-  std::string_view Get(const Match& m, Format&& format) {
+  std::string_view Get(const registry::Match& m, Format&& format) {
     Slot& slot = At(m, [&](std::string* text) { format(text, m); }, [](std::string*) {});
     return slot.text;
   }
   // The text in two parts, for a row whose entry fields are in two places:
   // `first` writes the one, `second` the other.
   template <class First, class Second>
-  std::pair<std::string_view, std::string_view> GetParts(const Match& m, First&& first, Second&& second) {
+  std::pair<std::string_view, std::string_view> GetParts(const registry::Match& m, First&& first, Second&& second) {
     Slot& slot = At(m, [&](std::string* text) { first(text, m); }, [&](std::string* text) { second(text, m); });
     const std::string_view text = slot.text;
     return {text.substr(0, slot.split), text.substr(slot.split)};
@@ -49,10 +49,10 @@ class EntryTexts {
 
  private:
   template <class First, class Second>
-  auto& At(const Match& m, First&& first, Second&& second) {
+  auto& At(const registry::Match& m, First&& first, Second&& second) {
     // An entry is its registry, prefix and texts, as long as no table was
     // loaded or let go since (the texts' addresses could be another's).
-    const Key key{TablesGeneration(), m.prefix, m.user != nullptr ? -1 : static_cast<int>(m.registry), m.organization,
+    const Key key{registry::TablesGeneration(), m.prefix, m.user != nullptr ? -1 : static_cast<int>(m.registry), m.organization,
                   m.address};
     Slot& slot = slots_[((m.prefix ^ reinterpret_cast<uintptr_t>(m.organization.data())) * 0x9E3779B97F4A7C15u) >>
                         (64 - kBits)];
@@ -112,7 +112,7 @@ std::string_view NoMatchText(const Description& d) {
 
 }  // namespace
 
-Description Describe(const RegistryTables& tables, const ParsedAddress& address) {
+Description Describe(const registry::RegistryTables& tables, const identifier::ParsedAddress& address) {
   Description d;
   d.address = address;
   d.cls = Classify(address);
@@ -127,7 +127,7 @@ Description Describe(const RegistryTables& tables, const ParsedAddress& address)
   return d;
 }
 
-void JsonFields::Entry(const Match* m) {
+void JsonFields::Entry(const registry::Match* m) {
   if (m == nullptr) {
     // The same members every time: written once.
     static const std::string none = [] {
@@ -141,7 +141,7 @@ void JsonFields::Entry(const Match* m) {
     return;
   }
   static thread_local EntryTexts texts;
-  *out_ += texts.Get(*m, [](std::string* text, const Match& entry) {
+  *out_ += texts.Get(*m, [](std::string* text, const registry::Match& entry) {
     JsonFields members(text, false);
     VisitEntryFields(&entry, members);
   });
@@ -156,7 +156,7 @@ void AppendJsonMembers(std::string* out, std::string_view input, const Descripti
 std::string_view Note(const Description& d) {
   if (d.cls.note != nullptr) return d.cls.note;
   // The only other thing an address's bits say: a local address's quadrant.
-  if (d.cls.local) return QuadrantNote(d.cls.quadrant);
+  if (d.cls.local) return identifier::QuadrantNote(d.cls.quadrant);
   return {};
 }
 
@@ -169,13 +169,13 @@ void AppendJsonError(std::string* out, std::string_view input, std::string_view 
 
 std::string_view CsvHeader() {
   return "input,mac,registry,assignment,bits,organization,address,group,local,broadcast,note,error,derived_from,also,"
-         "source\r\n";
+         "source,kind,identifier\r\n";
 }
 
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d) {
-  AppendCsvField(out, input);
+  text::AppendCsvField(out, input);
   *out += ',';
-  AppendMac(out, d.address);
+  if (d.address.kind != identifier::IdentifierKind::Eui64) identifier::AppendMac(out, d.address);
   *out += ',';
   // The entry's fields: registry to address, then (last) also and source.
   std::pair<std::string_view, std::string_view> entry{",,,,", ","};
@@ -183,21 +183,21 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
     static thread_local EntryTexts texts;
     entry = texts.GetParts(
         *d.match,
-        [](std::string* text, const Match& m) {
-          *text += RegistryName(m);
+        [](std::string* text, const registry::Match& m) {
+          *text += registry::RegistryName(m);
           *text += ',';
           AppendAssignmentDigits(text, m);
           *text += ',';
           AppendBits(text, m.bits);
           *text += ',';
-          AppendCsvField(text, m.organization);
+          text::AppendCsvField(text, m.organization);
           *text += ',';
-          AppendCsvField(text, m.address);
+          text::AppendCsvField(text, m.address);
         },
-        [](std::string* text, const Match& m) {
+        [](std::string* text, const registry::Match& m) {
           AppendCsvAlso(text, m);
           text->push_back(',');
-          AppendCsvField(text, UserSource(m));
+          text::AppendCsvField(text, registry::UserSource(m));
         });
   }
   *out += entry.first;
@@ -205,19 +205,26 @@ void AppendCsvRow(std::string* out, std::string_view input, const Description& d
       ",false,false,false,", ",false,false,true,", ",false,true,false,", ",false,true,true,",
       ",true,false,false,",  ",true,false,true,",  ",true,true,false,",  ",true,true,true,"};
   *out += kBits[(d.cls.group ? 4 : 0) | (d.cls.local ? 2 : 0) | (d.cls.broadcast ? 1 : 0)];
-  AppendCsvField(out, Note(d));
+  text::AppendCsvField(out, Note(d));
   *out += ",,";
-  *out += DerivationName(d.address.derivedFrom);
+  *out += identifier::DerivationName(d.address.derivedFrom);
   out->push_back(',');
   *out += entry.second;
+  // ",kind," in one append: this runs once a row.
+  const std::string_view kind = identifier::KindName(d.address.kind);
+  char column[16] = {','};
+  kind.copy(column + 1, sizeof column - 2);
+  column[kind.size() + 1] = ',';
+  out->append(column, kind.size() + 2);
+  if (HasIdentifier(d.address)) identifier::AppendCanonical(out, d.address);
   *out += "\r\n";
 }
 
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error) {
-  AppendCsvField(out, input);
+  text::AppendCsvField(out, input);
   *out += ",,,,,,,,,,,";
-  AppendCsvField(out, error);
-  *out += ",,,\r\n";
+  text::AppendCsvField(out, error);
+  *out += ",,,,,\r\n";
 }
 
 void AppendTextBlock(std::string* out, std::string_view input, const Description& d) {
@@ -231,39 +238,60 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
     *out += value;
     out->push_back('\n');
   };
-  AppendDisplayText(out, input);
+  text::AppendDisplayText(out, input);
   out->push_back('\n');
-  name("MAC:");
-  AppendMac(out, d.address);
-  out->push_back('\n');
-  if (d.address.derivedFrom == Derivation::Ipv6Eui64) {
-    field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+  if (HasIdentifier(d.address)) {
+    name(d.address.kind == identifier::IdentifierKind::Eui64 ? "EUI-64:" : "WWN:");
+    identifier::AppendCanonical(out, d.address);
+    out->push_back('\n');
+  }
+  if (d.address.kind != identifier::IdentifierKind::Eui64) {
+    name(d.address.kind == identifier::IdentifierKind::Wwn && d.address.prefixOnly ? "OUI:" : "MAC:");
+    identifier::AppendMac(out, d.address);
+    out->push_back('\n');
+  }
+  switch (d.address.derivedFrom) {
+    case identifier::Derivation::Ipv6Eui64:
+      field("Derived:", "from the IPv6 address's interface identifier (modified EUI-64, universal/local bit inverted)");
+      break;
+    case identifier::Derivation::WwnNaa1: field("Derived:", "from a World Wide Name of NAA type 1 (IEEE): its last six bytes"); break;
+    case identifier::Derivation::WwnNaa2:
+      field("Derived:", "from a World Wide Name of NAA type 2 (IEEE extended): its last six bytes");
+      break;
+    case identifier::Derivation::WwnNaa5:
+      field("Derived:", "from a World Wide Name of NAA type 5 (IEEE registered): the OUI after its first digit");
+      break;
+    case identifier::Derivation::WwnNaa6:
+      field("Derived:",
+            "from a World Wide Name of NAA type 6 (IEEE registered extended): the OUI after its first digit");
+      break;
+    case identifier::Derivation::None: break;
   }
   if (d.match) {
     static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) {
+    *out += texts.Get(*d.match, [](std::string* text, const registry::Match& m) {
       auto line = [text](std::string_view label, std::string_view value) {
         *text += "  ";
         *text += label;
         text->append(14 - label.size(), ' ');
-        AppendDisplayText(text, value);
+        text::AppendDisplayText(text, value);
         text->push_back('\n');
       };
-      std::string registry(RegistryName(m));
+      std::string registry(registry::RegistryName(m));
       registry += ' ';
       AppendAssignmentDigits(&registry, m);
       registry += " (";
       AppendBits(&registry, m.bits);
       registry += m.user != nullptr ? "-bit prefix of your own)" : "-bit block)";
       line("Registry:", registry);
-      if (m.user != nullptr) line("Source:", UserSource(m));
+      if (m.user != nullptr) line("Source:", registry::UserSource(m));
       line("Organization:", m.organization);
       bool first = true;
       ForEachLine(m.address, [&](std::string_view addressLine) {
         line(first ? "Address:" : "", addressLine);
         first = false;
       });
-      for (const TableView::Holder& h : FurtherHolders(m)) line("Also:", h.organization);
+      for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) line("Also:", h.organization);
     });
   } else {
     field("Registry:", NoMatchText(d));
@@ -283,7 +311,7 @@ void AppendLabel(std::string* out, const Description& d) {
   } else if (d.match) {
     if (d.cls.group && note == nullptr) *out += "multicast: ";
     static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const Match& m) { AppendDisplayText(text, m.organization); });
+    *out += texts.Get(*d.match, [](std::string* text, const registry::Match& m) { text::AppendDisplayText(text, m.organization); });
   } else if (d.cls.group) {
     *out += "multicast";
   } else if (d.cls.local) {
@@ -298,4 +326,4 @@ void AppendLabel(std::string* out, const Description& d) {
   out->push_back(']');
 }
 
-}  // namespace registry
+}  // namespace answer

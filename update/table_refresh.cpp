@@ -1,18 +1,18 @@
-#include "vessarine/registry/refresh.h"
+#include "vessarine/update/table_refresh.h"
 
 #include <sys/stat.h>
 
 #include <future>
 
 #include "vessarine/listing/table.h"
-#include "vessarine/registry/cache_io.h"
+#include "vessarine/db/table_files.h"
 #include "vessarine/registry/tables.h"
 
-namespace registry {
+namespace update {
 
 namespace {
 
-RefreshResult Kept(Registry r, std::string_view source, std::string reason) {
+RefreshResult Kept(listing::Registry r, std::string_view source, std::string reason) {
   RefreshResult result;
   result.registry = r;
   result.status = RefreshResult::Status::Kept;
@@ -26,12 +26,12 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::optional<Registry> RegistryOfFileName(const std::string& path) {
+std::optional<listing::Registry> RegistryOfFileName(const std::string& path) {
   std::string name = BaseName(path);
   size_t dot = name.find_last_of('.');
   if (dot == std::string::npos) return std::nullopt;
   std::string_view stem = std::string_view(name).substr(0, dot);
-  for (Registry r : kAllRegistries) {
+  for (listing::Registry r : listing::kAllRegistries) {
     if (stem == Info(r).fileBase) return r;
   }
   return std::nullopt;
@@ -50,7 +50,7 @@ std::string Grouped(size_t n) {
 
 }  // namespace
 
-std::string Describe(const RefreshResult& result) {
+std::string Summary(const RefreshResult& result) {
   std::string text(Info(result.registry).name);
   switch (result.status) {
     case RefreshResult::Status::Updated:
@@ -87,15 +87,15 @@ std::string RefusalOf(size_t entries, size_t current, bool force) {
   return {};
 }
 
-bool SaveTableImage(Registry r, std::string_view image, std::string* error) {
-  return WriteCacheFileAtomically(TableFile(r), image, error);
+bool SaveTableImage(listing::Registry r, std::string_view image, std::string* error) {
+  return db::WriteCacheFileAtomically(db::TableFile(r), image, error);
 }
 
 namespace {
 
 // What the new table changes against the old one: both are in assignment
 // order, so one walk through both finds every difference.
-void CountChanges(const TableView& before, const TableView& after, bool list, RefreshResult* result) {
+void CountChanges(const listing::TableView& before, const listing::TableView& after, bool list, RefreshResult* result) {
   size_t i = 0, j = 0;
   auto note = [result, list](uint64_t prefix, std::string_view was, std::string_view is) {
     if (list) result->changes.push_back(TableChange{prefix, std::string(was), std::string(is)});
@@ -123,19 +123,19 @@ void CountChanges(const TableView& before, const TableView& after, bool list, Re
 
 }  // namespace
 
-PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force,
-                           bool listChanges, const std::function<void(const ParsedListing&)>& alongside) {
+PreparedTable PrepareTable(listing::Registry r, const std::string& path, std::string_view source, bool force,
+                           bool listChanges, const std::function<void(const listing::ParsedListing&)>& alongside) {
   PreparedTable table;
   table.result.registry = r;
   table.result.source = source;
   auto bytes = std::make_shared<std::string>();
   std::string problem;
-  if (!ReadRegularFile(path, kMaxListingBytes, bytes.get(), &problem)) {
+  if (!db::ReadRegularFile(path, listing::kMaxListingBytes, bytes.get(), &problem)) {
     table.result = Kept(r, source, problem);
     return table;
   }
   table.bytes = std::move(bytes);
-  table.parsed = ParseListing(*table.bytes, r);
+  table.parsed = listing::ParseListing(*table.bytes, r);
   if (!table.parsed.ok()) {
     table.result = Kept(r, source, table.parsed.refusal);
     return table;
@@ -143,11 +143,11 @@ PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view
   // Two independent products of one reading, made at once.
   std::future<void> side;
   if (alongside) side = std::async(std::launch::async, alongside, std::cref(table.parsed));
-  table.image = EncodeImage(r, table.parsed);
+  table.image = listing::EncodeImage(r, table.parsed);
   if (side.valid()) side.get();
-  const TableView next = *TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
-  MappedFile held;
-  const TableView current = CurrentTable(r, &held);
+  const listing::TableView next = *listing::TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
+  db::MappedFile held;
+  const listing::TableView current = registry::CurrentTable(r, &held);
   table.result.entries = next.size();
   if (std::string refusal = RefusalOf(next.size(), current.size(), force); !refusal.empty()) {
     table.result = Kept(r, source, std::move(refusal));
@@ -167,7 +167,7 @@ RefreshResult SaveTable(const PreparedTable& table) {
 
 std::array<std::string, 5> ListingsInFolder(const std::string& dir) {
   std::array<std::string, 5> paths;
-  for (Registry r : kAllRegistries) {
+  for (listing::Registry r : listing::kAllRegistries) {
     for (const char* ext : {".txt", ".csv"}) {
       const std::string path = dir + "/" + std::string(Info(r).fileBase) + ext;
       struct stat st;
@@ -179,13 +179,13 @@ std::array<std::string, 5> ListingsInFolder(const std::string& dir) {
   return paths;
 }
 
-std::optional<Registry> RegistryOfListingFile(const std::string& path, std::string* problem) {
+std::optional<listing::Registry> RegistryOfListingFile(const std::string& path, std::string* problem) {
   std::string bytes;
-  if (!ReadRegularFile(path, kMaxListingBytes, &bytes, problem)) return std::nullopt;
-  if (std::optional<Registry> r = RegistryOfListing(bytes)) return r;
-  if (std::optional<Registry> r = RegistryOfFileName(path)) return r;
+  if (!db::ReadRegularFile(path, listing::kMaxListingBytes, &bytes, problem)) return std::nullopt;
+  if (std::optional<listing::Registry> r = listing::RegistryOfListing(bytes)) return r;
+  if (std::optional<listing::Registry> r = RegistryOfFileName(path)) return r;
   *problem = "does not say which registry it lists; not a registry listing";
   return std::nullopt;
 }
 
-}  // namespace registry
+}  // namespace update

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "vessarine/listing/listing.h"
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
-namespace registry {
+namespace update {
 
 // One assignment an update changed.
 struct TableChange {
@@ -26,7 +26,7 @@ struct TableChange {
 struct RefreshResult {
   // Unchanged: the registry answered that its listing has not changed.
   enum class Status { Updated, Kept, Absent, Unchanged };
-  Registry registry = Registry::MaL;
+  listing::Registry registry = listing::Registry::MaL;
   Status status = Status::Absent;
   size_t entries = 0;  // entries of the new table (Updated)
   std::string source;  // file or address the listing came from, when there was one
@@ -40,7 +40,7 @@ struct RefreshResult {
 // One line for the user: "MA-M: updated, 4,390 entries (+12 new, -1
 // withdrawn, 3 renamed) from /x/mam.txt", "IAB: kept the previous table:
 // ...", "CID: no listing", "MA-S: unchanged since ...".
-std::string Describe(const RefreshResult& result);
+std::string Summary(const RefreshResult& result);
 
 // The refusal rule of every registry, the store's MA-L included: a listing
 // of `entries` assignments may not replace a table of `current` when it has
@@ -53,7 +53,7 @@ std::string RefusalOf(size_t entries, size_t current, bool force);
 struct PreparedTable {
   RefreshResult result;                 // Kept with its reason when refused
   std::shared_ptr<const std::string> bytes;  // the listing; `parsed` views it
-  ParsedListing parsed;
+  listing::ParsedListing parsed;
   std::string image;
   bool refused() const { return result.status == RefreshResult::Status::Kept; }
 };
@@ -65,9 +65,9 @@ struct PreparedTable {
 // reading), before the listing is judged.
 // The result counts what the table changes; `listChanges` also lists each
 // change.
-PreparedTable PrepareTable(Registry r, const std::string& path, std::string_view source, bool force,
+PreparedTable PrepareTable(listing::Registry r, const std::string& path, std::string_view source, bool force,
                            bool listChanges = false,
-                           const std::function<void(const ParsedListing&)>& alongside = {});
+                           const std::function<void(const listing::ParsedListing&)>& alongside = {});
 
 // Saves a prepared table that was not refused as registry `r`'s cache file;
 // the result says Updated, or Kept when it cannot be written.
@@ -75,7 +75,7 @@ RefreshResult SaveTable(const PreparedTable& table);
 
 // Which registry a listing is for: its content, else its file name (oui.txt,
 // mam.csv, ...).
-std::optional<Registry> RegistryOfListingFile(const std::string& path, std::string* problem);
+std::optional<listing::Registry> RegistryOfListingFile(const std::string& path, std::string* problem);
 
 // The listing of each registry in folder `dir`, by the registry's file name:
 // the text form first (it carries the address as its lines), else the CSV
@@ -83,6 +83,6 @@ std::optional<Registry> RegistryOfListingFile(const std::string& path, std::stri
 std::array<std::string, 5> ListingsInFolder(const std::string& dir);
 
 // Saves an image as registry `r`'s cache file (temporary file and rename).
-bool SaveTableImage(Registry r, std::string_view image, std::string* error);
+bool SaveTableImage(listing::Registry r, std::string_view image, std::string* error);
 
-}  // namespace registry
+}  // namespace update

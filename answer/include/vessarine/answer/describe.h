@@ -7,20 +7,20 @@
 #include <string>
 #include <string_view>
 
-#include "vessarine/registry/address.h"
+#include "vessarine/identifier/address.h"
 #include "vessarine/registry/tables.h"
 
-namespace registry {
+namespace answer {
 
 struct Description {
-  ParsedAddress address;
-  AddressClass cls;
-  std::optional<Match> match;
+  identifier::ParsedAddress address;
+  identifier::AddressClass cls;
+  std::optional<registry::Match> match;
 };
 
 // The broadcast address is never looked up; a group address not listed as
 // it is gets its holder's assignment (the address with the I/G bit clear).
-Description Describe(const RegistryTables& tables, const ParsedAddress& address);
+Description Describe(const registry::RegistryTables& tables, const identifier::ParsedAddress& address);
 
 // The "note" field: the well-known meaning of the address, else for a
 // locally administered address its IEEE 802c quadrant; empty when neither.
@@ -31,13 +31,17 @@ std::string_view Note(const Description& d);
 // "bits", "organization", "address", "also" (the further holders of an
 // assignment listed more than once), "source" (a user prefix's FILE:LINE,
 // else null), "group", "local", "broadcast", "note", "derived_from"
-// ("ipv6-eui64" or null).
+// ("ipv6-eui64", "wwn-naa1", "wwn-naa2", "wwn-naa5", "wwn-naa6" or null),
+// "kind" (what was read: "mac", "ipv6", "eui64" or "wwn") and "identifier"
+// (an EUI-64 or WWN as read, canonically; null for the others). "mac" is
+// the MAC address (a WWN's OUI as three bytes), null for an EUI-64.
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d);
 // {"input": ..., "error": ...}
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error);
 
-// CSV: the same fields, "error" before "derived_from", "also" and "source"
-// last (the further holders' names); address lines joined by line feeds.
+// CSV: the same fields, "error" before "derived_from", then "also" and
+// "source" (the further holders' names), "kind" and "identifier" last;
+// address lines joined by line feeds.
 std::string_view CsvHeader();
 void AppendCsvRow(std::string* out, std::string_view input, const Description& d);
 void AppendCsvError(std::string* out, std::string_view input, std::string_view error);
@@ -54,4 +58,4 @@ void AppendTextBlock(std::string* out, std::string_view input, const Description
 // reads "multicast: holder".
 void AppendLabel(std::string* out, const Description& d);
 
-}  // namespace registry
+}  // namespace answer

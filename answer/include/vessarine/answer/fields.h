@@ -19,24 +19,25 @@
 #include <string>
 #include <string_view>
 
-#include "vessarine/registry/assignments.h"
-#include "vessarine/registry/describe.h"
-#include "vessarine/registry/escape.h"
+#include "vessarine/answer/assignments.h"
+#include "vessarine/answer/describe.h"
+#include "vessarine/identifier/identifier.h"
+#include "vessarine/text/escape.h"
 
-namespace registry {
+namespace answer {
 
 // A further holder of an assignment: "organization" and "address" lines.
 template <class V>
-void VisitHolderFields(const TableView::Holder& h, V& v) {
+void VisitHolderFields(const listing::TableView::Holder& h, V& v) {
   v.String("organization", h.organization);
   v.Lines("address", h.address);
 }
 
 // "source": a user prefix's FILE:LINE, null for an IEEE assignment.
 template <class V>
-void VisitSource(const Match& m, V& v) {
+void VisitSource(const registry::Match& m, V& v) {
   if (m.user != nullptr) {
-    v.String("source", UserSource(m));
+    v.String("source", registry::UserSource(m));
   } else {
     v.Null("source");
   }
@@ -46,7 +47,7 @@ void VisitSource(const Match& m, V& v) {
 // "bits", "organization", "address", "also", "source" (a user prefix's
 // FILE:LINE, else null).
 template <class V>
-void VisitEntryFields(const Match* m, V& v) {
+void VisitEntryFields(const registry::Match* m, V& v) {
   if (m == nullptr) {
     v.Null("registry");
     v.Null("assignment");
@@ -57,8 +58,8 @@ void VisitEntryFields(const Match* m, V& v) {
     v.Null("source");
     return;
   }
-  v.String("registry", RegistryName(*m));
-  v.Ascii("assignment", [m](std::string* out) { AppendPrefixDigits(out, m->prefix, m->bits); });
+  v.String("registry", registry::RegistryName(*m));
+  v.Ascii("assignment", [m](std::string* out) { registry::AppendPrefixDigits(out, m->prefix, m->bits); });
   v.Number("bits", static_cast<uint64_t>(m->bits));
   v.String("organization", m->organization);
   v.Lines("address", m->address);
@@ -66,12 +67,25 @@ void VisitEntryFields(const Match* m, V& v) {
   VisitSource(*m, v);
 }
 
-// One lookup: "input", "mac", the entry's members, "group", "local",
-// "broadcast", "note", "derived_from" ("ipv6-eui64" or null).
+// An EUI-64 or a WWN is given as read ("identifier"); a MAC address (also
+// one inside an IPv6 address) is its "mac".
+inline bool HasIdentifier(const identifier::ParsedAddress& a) {
+  return a.kind == identifier::IdentifierKind::Eui64 || a.kind == identifier::IdentifierKind::Wwn;
+}
+
+// One lookup: "input", "mac" (null for an EUI-64; a WWN's OUI as three
+// bytes), the entry's members, "group", "local", "broadcast", "note",
+// "derived_from" ("ipv6-eui64", "wwn-naa5", ... or null), "kind" ("mac",
+// "ipv6", "eui64", "wwn") and "identifier" (an EUI-64 or WWN as read,
+// canonically, else null).
 template <class V>
 void VisitLookupFields(std::string_view input, const Description& d, V& v) {
   v.String("input", input);
-  v.Ascii("mac", [&d](std::string* out) { AppendMac(out, d.address); });
+  if (d.address.kind == identifier::IdentifierKind::Eui64) {
+    v.Null("mac");
+  } else {
+    v.Ascii("mac", [&d](std::string* out) { identifier::AppendMac(out, d.address); });
+  }
   v.Entry(d.match ? &*d.match : nullptr);
   v.Bool("group", d.cls.group);
   v.Bool("local", d.cls.local);
@@ -81,10 +95,16 @@ void VisitLookupFields(std::string_view input, const Description& d, V& v) {
   } else {
     v.Null("note");
   }
-  if (d.address.derivedFrom != Derivation::None) {
-    v.String("derived_from", DerivationName(d.address.derivedFrom));
+  if (d.address.derivedFrom != identifier::Derivation::None) {
+    v.String("derived_from", identifier::DerivationName(d.address.derivedFrom));
   } else {
     v.Null("derived_from");
+  }
+  v.String("kind", identifier::KindName(d.address.kind));
+  if (HasIdentifier(d.address)) {
+    v.Ascii("identifier", [&d](std::string* out) { identifier::AppendCanonical(out, d.address); });
+  } else {
+    v.Null("identifier");
   }
 }
 
@@ -109,15 +129,15 @@ void VisitFoundFields(std::string_view found, const Description& d, uint64_t lin
 // "last" (the 48-bit addresses it covers), "first_mac", "last_mac",
 // "organization", "address", "also", "source".
 template <class V>
-void VisitAssignmentFields(const Match& m, V& v) {
+void VisitAssignmentFields(const registry::Match& m, V& v) {
   const uint64_t first = FirstAddress(m), last = LastAddress(m);
-  v.String("registry", RegistryName(m));
-  v.Ascii("assignment", [&m](std::string* out) { AppendPrefixDigits(out, m.prefix, m.bits); });
+  v.String("registry", registry::RegistryName(m));
+  v.Ascii("assignment", [&m](std::string* out) { registry::AppendPrefixDigits(out, m.prefix, m.bits); });
   v.Number("bits", static_cast<uint64_t>(m.bits));
   v.Number("first", first);
   v.Number("last", last);
-  v.Ascii("first_mac", [first](std::string* out) { AppendMac(out, ParsedAddress{first, false}); });
-  v.Ascii("last_mac", [last](std::string* out) { AppendMac(out, ParsedAddress{last, false}); });
+  v.Ascii("first_mac", [first](std::string* out) { identifier::AppendMac(out, identifier::ParsedAddress{first, false}); });
+  v.Ascii("last_mac", [last](std::string* out) { identifier::AppendMac(out, identifier::ParsedAddress{last, false}); });
   v.String("organization", m.organization);
   v.Lines("address", m.address);
   v.Holders("also", &m);
@@ -132,7 +152,7 @@ class JsonFields {
   explicit JsonFields(std::string* out, bool first = true) : out_(out), first_(first) {}
   void String(std::string_view key, std::string_view text) {
     Put(key, {});
-    AppendJsonString(out_, text);
+    text::AppendJsonString(out_, text);
   }
   template <class F>
   void Ascii(std::string_view key, F&& append) {
@@ -144,8 +164,8 @@ class JsonFields {
   void Bool(std::string_view key, bool value) { Put(key, value ? "true" : "false"); }
   void Number(std::string_view key, uint64_t value);
   void Lines(std::string_view key, std::string_view lines);
-  void Holders(std::string_view key, const Match* m);
-  void Entry(const Match* m);
+  void Holders(std::string_view key, const registry::Match* m);
+  void Entry(const registry::Match* m);
 
  private:
   // `"key":` (after a comma but for the first member) and `value`, written
@@ -170,4 +190,4 @@ class JsonFields {
   bool first_;
 };
 
-}  // namespace registry
+}  // namespace answer

@@ -13,30 +13,30 @@
 
 #include "vessarine/registry/tables.h"
 
-namespace registry {
+namespace answer {
 
 // The first and last 48-bit address an assignment covers.
-inline uint64_t FirstAddress(const Match& m) { return m.prefix << (48 - m.bits); }
-inline uint64_t LastAddress(const Match& m) { return FirstAddress(m) | ((uint64_t{1} << (48 - m.bits)) - 1); }
+inline uint64_t FirstAddress(const registry::Match& m) { return m.prefix << (48 - m.bits); }
+inline uint64_t LastAddress(const registry::Match& m) { return FirstAddress(m) | ((uint64_t{1} << (48 - m.bits)) - 1); }
 
 // Calls f(match) for every assignment, by registry (in kAllRegistries'
 // order) and then by assignment, then for every user prefix by its first
 // address and length.
 template <class F>
-void ForEachAssignment(const RegistryTables& tables, F&& f) {
-  for (Registry r : kAllRegistries) {
-    const TableView& t = tables.table(r);
+void ForEachAssignment(const registry::RegistryTables& tables, F&& f) {
+  for (listing::Registry r : listing::kAllRegistries) {
+    const listing::TableView& t = tables.table(r);
     for (uint32_t i = 0; i < t.size(); ++i)
-      f(Match{r, t.KeyAt(i), t.bits(), t.OrganizationAt(i), t.AddressAt(i), &t, i});
+      f(registry::Match{r, t.KeyAt(i), t.bits(), t.OrganizationAt(i), t.AddressAt(i), &t, i});
   }
-  const UserPrefixes& user = tables.userPrefixes();
-  std::vector<const UserPrefix*> order;
+  const registry::UserPrefixes& user = tables.userPrefixes();
+  std::vector<const registry::UserPrefix*> order;
   order.reserve(user.entries().size());
-  for (const UserPrefix& p : user.entries()) order.push_back(&p);
-  std::sort(order.begin(), order.end(), [](const UserPrefix* a, const UserPrefix* b) {
+  for (const registry::UserPrefix& p : user.entries()) order.push_back(&p);
+  std::sort(order.begin(), order.end(), [](const registry::UserPrefix* a, const registry::UserPrefix* b) {
     return a->first != b->first ? a->first < b->first : a->bits < b->bits;
   });
-  for (const UserPrefix* p : order) f(UserMatch(user, *p));
+  for (const registry::UserPrefix* p : order) f(registry::UserMatch(user, *p));
 }
 
 // Whether a holder's name contains a text, letters in either case: ASCII,
@@ -57,8 +57,8 @@ class HolderFilter {
 // of {"organization","address"} objects; their names as one CSV field,
 // joined by line feeds.
 void AppendJsonLines(std::string* out, std::string_view lines);
-void AppendJsonAlso(std::string* out, const Match& m);
-void AppendCsvAlso(std::string* out, const Match& m);
+void AppendJsonAlso(std::string* out, const registry::Match& m);
+void AppendCsvAlso(std::string* out, const registry::Match& m);
 
 enum class RowFormat { Text, Json, Csv };
 
@@ -68,7 +68,7 @@ enum class RowFormat { Text, Json, Csv };
 std::string_view AssignmentCsvHeader();
 
 // Whether the filter takes any holder of the assignment.
-bool AnyHolderMatches(const HolderFilter& filter, const Match& m);
+bool AnyHolderMatches(const HolderFilter& filter, const registry::Match& m);
 
 // One row, ending in a line end. JSON: an object with those keys, the
 // address an array of lines, "also" an array of {"organization",
@@ -77,6 +77,6 @@ bool AnyHolderMatches(const HolderFilter& filter, const Match& m);
 // Text: "MA-S  70B3D5F2F  /36  70:B3:D5:F2:F0:00-70:B3:D5:F2:FF:FF  Holder"
 // with each address line indented below it, then "also: Holder" lines and
 // a user prefix's "from FILE:LINE".
-void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m);
+void AppendAssignmentRow(std::string* out, RowFormat format, const registry::Match& m);
 
-}  // namespace registry
+}  // namespace answer

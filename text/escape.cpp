@@ -1,4 +1,4 @@
-#include "vessarine/registry/escape.h"
+#include "vessarine/text/escape.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "vessarine/listing/listing.h"
+#include "vessarine/text/utf8.h"
 
-namespace registry {
+namespace text {
 
 namespace {
 
@@ -236,4 +236,4 @@ std::string ShortenedText(std::string_view start, size_t size, size_t shown) {
   return std::string(start) + "\xE2\x80\xA6 (" + std::to_string(size) + " bytes)";
 }
 
-}  // namespace registry
+}  // namespace text

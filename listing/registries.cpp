@@ -1,8 +1,6 @@
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
-#include <cctype>
-
-namespace registry {
+namespace listing {
 
 namespace {
 
@@ -17,8 +15,7 @@ constexpr RegistryInfo kInfo[] = {
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return true;
 }
@@ -34,4 +31,4 @@ std::optional<Registry> RegistryFromName(std::string_view name) {
   return std::nullopt;
 }
 
-}  // namespace registry
+}  // namespace listing

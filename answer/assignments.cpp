@@ -1,17 +1,16 @@
-#include "vessarine/registry/assignments.h"
+#include "vessarine/answer/assignments.h"
 
 #include <charconv>
 #include <cstring>
 
-#include "vessarine/registry/address.h"
-#include "vessarine/registry/escape.h"
-#include "vessarine/registry/fields.h"
+#include "vessarine/identifier/address.h"
+#include "vessarine/store/bytes.h"
+#include "vessarine/answer/fields.h"
+#include "vessarine/text/escape.h"
 
-namespace registry {
+namespace answer {
 
 namespace {
-
-constexpr char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 void AppendNumber(std::string* out, uint64_t v) {
   char text[24];
@@ -19,7 +18,7 @@ void AppendNumber(std::string* out, uint64_t v) {
   out->append(text, end);
 }
 
-void AppendAddressText(std::string* out, uint64_t value) { AppendMac(out, ParsedAddress{value, false}); }
+void AppendAddressText(std::string* out, uint64_t value) { identifier::AppendMac(out, identifier::ParsedAddress{value, false}); }
 
 }  // namespace
 
@@ -30,7 +29,7 @@ namespace {
 // Extended-A, basic Greek and Cyrillic capitals); any other code point is
 // itself.
 char32_t FoldCodePoint(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 0x20;
+  if (c < 0x80) return static_cast<char32_t>(AsciiLower(static_cast<char>(c)));
   if (c < 0xC0) return c;
   if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;
   if (c >= 0x100 && c <= 0x17F) {
@@ -54,7 +53,7 @@ void FoldInto(std::string* out, std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
-      out->push_back(FoldAscii(text[i]));
+      out->push_back(AsciiLower(text[i]));
       continue;
     }
     const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
@@ -95,20 +94,20 @@ bool HolderFilter::Matches(std::string_view name) const {
   if (!ascii_) return false;
   const char first = folded_[0];
   // Both cases of the first byte are candidates; the rest compare folded.
-  const char other = first >= 'a' && first <= 'z' ? static_cast<char>(first - ('a' - 'A')) : first;
+  const char other = AsciiUpper(first);
   const size_t lastStart = name.size() - folded_.size();
   for (size_t i = 0; i <= lastStart; ++i) {
     if (name[i] != first && name[i] != other) continue;
     size_t k = 1;
-    while (k < folded_.size() && FoldAscii(name[i + k]) == folded_[k]) ++k;
+    while (k < folded_.size() && AsciiLower(name[i + k]) == folded_[k]) ++k;
     if (k == folded_.size()) return true;
   }
   return false;
 }
 
-bool AnyHolderMatches(const HolderFilter& filter, const Match& m) {
+bool AnyHolderMatches(const HolderFilter& filter, const registry::Match& m) {
   if (filter.Matches(m.organization)) return true;
-  for (const TableView::Holder& h : FurtherHolders(m)) {
+  for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
     if (filter.Matches(h.organization)) return true;
   }
   return false;
@@ -118,7 +117,7 @@ void AppendJsonLines(std::string* out, std::string_view lines) {
   out->push_back('[');
   for (bool more = !lines.empty(); more;) {
     const size_t nl = lines.find('\n');
-    AppendJsonString(out, lines.substr(0, nl));
+    text::AppendJsonString(out, lines.substr(0, nl));
     more = nl != std::string_view::npos;
     if (more) {
       out->push_back(',');
@@ -128,10 +127,10 @@ void AppendJsonLines(std::string* out, std::string_view lines) {
   out->push_back(']');
 }
 
-void AppendJsonAlso(std::string* out, const Match& m) {
+void AppendJsonAlso(std::string* out, const registry::Match& m) {
   out->push_back('[');
   bool first = true;
-  for (const TableView::Holder& h : FurtherHolders(m)) {
+  for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
     if (!first) out->push_back(',');
     first = false;
     out->push_back('{');
@@ -142,13 +141,13 @@ void AppendJsonAlso(std::string* out, const Match& m) {
   out->push_back(']');
 }
 
-void AppendCsvAlso(std::string* out, const Match& m) {
+void AppendCsvAlso(std::string* out, const registry::Match& m) {
   std::string names;
-  for (const TableView::Holder& h : FurtherHolders(m)) {
+  for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
     if (!names.empty()) names.push_back('\n');
     names += h.organization;
   }
-  AppendCsvField(out, names);
+  text::AppendCsvField(out, names);
 }
 
 void JsonFields::Number(std::string_view key, uint64_t value) {
@@ -161,7 +160,7 @@ void JsonFields::Lines(std::string_view key, std::string_view lines) {
   AppendJsonLines(out_, lines);
 }
 
-void JsonFields::Holders(std::string_view key, const Match* m) {
+void JsonFields::Holders(std::string_view key, const registry::Match* m) {
   Put(key, {});
   if (m != nullptr) {
     AppendJsonAlso(out_, *m);
@@ -174,9 +173,9 @@ std::string_view AssignmentCsvHeader() {
   return "registry,assignment,bits,first,last,first_mac,last_mac,organization,address,also,source\r\n";
 }
 
-void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
-  const std::string_view name = RegistryName(m);
-  const std::string digits = AssignmentDigits(m);
+void AppendAssignmentRow(std::string* out, RowFormat format, const registry::Match& m) {
+  const std::string_view name = registry::RegistryName(m);
+  const std::string digits = registry::AssignmentDigits(m);
   const uint64_t first = FirstAddress(m), last = LastAddress(m);
   switch (format) {
     case RowFormat::Json: {
@@ -201,13 +200,13 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       out->push_back(',');
       AppendAddressText(out, last);
       out->push_back(',');
-      AppendCsvField(out, m.organization);
+      text::AppendCsvField(out, m.organization);
       out->push_back(',');
-      AppendCsvField(out, m.address);
+      text::AppendCsvField(out, m.address);
       out->push_back(',');
       AppendCsvAlso(out, m);
       out->push_back(',');
-      AppendCsvField(out, UserSource(m));
+      text::AppendCsvField(out, registry::UserSource(m));
       *out += "\r\n";
       break;
     case RowFormat::Text: {
@@ -222,25 +221,25 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
       out->push_back('-');
       AppendAddressText(out, last);
       *out += "  ";
-      AppendDisplayText(out, m.organization);  // no control character reaches a terminal
+      text::AppendDisplayText(out, m.organization);  // no control character reaches a terminal
       out->push_back('\n');
       std::string_view rest = m.address;
       while (!rest.empty()) {
         const size_t nl = rest.find('\n');
         out->append(6, ' ');
-        AppendDisplayText(out, rest.substr(0, nl));
+        text::AppendDisplayText(out, rest.substr(0, nl));
         out->push_back('\n');
         if (nl == std::string_view::npos) break;
         rest.remove_prefix(nl + 1);
       }
-      for (const TableView::Holder& h : FurtherHolders(m)) {
+      for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
         *out += "      also: ";
-        AppendDisplayText(out, h.organization);
+        text::AppendDisplayText(out, h.organization);
         out->push_back('\n');
       }
       if (m.user != nullptr) {
         *out += "      from ";
-        AppendDisplayText(out, UserSource(m));
+        text::AppendDisplayText(out, registry::UserSource(m));
         out->push_back('\n');
       }
       break;
@@ -248,4 +247,4 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const Match& m) {
   }
 }
 
-}  // namespace registry
+}  // namespace answer

@@ -10,12 +10,12 @@
 #include <string_view>
 
 #include "vessarine/db/cache_dir.h"
-#include "vessarine/listing/registry.h"
+#include "vessarine/listing/registries.h"
 
-namespace registry {
+namespace db {
 
 // Registry `r`'s table file in the cache directory.
-inline const char* TableFile(Registry r) { return kRegistryTableFiles[static_cast<size_t>(r)]; }
+inline const char* TableFile(listing::Registry r) { return kRegistryTableFiles[static_cast<size_t>(r)]; }
 
 // Largest table file read.
 inline constexpr size_t kMaxTableFileSize = 256u << 20;
@@ -45,4 +45,4 @@ bool ReadRegularFile(const std::string& path, size_t cap, std::string* bytes, st
 // directory's exclusive lock.
 bool WriteCacheFileAtomically(const std::string& name, std::string_view bytes, std::string* error);
 
-}  // namespace registry
+}  // namespace db

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace registry {
+namespace text {
 
 // Appends `text` as a JSON string literal, quotes included.
 void AppendJsonString(std::string* out, std::string_view text);
@@ -34,4 +34,4 @@ std::string DisplayText(std::string_view text);
 // then "… (SIZE bytes)".
 std::string ShortenedText(std::string_view start, size_t size, size_t shown);
 
-}  // namespace registry
+}  // namespace text

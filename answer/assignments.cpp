@@ -150,17 +150,17 @@ void AppendCsvAlso(std::string* out, const registry::Match& m) {
   text::AppendCsvField(out, names);
 }
 
-void JsonFields::Number(std::string_view key, uint64_t value) {
+void JsonFields::Number(Key key, uint64_t value) {
   Put(key, {});
   AppendNumber(out_, value);
 }
 
-void JsonFields::Lines(std::string_view key, std::string_view lines) {
+void JsonFields::Lines(Key key, std::string_view lines) {
   Put(key, {});
   AppendJsonLines(out_, lines);
 }
 
-void JsonFields::Holders(std::string_view key, const registry::Match* m) {
+void JsonFields::Holders(Key key, const registry::Match* m) {
   Put(key, {});
   if (m != nullptr) {
     AppendJsonAlso(out_, *m);

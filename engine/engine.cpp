@@ -8,9 +8,13 @@ namespace engine {
 
 Answer OverlongAnswer(std::string_view start, size_t size) {
   Answer a;
-  a.quoted = text::ShortenedText(start, size, kQuotedStart);
-  a.error = "not a MAC address: the line is longer than 4 KiB";
+  SetOverlong(&a, start, size);
   return a;
+}
+
+void SetOverlong(Answer* a, std::string_view start, size_t size) {
+  a->quoted = text::ShortenedText(start, size, kQuotedStart);
+  a->error = "not a MAC address: the line is longer than 4 KiB";
 }
 
 std::unique_ptr<Engine> Engine::Open(const Options& options, std::FILE* warnings, std::string* error) {
@@ -23,9 +27,13 @@ std::unique_ptr<Engine> Engine::Open(const Options& options, std::FILE* warnings
 }
 
 Answer Engine::Lookup(std::string_view input, identifier::ReadOptions read) const {
-  if (input.size() > kMaxIdentifierText) return OverlongAnswer(input.substr(0, kQuotedStart), input.size());
+  // One answer object throughout, built where the caller keeps it.
   Answer a;
-  if (auto address = identifier::ParseAddress(input, &a.error, read)) a.description = answer::Describe(tables_, *address);
+  if (input.size() > kMaxIdentifierText) {
+    SetOverlong(&a, input.substr(0, kQuotedStart), input.size());
+  } else if (auto address = identifier::ParseAddress(input, &a.error, read)) {
+    a.description.emplace(answer::Describe(tables_, *address));
+  }
   return a;
 }
 

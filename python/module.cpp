@@ -100,7 +100,8 @@ struct Keys {
   std::array<PyObject*, 32> object{};
   PyObject* shape = nullptr;
 
-  PyObject* At(size_t i, std::string_view key) {
+  PyObject* At(size_t i, answer::Key whole) {
+    const std::string_view key = whole.name();
     if (text[i] != key.data()) {
       PyObject* made = Checked(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
       PyUnicode_InternInPlace(&made);
@@ -164,22 +165,22 @@ template <class Sink>
 class ValueFields {
  public:
   explicit ValueFields(Sink& sink) : sink_(sink) {}
-  void String(std::string_view key, std::string_view text) { sink_(key, Kind::Value, Checked(Str(text))); }
+  void String(answer::Key key, std::string_view text) { sink_(key, Kind::Value, Checked(Str(text))); }
   template <class F>
-  void Ascii(std::string_view key, F&& append) {
+  void Ascii(answer::Key key, F&& append) {
     // Called with the GIL held: one buffer serves every call.
     static std::string text;
     text.clear();
     append(&text);
     sink_(key, Kind::Value, Checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
   }
-  void Null(std::string_view key) { sink_(key, Kind::Value, Py_NewRef(Py_None)); }
-  void Bool(std::string_view key, bool value) { sink_(key, Kind::Value, Py_NewRef(value ? Py_True : Py_False)); }
-  void Number(std::string_view key, uint64_t value) {
+  void Null(answer::Key key) { sink_(key, Kind::Value, Py_NewRef(Py_None)); }
+  void Bool(answer::Key key, bool value) { sink_(key, Kind::Value, Py_NewRef(value ? Py_True : Py_False)); }
+  void Number(answer::Key key, uint64_t value) {
     sink_(key, Kind::Value, Checked(PyLong_FromUnsignedLongLong(value)));
   }
-  void Lines(std::string_view key, std::string_view lines) { sink_(key, Kind::Lines, LinesList(lines)); }
-  void Holders(std::string_view key, const registry::Match* m);
+  void Lines(answer::Key key, std::string_view lines) { sink_(key, Kind::Lines, LinesList(lines)); }
+  void Holders(answer::Key key, const registry::Match* m);
   void Entry(const registry::Match* m) { sink_.Entry(m, *this); }
 
  private:
@@ -193,7 +194,7 @@ class ValueFields {
 class EntryValues {
  public:
   struct Member {
-    std::string_view key;
+    answer::Key key;
     Kind kind;
     PyObject* value;
   };
@@ -220,7 +221,7 @@ class EntryValues {
   struct Collector {
     std::array<Member, kMembers>* members;
     size_t next = 0;
-    void operator()(std::string_view key, Kind kind, PyObject* value) { (*members)[next++] = Member{key, kind, value}; }
+    void operator()(answer::Key key, Kind kind, PyObject* value) { (*members)[next++] = Member{key, kind, value}; }
     template <class V>
     void Entry(const registry::Match*, V&) {}
   };
@@ -254,7 +255,7 @@ class DictBuilder {
       : keys_(keys), input_(input), inputObject_(inputObject), dict_(keys.NewDict()) {}
   ~DictBuilder() { Py_XDECREF(dict_); }
 
-  void operator()(std::string_view key, Kind, PyObject* value) { Set(key, value); }
+  void operator()(answer::Key key, Kind, PyObject* value) { Set(key, value); }
 
   template <class V>
   void Entry(const registry::Match* m, V& fields) {
@@ -276,7 +277,7 @@ class DictBuilder {
   }
 
  private:
-  void Set(std::string_view key, PyObject* value) {
+  void Set(answer::Key key, PyObject* value) {
     const int status = PyDict_SetItem(dict_, keys_.At(next_++, key), value);
     Py_DECREF(value);
     if (status != 0) throw py::error_already_set();
@@ -293,7 +294,7 @@ class DictBuilder {
 class DictFields : public ValueFields<DictBuilder> {
  public:
   explicit DictFields(DictBuilder& dict) : ValueFields<DictBuilder>(dict), dict_(dict) {}
-  void String(std::string_view key, std::string_view text) {
+  void String(answer::Key key, std::string_view text) {
     if (dict_.IsInput(text)) return dict_(key, Kind::Value, dict_.InputObject());
     ValueFields<DictBuilder>::String(key, text);
   }
@@ -320,7 +321,7 @@ Keys& KeysOf(Object object) {
 }
 
 template <class Sink>
-void ValueFields<Sink>::Holders(std::string_view key, const registry::Match* m) {
+void ValueFields<Sink>::Holders(answer::Key key, const registry::Match* m) {
   py::list list;
   if (m != nullptr) {
     for (const listing::TableView::Holder& h : registry::FurtherHolders(*m)) {

@@ -2,7 +2,7 @@
 // write, in their order, for every writer of them (the JSON text, the
 // Python module's dicts), so no writer can name or spell a member its own
 // way. A visitor V is called, key by key, with:
-//   v.String(key, text)       any bytes; a writer makes invalid UTF-8 U+FFFD
+//   v.String(key, text)       (key a Key below) any bytes; a writer makes invalid UTF-8 U+FFFD
 //   v.Ascii(key, append)      append(std::string*) writes an ASCII text
 //   v.Null(key), v.Bool(key, b), v.Number(key, uint64_t)
 //   v.Lines(key, text)        a list of the '\n'-separated lines
@@ -26,20 +26,54 @@
 
 namespace answer {
 
+// A member's key as a JSON object writes it, `,"name":`, made once here:
+// a writer appends it whole, and a writer of names takes name().
+struct Key {
+  std::string_view json;
+  constexpr std::string_view name() const { return json.substr(2, json.size() - 4); }
+};
+
+namespace keys {
+inline constexpr Key kAddress{",\"address\":"};
+inline constexpr Key kAlso{",\"also\":"};
+inline constexpr Key kAssignment{",\"assignment\":"};
+inline constexpr Key kBits{",\"bits\":"};
+inline constexpr Key kBroadcast{",\"broadcast\":"};
+inline constexpr Key kColumn{",\"column\":"};
+inline constexpr Key kDerivedFrom{",\"derived_from\":"};
+inline constexpr Key kError{",\"error\":"};
+inline constexpr Key kFirst{",\"first\":"};
+inline constexpr Key kFirstMac{",\"first_mac\":"};
+inline constexpr Key kGroup{",\"group\":"};
+inline constexpr Key kIdentifier{",\"identifier\":"};
+inline constexpr Key kInput{",\"input\":"};
+inline constexpr Key kKind{",\"kind\":"};
+inline constexpr Key kLast{",\"last\":"};
+inline constexpr Key kLastMac{",\"last_mac\":"};
+inline constexpr Key kLine{",\"line\":"};
+inline constexpr Key kLocal{",\"local\":"};
+inline constexpr Key kMac{",\"mac\":"};
+inline constexpr Key kNote{",\"note\":"};
+inline constexpr Key kOrganization{",\"organization\":"};
+inline constexpr Key kRegistry{",\"registry\":"};
+inline constexpr Key kSource{",\"source\":"};
+inline constexpr Key kText{",\"text\":"};
+}  // namespace keys
+
 // A further holder of an assignment: "organization" and "address" lines.
 template <class V>
 void VisitHolderFields(const listing::TableView::Holder& h, V& v) {
-  v.String("organization", h.organization);
-  v.Lines("address", h.address);
+  v.String(keys::kOrganization, h.organization);
+  v.Lines(keys::kAddress, h.address);
 }
 
 // "source": a user prefix's FILE:LINE, null for an IEEE assignment.
 template <class V>
 void VisitSource(const registry::Match& m, V& v) {
   if (m.user != nullptr) {
-    v.String("source", registry::UserSource(m));
+    v.String(keys::kSource, registry::UserSource(m));
   } else {
-    v.Null("source");
+    v.Null(keys::kSource);
   }
 }
 
@@ -49,21 +83,21 @@ void VisitSource(const registry::Match& m, V& v) {
 template <class V>
 void VisitEntryFields(const registry::Match* m, V& v) {
   if (m == nullptr) {
-    v.Null("registry");
-    v.Null("assignment");
-    v.Null("bits");
-    v.Null("organization");
-    v.Lines("address", {});
-    v.Holders("also", nullptr);
-    v.Null("source");
+    v.Null(keys::kRegistry);
+    v.Null(keys::kAssignment);
+    v.Null(keys::kBits);
+    v.Null(keys::kOrganization);
+    v.Lines(keys::kAddress, {});
+    v.Holders(keys::kAlso, nullptr);
+    v.Null(keys::kSource);
     return;
   }
-  v.String("registry", registry::RegistryName(*m));
-  v.Ascii("assignment", [m](std::string* out) { registry::AppendPrefixDigits(out, m->prefix, m->bits); });
-  v.Number("bits", static_cast<uint64_t>(m->bits));
-  v.String("organization", m->organization);
-  v.Lines("address", m->address);
-  v.Holders("also", m);
+  v.String(keys::kRegistry, registry::RegistryName(*m));
+  v.Ascii(keys::kAssignment, [m](std::string* out) { registry::AppendPrefixDigits(out, m->prefix, m->bits); });
+  v.Number(keys::kBits, static_cast<uint64_t>(m->bits));
+  v.String(keys::kOrganization, m->organization);
+  v.Lines(keys::kAddress, m->address);
+  v.Holders(keys::kAlso, m);
   VisitSource(*m, v);
 }
 
@@ -80,39 +114,39 @@ inline bool HasIdentifier(const identifier::ParsedAddress& a) {
 // canonically, else null).
 template <class V>
 void VisitLookupFields(std::string_view input, const Description& d, V& v) {
-  v.String("input", input);
+  v.String(keys::kInput, input);
   if (d.address.kind == identifier::IdentifierKind::Eui64) {
-    v.Null("mac");
+    v.Null(keys::kMac);
   } else {
-    v.Ascii("mac", [&d](std::string* out) { identifier::AppendMac(out, d.address); });
+    v.Ascii(keys::kMac, [&d](std::string* out) { identifier::AppendMac(out, d.address); });
   }
   v.Entry(d.match ? &*d.match : nullptr);
-  v.Bool("group", d.cls.group);
-  v.Bool("local", d.cls.local);
-  v.Bool("broadcast", d.cls.broadcast);
+  v.Bool(keys::kGroup, d.cls.group);
+  v.Bool(keys::kLocal, d.cls.local);
+  v.Bool(keys::kBroadcast, d.cls.broadcast);
   if (const std::string_view note = Note(d); !note.empty()) {
-    v.String("note", note);
+    v.String(keys::kNote, note);
   } else {
-    v.Null("note");
+    v.Null(keys::kNote);
   }
   if (d.address.derivedFrom != identifier::Derivation::None) {
-    v.String("derived_from", identifier::DerivationName(d.address.derivedFrom));
+    v.Ascii(keys::kDerivedFrom, [&d](std::string* out) { *out += identifier::DerivationName(d.address.derivedFrom); });
   } else {
-    v.Null("derived_from");
+    v.Null(keys::kDerivedFrom);
   }
-  v.String("kind", identifier::KindName(d.address.kind));
+  v.Ascii(keys::kKind, [&d](std::string* out) { *out += identifier::KindName(d.address.kind); });
   if (HasIdentifier(d.address)) {
-    v.Ascii("identifier", [&d](std::string* out) { identifier::AppendCanonical(out, d.address); });
+    v.Ascii(keys::kIdentifier, [&d](std::string* out) { identifier::AppendCanonical(out, d.address); });
   } else {
-    v.Null("identifier");
+    v.Null(keys::kIdentifier);
   }
 }
 
 // An input that is no identifier: "input" and "error".
 template <class V>
 void VisitErrorFields(std::string_view input, std::string_view error, V& v) {
-  v.String("input", input);
-  v.String("error", error);
+  v.String(keys::kInput, input);
+  v.String(keys::kError, error);
 }
 
 // An identifier found in text: the lookup's members of the text found,
@@ -120,9 +154,9 @@ void VisitErrorFields(std::string_view input, std::string_view error, V& v) {
 template <class V>
 void VisitFoundFields(std::string_view found, const Description& d, uint64_t line, uint64_t column, V& v) {
   VisitLookupFields(found, d, v);
-  v.Number("line", line);
-  v.Number("column", column);
-  v.String("text", found);
+  v.Number(keys::kLine, line);
+  v.Number(keys::kColumn, column);
+  v.String(keys::kText, found);
 }
 
 // An assignment's row: "registry", "assignment", "bits", "first" and
@@ -131,16 +165,16 @@ void VisitFoundFields(std::string_view found, const Description& d, uint64_t lin
 template <class V>
 void VisitAssignmentFields(const registry::Match& m, V& v) {
   const uint64_t first = FirstAddress(m), last = LastAddress(m);
-  v.String("registry", registry::RegistryName(m));
-  v.Ascii("assignment", [&m](std::string* out) { registry::AppendPrefixDigits(out, m.prefix, m.bits); });
-  v.Number("bits", static_cast<uint64_t>(m.bits));
-  v.Number("first", first);
-  v.Number("last", last);
-  v.Ascii("first_mac", [first](std::string* out) { identifier::AppendMac(out, identifier::ParsedAddress{first, false}); });
-  v.Ascii("last_mac", [last](std::string* out) { identifier::AppendMac(out, identifier::ParsedAddress{last, false}); });
-  v.String("organization", m.organization);
-  v.Lines("address", m.address);
-  v.Holders("also", &m);
+  v.String(keys::kRegistry, registry::RegistryName(m));
+  v.Ascii(keys::kAssignment, [&m](std::string* out) { registry::AppendPrefixDigits(out, m.prefix, m.bits); });
+  v.Number(keys::kBits, static_cast<uint64_t>(m.bits));
+  v.Number(keys::kFirst, first);
+  v.Number(keys::kLast, last);
+  v.Ascii(keys::kFirstMac, [first](std::string* out) { identifier::AppendMac(out, identifier::ParsedAddress{first, false}); });
+  v.Ascii(keys::kLastMac, [last](std::string* out) { identifier::AppendMac(out, identifier::ParsedAddress{last, false}); });
+  v.String(keys::kOrganization, m.organization);
+  v.Lines(keys::kAddress, m.address);
+  v.Holders(keys::kAlso, &m);
   VisitSource(m, v);
 }
 
@@ -150,40 +184,29 @@ void VisitAssignmentFields(const registry::Match& m, V& v) {
 class JsonFields {
  public:
   explicit JsonFields(std::string* out, bool first = true) : out_(out), first_(first) {}
-  void String(std::string_view key, std::string_view text) {
+  void String(Key key, std::string_view text) {
     Put(key, {});
     text::AppendJsonString(out_, text);
   }
   template <class F>
-  void Ascii(std::string_view key, F&& append) {
+  void Ascii(Key key, F&& append) {
     Put(key, "\"");
     append(out_);
     out_->push_back('"');
   }
-  void Null(std::string_view key) { Put(key, "null"); }
-  void Bool(std::string_view key, bool value) { Put(key, value ? "true" : "false"); }
-  void Number(std::string_view key, uint64_t value);
-  void Lines(std::string_view key, std::string_view lines);
-  void Holders(std::string_view key, const registry::Match* m);
+  void Null(Key key) { Put(key, "null"); }
+  void Bool(Key key, bool value) { Put(key, value ? "true" : "false"); }
+  void Number(Key key, uint64_t value);
+  void Lines(Key key, std::string_view lines);
+  void Holders(Key key, const registry::Match* m);
   void Entry(const registry::Match* m);
 
  private:
-  // `"key":` (after a comma but for the first member) and `value`, written
-  // in place with one resize: most members are a few bytes, and appends
-  // are most of their cost.
-  void Put(std::string_view key, std::string_view value) {
-    const size_t comma = first_ ? 0 : 1;
+  // The key (without its comma for the first member), then `value`.
+  void Put(Key key, std::string_view value) {
+    *out_ += first_ ? key.json.substr(1) : key.json;
     first_ = false;
-    const size_t at = out_->size();
-    out_->resize(at + comma + key.size() + 3 + value.size());
-    char* p = out_->data() + at;
-    if (comma != 0) *p++ = ',';
-    *p++ = '"';
-    std::memcpy(p, key.data(), key.size());
-    p += key.size();
-    *p++ = '"';
-    *p++ = ':';
-    if (!value.empty()) std::memcpy(p, value.data(), value.size());
+    if (!value.empty()) *out_ += value;
   }
 
   std::string* out_;

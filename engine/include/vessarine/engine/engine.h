@@ -46,6 +46,7 @@ struct Answer {
 // bytes (`start`, at least kQuotedStart of them when it has that many) and its
 // length: a stream reader need not hold the whole line.
 Answer OverlongAnswer(std::string_view start, size_t size);
+void SetOverlong(Answer* a, std::string_view start, size_t size);
 
 // One loaded table: the registry ("MA-L", ...), its entries, and where it
 // came from ("cache" with the file's path, "built-in", or "none"); for the

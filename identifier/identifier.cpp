@@ -346,8 +346,10 @@ std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* er
     name = text;
   }
   uint64_t high = 0, low = 0;
-  const size_t length = std::min(name.size(), kLongestNotation + 1);
-  for (size_t i = kNotationIndex.start[length]; i < kNotationIndex.start[length + 1]; ++i) {
+  // A text longer than every notation has no row to try.
+  const size_t length = name.size();
+  const size_t rowsEnd = length <= kLongestNotation ? kNotationIndex.start[length + 1] : 0;
+  for (size_t i = length <= kLongestNotation ? kNotationIndex.start[length] : 0; i < rowsEnd; ++i) {
     const Notation& n = kNotations[kNotationIndex.rows[i]];
     if (!Matches(name, n.pattern, &high, &low)) continue;
     switch (n.reads) {

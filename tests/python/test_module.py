@@ -31,6 +31,7 @@ INPUTS = [
     "00:12:4b:00:1c:d4:e0:a1",   # EUI-64
     "naa.5000c500a1b2c3d4",      # World Wide Name
     "not a mac",
+    "00:0c:29:aa:bb:cc 00:0c:29:aa:bb:cc 00:0c",  # longer than every notation
     "00:0c:29:aa:bb",
     "00:0c:29\x00aa:bb:cc",      # NUL
     "00:0c:29:aa:bb:\udcff",     # invalid UTF-8 (surrogateescape of b"\xff")

@@ -1,5 +1,7 @@
 #include "vessarine/answer/describe.h"
 
+#include <memory>
+
 #include "vessarine/answer/assignments.h"
 #include "vessarine/answer/fields.h"
 #include "vessarine/text/escape.h"
@@ -54,8 +56,7 @@ class EntryTexts {
     // loaded or let go since (the texts' addresses could be another's).
     const Key key{registry::TablesGeneration(), m.prefix, m.user != nullptr ? -1 : static_cast<int>(m.registry), m.organization,
                   m.address};
-    Slot& slot = slots_[((m.prefix ^ reinterpret_cast<uintptr_t>(m.organization.data())) * 0x9E3779B97F4A7C15u) >>
-                        (64 - kBits)];
+    Slot& slot = SlotFor(m);
     if (!slot.filled || !(slot.key == key)) {
       slot.filled = true;
       slot.key = key;
@@ -68,6 +69,9 @@ class EntryTexts {
   }
 
   static constexpr int kBits = 10;
+  // Uses answered from one slot before the table of slots is made: a
+  // one-shot answer formats a few entries and need not clear 100 KiB.
+  static constexpr int kFirstUses = 16;
   struct Key {
     uint64_t generation, prefix;
     int registry;
@@ -84,7 +88,23 @@ class EntryTexts {
     std::string text;
     size_t split = 0;
   };
-  Slot slots_[1 << kBits];
+  Slot& SlotFor(const registry::Match& m) {
+    if (!slots_) {
+      if (uses_ < kFirstUses) {
+        ++uses_;
+        return first_;
+      }
+      slots_ = std::make_unique<Slot[]>(size_t{1} << kBits);
+    }
+    return slots_[((m.prefix ^ reinterpret_cast<uintptr_t>(m.organization.data())) * 0x9E3779B97F4A7C15u) >>
+                  (64 - kBits)];
+  }
+
+  // On the heap, made when needed: as thread-local storage the slots of
+  // every format would be cleared at every start, used or not.
+  std::unique_ptr<Slot[]> slots_;
+  Slot first_;
+  int uses_ = 0;
 };
 
 void AppendClassText(std::string* out, const Description& d) {

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "vessarine/app/box_text.h"
+#include "vessarine/app/controls.h"
 #include "vessarine/app/dialog_texts.h"
 #include "vessarine/app/program_icon.h"
 #include "vessarine/app/progress_ctrl.h"
@@ -26,13 +27,25 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
-#include "vessarine/query/controls.h"
+#include "vessarine/query/format.h"
+#include "vessarine/query/queries.h"
 #include "vessarine/update/update_texts.h"
+
+std::string g_strMacInput;
+std::string g_strCompanyInput;
+std::string g_strMacResult;
+std::string g_strCompanyResult;
+int32_t g_nSearchPos = 0;
+int32_t g_nMatchCount = 0;
 
 uint8_t g_bTitleFontCreated = 0;
 QFont* g_pTitleFont = nullptr;
 
 namespace {
+
+// A MAC result longer than this is replaced by a notice before a new company
+// search: every push and pull would copy it again.
+constexpr size_t kMacResultLimit = 5000;
 
 // Pushes compare a box with its variable only up to this length.
 constexpr size_t kPushCompareLimit = 255;
@@ -184,6 +197,8 @@ CVessarineDlg::CVessarineDlg(UpdateSource updateSource, QWidget* parent)
                   {IDC_COMPANY_RESULT, &g_strCompanyResult},
                   {IDC_DB_VERSION, &g_strDbVersion}}},
       m_updateUi(new CQtUpdateUi(this)) {
+  g_strMacInput = "00:00:00:00:00:00";
+  g_strCompanyInput = "VELMORA TECHWORKS";
   StartUpDatabase();
   m_hIcon = ProgramIcon();
 
@@ -444,14 +459,49 @@ void CVessarineDlg::EnableControl(int id, bool enable) {
 // ---------------------------------------------------------------------------
 // Queries.
 
-void CVessarineDlg::MacLookup(int mode) { ::MacLookup(*this, mode); }
-void CVessarineDlg::CompanySearch(int mode) { ::CompanySearch(*this, mode); }
+void CVessarineDlg::MacLookup(int mode) {
+  // Any MAC query ends a paged company search.
+  EnableControl(IDC_COMPANY_CONTINUE, false);
+  EnableControl(IDC_COMPANY_ALL, false);
+  g_strMacResult = mode == 1 ? ListMacs().text : LookupMac(g_strMacInput).text;
+  Push();
+}
+
+void CVessarineDlg::CompanySearch(int mode) {
+  // Only a continuation resumes; a new search and 全部 start over.
+  const SearchCursor from = mode == 1 ? SearchCursor{g_nSearchPos, g_nMatchCount} : SearchCursor{};
+  CompanyPage page = SearchCompanies(g_strCompanyInput, from, mode == 2);
+  g_nSearchPos = page.next.position;
+  g_nMatchCount = page.next.matches;
+  g_strCompanyResult = std::move(page.answer.text);
+  Push();
+  if (page.more) {
+    EnableControl(IDC_COMPANY_CONTINUE, true);
+    EnableControl(IDC_COMPANY_ALL, true);
+  }
+}
 
 void CVessarineDlg::OnMacMatch() { MacLookup(0); }
 void CVessarineDlg::OnListAllMacs() { MacLookup(1); }
-void CVessarineDlg::OnCompanyMatch() { ::CompanyMatch(*this); }
-void CVessarineDlg::OnCompanyContinue() { ::CompanyContinue(*this); }
-void CVessarineDlg::OnCompanyAll() { ::CompanyAll(*this); }
+
+void CVessarineDlg::OnCompanyMatch() {
+  if (g_strMacResult.size() > kMacResultLimit) g_strMacResult = FormatMessage(kMsgMacCacheTooLarge);
+  EnableControl(IDC_COMPANY_CONTINUE, false);
+  EnableControl(IDC_COMPANY_ALL, false);
+  CompanySearch(0);
+}
+
+void CVessarineDlg::OnCompanyContinue() {
+  EnableControl(IDC_COMPANY_CONTINUE, false);
+  CompanySearch(1);
+}
+
+void CVessarineDlg::OnCompanyAll() {
+  EnableControl(IDC_COMPANY_CONTINUE, false);
+  EnableControl(IDC_COMPANY_ALL, false);
+  CompanySearch(2);
+}
+
 void CVessarineDlg::OnChangeMacInput() { Pull(); }
 void CVessarineDlg::OnChangeCompanyInput() { Pull(); }
 

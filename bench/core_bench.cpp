@@ -20,7 +20,6 @@
 #include "vessarine/listing/listing.h"
 #include "vessarine/listing/table.h"
 #include "vessarine/update/table_refresh.h"
-#include "tests/recording_host.h"
 
 namespace {
 
@@ -60,24 +59,20 @@ BENCHMARK(BM_LoadCache)->Unit(benchmark::kMicrosecond);
 
 void BM_MacLookup(benchmark::State& state) {
   LoadBuiltinDatabase();
-  RecordingHost host;
-  g_strMacInput = "00:0c:29";
-  for (auto _ : state) MacLookup(host, 0);
+  for (auto _ : state) benchmark::DoNotOptimize(LookupMac("00:0c:29"));
 }
 BENCHMARK(BM_MacLookup)->Unit(benchmark::kMicrosecond);
 
 void BM_FullListing(benchmark::State& state) {
   LoadBuiltinDatabase();
-  RecordingHost host;
-  for (auto _ : state) MacLookup(host, 1);
+  for (auto _ : state) benchmark::DoNotOptimize(ListMacs());
 }
 BENCHMARK(BM_FullListing)->Unit(benchmark::kMillisecond);
 
 void BM_CompanyAllOfA(benchmark::State& state) {
   LoadBuiltinDatabase();
-  RecordingHost host;
-  g_strCompanyInput = "a";
-  for (auto _ : state) CompanySearch(host, 2);
+  const std::string text = "a";
+  for (auto _ : state) benchmark::DoNotOptimize(SearchCompanies(text, {}, true));
 }
 BENCHMARK(BM_CompanyAllOfA)->Unit(benchmark::kMillisecond);
 

@@ -16,8 +16,7 @@
 #include <sys/resource.h>
 
 #include "vessarine/app/vessarine_dlg.h"
-#include "vessarine/query/controls.h"
-#include "vessarine/query/queries.h"
+#include "vessarine/app/controls.h"
 
 namespace {
 

@@ -1,36 +1,52 @@
 #!/usr/bin/env bash
-# Whole-process start-up of a lookup, paired with grep over Debian's listing
-# in one hyperfine run each (--output=pipe: grep --max-count=1 writing to /dev/null
-# would stop early): once with the built-in copy, once with a cache made
-# from today's listing. Prints the medians, their ratio and the peak memory.
-#   bench/startup.sh [BINDIR]     (default: build/bin)
+# Whole-process start-up of `mac` and of a one-shot `lookup`, paired with
+# grep over Debian's listing: once with the built-in copy, once with a cache
+# made from today's listings. For each: the medians of one hyperfine run
+# (--output=pipe: grep --max-count=1 writing to /dev/null would stop early),
+# and the page faults (GNU time's %R, the median of a few runs) and peak
+# memory of each command.
+#   bench/startup.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bindir=${1:-build/bin}
-cli=$(realpath "$bindir/vessarine-cli")
+cli=$(realpath "${1:-build}/bin/vessarine-cli")
 listing=/usr/share/ieee-data/oui.txt
-for tool in hyperfine python3 /usr/bin/time; do
+for tool in hyperfine /usr/bin/python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
 done
 [ -f "$listing" ] || { echo "$listing is needed (package ieee-data)" >&2; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/builtin" "$work/cache"
-XDG_CACHE_HOME="$work/cache" "$cli" update --from "$listing" >/dev/null 2>&1
-grep_cmd="grep --max-count=1 -A4 ^00-0C-29 $listing"
+. bench/tables.sh
+mkdir -p "$work/builtin"
 
-peak_kb() { # peak resident memory of one run, in kB (GNU time)
-  /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1
+commands=(
+  "$cli mac 00:0c:29"
+  "$cli lookup 00:0c:29:00:00:01"
+  "$cli lookup 00:0c:29:00:00:01 70:b3:d5:f2:f0:01 00:1b:c5:00:00:01 3c:5a:b4:00:00:01"
+  "grep --max-count=1 -A4 ^00-0C-29 $listing"
+)
+names=("mac" "lookup 1" "lookup 4" "grep")
+
+faults() { # median minor page faults and peak resident kB of five runs
+  for _ in 1 2 3 4 5; do /usr/bin/time -f '%R %M' "$@" 2>&1 >/dev/null | tail -n 1; done |
+    sort -n | sed -n 3p
 }
 
 for kind in builtin cache; do
-  export XDG_CACHE_HOME="$work/$kind"
-  hyperfine -N --warmup 50 --runs 1000 --output=pipe --export-json "$work/$kind.json" \
-    "$cli mac 00:0c:29" "$grep_cmd" >/dev/null 2>&1
-  python3 - "$work/$kind.json" "$kind" "$(peak_kb "$cli" mac 00:0c:29)" <<'PY'
+  [ "$kind" = builtin ] && export XDG_CACHE_HOME="$work/builtin" || export XDG_CACHE_HOME="$work/cache"
+  hyperfine -N --warmup 20 --runs "${RUNS:-300}" --output=pipe --export-json "$work/$kind.json" \
+    "${commands[@]}" >/dev/null 2>&1
+  counts=()
+  for c in "${commands[@]}"; do
+    # shellcheck disable=SC2086  # each command is its words
+    counts+=("$(faults $c)")
+  done
+  /usr/bin/python3 - "$work/$kind.json" "$kind" "${names[@]}" -- "${counts[@]}" <<'PY'
 import json, sys
+args = sys.argv[3:]
+split = args.index("--")
+names, counts = args[:split], args[split + 1:]
 runs = json.load(open(sys.argv[1]))["results"]
-lookup, grep = (r["median"] * 1000 for r in runs)
-print(f"{sys.argv[2]:8} lookup {lookup:.3f} ms  grep {grep:.3f} ms  ratio {lookup / grep:.2f}  peak {int(sys.argv[3]) / 1024:.1f} MB")
+for name, run, count in zip(names, runs, counts):
+    faults, peak = count.split()
+    print(f"{sys.argv[2]:8} {name:9} {run['median'] * 1000:7.3f} ms  {int(faults):5} page faults  peak {int(peak) / 1024:.1f} MB")
 PY
 done

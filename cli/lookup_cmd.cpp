@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "tables_cmd.h"
+#include "vessarine/db/cache_files.h"
 #include "vessarine/answer/describe.h"
 #include "vessarine/text/escape.h"
 
@@ -43,8 +45,9 @@ class Lookup {
  public:
   Lookup(const LookupOptions& options, std::FILE* out, std::FILE* err) : options_(options), out_(out), err_(err) {}
 
-  bool Start() {
-    engine_ = OpenEngine("lookup", options_.prefixes, err_);
+  // `stream`: addresses will be read from stdin, perhaps for hours.
+  bool Start(bool stream) {
+    engine_ = OpenEngine("lookup", options_.prefixes, err_, stream);
     if (!engine_) return false;
     if (options_.format == LookupOptions::Format::Csv) text_ += answer::CsvHeader();
     return true;
@@ -199,7 +202,12 @@ class Lookup {
 
 int RunLookup(const LookupOptions& options, std::FILE* out, std::FILE* err) {
   Lookup lookup(options, out, err);
-  if (!lookup.Start()) return kExitPrefixes;
+  const bool stream =
+      std::find(options.addresses.begin(), options.addresses.end(), "-") != options.addresses.end();
+  // A stream holds its own copy of the tables; a one-shot answer reads them
+  // in place under the lease, which lasts longer than it does.
+  if (stream) SetCacheHold(CacheHold::PrivateCopy);
+  if (!lookup.Start(stream)) return kExitPrefixes;
   for (const std::string& address : options.addresses) {
     if (address == "-") {
       lookup.Stdin();

@@ -1,6 +1,7 @@
-// vessarine-cli: the dialog's operations from a terminal. It loads the
-// database as the program does, runs one command and prints what the result
-// box would then hold, in UTF-8, with nothing added.
+// vessarine-cli: the window's questions from a terminal, and the registry
+// commands. It loads the database as the window does; mac, list and company
+// print the text the window's result box would show, in UTF-8, with nothing
+// added.
 //
 // Exit status, the same for every command: 0 results shown (or the update
 // completed), 1 a message shown instead, 2 a usage error (the command's usage
@@ -27,7 +28,6 @@
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
-#include "vessarine/query/controls.h"
 #include "vessarine/query/queries.h"
 #include "vessarine/startup/startup.h"
 
@@ -43,23 +43,10 @@ struct Command {
   std::function<int()> run;
 };
 
-// Stands in for the dialog: remembers the paging buttons' state; a push has
-// nothing to show until the end.
-class CliHost : public QueryHost {
- public:
-  void EnableControl(int id, bool enable) override {
-    if (id == IDC_COMPANY_CONTINUE) continueEnabled = enable;
-    if (id == IDC_COMPANY_ALL) allEnabled = enable;
-  }
-  void Push() override {}
-  bool continueEnabled = false;
-  bool allEnabled = false;
-};
-
-int Print(const std::string& gbk, QueryOutcome outcome) {
-  std::string text = GbkToUtf8(gbk);
+int Print(const QueryAnswer& answer) {
+  std::string text = GbkToUtf8(answer.text);
   std::fwrite(text.data(), 1, text.size(), stdout);
-  return outcome == QueryOutcome::Results ? 0 : 1;
+  return answer.outcome == QueryOutcome::Results ? 0 : 1;
 }
 
 // A page number: decimal digits only (no sign, no blanks), 1 to INT_MAX;
@@ -88,19 +75,16 @@ Command AddMacCommand(CLI::App& app) {
       ->required()
       ->type_name("");
   return {cmd, [] {
-            CliHost host;
             StartUpDatabase();
-            g_strMacInput = Utf8ToGbk(text);
-            return Print(g_strMacResult, MacLookup(host, 0));
+            return Print(LookupMac(Utf8ToGbk(text)));
           }};
 }
 
 Command AddListCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("list", "List every prefix with its company");
   return {cmd, [] {
-            CliHost host;
             StartUpDatabase();
-            return Print(g_strMacResult, MacLookup(host, 1));
+            return Print(ListMacs());
           }};
 }
 
@@ -117,15 +101,17 @@ Command AddCompanyCommand(CLI::App& app) {
                           ->check(CLI::Validator(CheckPageNumber, ""));
   cmd->add_flag("--all", all, "Show every match at once (as after pressing 全部)")->excludes(pageOption);
   return {cmd, [] {
-            CliHost host;
             StartUpDatabase();
-            g_strCompanyInput = Utf8ToGbk(text);
-            QueryOutcome outcome = CompanyMatch(host);
+            const std::string pattern = Utf8ToGbk(text);
+            CompanyPage shown = SearchCompanies(pattern, {}, false);
+            // Each further page continues the last while it was cut, so a
+            // page past the end shows the last one. --all lists again only
+            // after a cut first page, as 全部 is offered only then (without
+            // a cut that page holds every match already).
             const int pages = page.empty() ? 1 : PageNumber(page);
-            // A press of a disabled button does nothing.
-            for (int n = 2; n <= pages && host.continueEnabled; ++n) outcome = CompanyContinue(host);
-            if (all && host.allEnabled) outcome = CompanyAll(host);
-            return Print(g_strCompanyResult, outcome);
+            for (int n = 2; n <= pages && shown.more; ++n) shown = SearchCompanies(pattern, shown.next, false);
+            if (all && shown.more) shown = SearchCompanies(pattern, {}, true);
+            return Print(shown.answer);
           }};
 }
 
@@ -194,7 +180,6 @@ Command AddLookupCommand(CLI::App& app) {
             options.format = json ? LookupOptions::Format::Json
                                   : csv ? LookupOptions::Format::Csv : LookupOptions::Format::Text;
             options.wwn = wwn;
-            SetCacheHold(CacheHold::PrivateCopy);
             return RunLookup(options, stdout, stderr);
           }};
 }
@@ -228,7 +213,28 @@ Command AddSearchCommand(CLI::App& app) {
       ->check(CLI::Validator(CheckNotEmpty, ""));
   AddRowFormatFlags(cmd, &options.format);
   AddPrefixesOption(cmd, &options.prefixes);
-  return {cmd, [] { return RunSearch(options, stdout, stderr); }};
+  static std::string filter, direction = "either";
+  CLI::Option* filterOption =
+      cmd->add_option("--filter", filter,
+                      "Write one filter matching every block found instead: bpf (tcpdump and every pcap-based "
+                      "capture), wireshark (a display filter) or nft (an nftables set and the rule using it)")
+          ->type_name("FORMAT")
+          ->check(CLI::Validator(
+              [](std::string& name) { return answer::FilterFormatNamed(name) ? "" : "must be bpf, wireshark or nft"; },
+              ""))
+          ->excludes("--json")
+          ->excludes("--csv");
+  cmd->add_option("--direction", direction, "The address the filter tests: src, dst or either (default)")
+      ->type_name("src|dst|either")
+      ->check(CLI::Validator(
+          [](std::string& name) { return answer::FilterDirectionNamed(name) ? "" : "must be src, dst or either"; },
+          ""))
+      ->needs(filterOption);
+  return {cmd, [] {
+            if (!filter.empty()) options.filter = answer::FilterFormatNamed(filter);
+            options.direction = *answer::FilterDirectionNamed(direction);
+            return RunSearch(options, stdout, stderr);
+          }};
 }
 
 Command AddExportCommand(CLI::App& app) {
@@ -273,8 +279,8 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
 
 int main(int argc, char** argv) {
   // Most commands answer once and end: their cache files are mapped under a
-  // lease rather than copied (lookup and annotate, which may read a stream
-  // for hours, copy them).
+  // lease rather than copied (annotate, and lookup reading stdin, which may
+  // read a stream for hours, copy them).
   SetCacheHold(CacheHold::LeasedMapping);
   WidenOutputPipe();
   CLI::App app{"Which company owns a MAC address prefix, and which prefixes a company owns.", "vessarine-cli"};

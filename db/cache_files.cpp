@@ -171,6 +171,23 @@ namespace {
 
 std::atomic<CacheHold> g_cacheHold{CacheHold::PrivateCopy};
 
+// `length` bytes (a multiple of the page size) of zero-filled, read-only
+// address space starting on a 2 MiB boundary, as the kernel places a file
+// mapped on its own: the page cache holds a file in folios of up to that
+// size, and one fault maps as much of a folio as lines up with the mapping,
+// so a file read through whole faults a few dozen times rather than once
+// every 64 KiB. Null when there is no room.
+void* AlignedReservation(size_t length) {
+  constexpr size_t kAlign = size_t{2} << 20;
+  void* wide = mmap(nullptr, length + kAlign, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (wide == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<uintptr_t>(wide);
+  const uintptr_t aligned = (start + kAlign - 1) & ~(kAlign - 1);
+  if (aligned != start) munmap(wide, aligned - start);
+  munmap(reinterpret_cast<void*>(aligned + length), start + kAlign - aligned);
+  return reinterpret_cast<void*>(aligned);
+}
+
 // The file mapped under a read lease: an anonymous, zero-filled reservation
 // one byte longer than the file with the file mapped over its start, so the
 // byte after its end is always a NUL. Null when no lease can be had, or the
@@ -186,9 +203,9 @@ std::shared_ptr<const void> LeasedMapping(int fileFd, size_t size, const char** 
   }
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t length = (size + 1 + page - 1) / page * page;
-  void* base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED || (size > 0 && mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED)) {
-    if (base != MAP_FAILED) munmap(base, length);
+  void* base = AlignedReservation(length);
+  if (base == nullptr || (size > 0 && mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED)) {
+    if (base != nullptr) munmap(base, length);
     close(fd);
     return nullptr;
   }
@@ -210,10 +227,14 @@ void SetCacheHold(CacheHold hold) {
   g_cacheHold.store(hold);
 }
 
-std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
+std::shared_ptr<const void> ReadOnlyFile::Snapshot(const char** data, bool* inPlace) const {
   if (g_cacheHold.load() == CacheHold::LeasedMapping) {
-    if (auto mapping = LeasedMapping(fd_, size_, data)) return mapping;
+    if (auto mapping = LeasedMapping(fd_, size_, data)) {
+      if (inPlace != nullptr) *inPlace = true;
+      return mapping;
+    }
   }
+  if (inPlace != nullptr) *inPlace = false;
   // A private copy, not a mapping of the file: whatever another program does
   // to the file later (a copy over it, a truncation), the process goes on
   // answering from the bytes it checked, and a truncated file can never
@@ -240,12 +261,10 @@ std::shared_ptr<const void> ReadOnlyFile::Map(const char** data) const {
 
 // ---- set marker ----------------------------------------------------------
 
-uint64_t ContentHash(const char* data, size_t size) { return Hash64(data, size); }
-
 bool CacheFileStamp::Matches(const ReadOnlyFile& file, const char* data) const {
   if (size != file.size()) return false;
   if (inode == file.inode && mtimeNs == file.mtimeNs) return true;
-  return hash == ContentHash(data, file.size());
+  return hash == Hash64(data, file.size());
 }
 
 namespace {
@@ -316,7 +335,7 @@ bool PendingCacheFile::Write(std::string_view bytes) {
   stamp_.size = bytes.size();
   stamp_.inode = st.st_ino;
   stamp_.mtimeNs = MtimeNs(st);
-  stamp_.hash = ContentHash(bytes.data(), bytes.size());
+  stamp_.hash = Hash64(bytes.data(), bytes.size());
   written_ = true;
   return true;
 }

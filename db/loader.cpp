@@ -4,6 +4,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -89,6 +90,80 @@ std::string ReadVersionText(ReadOnlyFile::Status status, const ReadOnlyFile& fil
   return std::string(bytes.c_str());
 }
 
+// What every reader of the store relies on, and what shows that a table and
+// a text were written together:
+// - each record's OUI and offset fields are 14 hexadecimal digits, and its
+//   name field holds a NUL;
+// - the first block starts at 0, and each block starts at least 4 bytes
+//   after the one before and inside the text;
+// and, unless the set marker has already proved the files one set:
+// - each block starts with its record's index (modulo 65536) as four
+//   lower-case hexadecimal digits, as every writer of these files puts it:
+//   a table paired with another set's text fails here at its first block
+//   whose position differs;
+// - the text holds no NUL.
+// One pass over the table, which may come a block of records at a time; the
+// text is looked into only without the marker, so a proven set's text is
+// read from disk only as queries need it.
+class TablesFit {
+ public:
+  TablesFit(const char* addr, size_t addrLength, bool provenSet)
+      : addr_(addr), addrLength_(addrLength), proven_(provenSet) {}
+
+  // The next `count` records.
+  bool Records(const char* mac, int32_t count) {
+    static_assert(std::endian::native == std::endian::little, "HexValue8 reads little-endian words");
+    static const IndexDigits kIndex;
+    for (int32_t k = 0; k < count; ++k, ++next_) {
+      const auto* record = reinterpret_cast<const unsigned char*>(mac) + static_cast<size_t>(k) * kRecordSize;
+      const uint64_t offsetDigits = Load64(record + 6);
+      if (!PrefixAndOffsetAreHex(record)) return false;
+      // Every writer fills the field's last byte with a NUL; anything else
+      // needs a look for one.
+      if (record[kRecordSize - 1] != 0 && std::memchr(record + kNameOffset, '\0', kNameFieldSize) == nullptr) {
+        return false;
+      }
+      const size_t offset = HexValue8(offsetDigits);
+      if (next_ == 0 ? offset != 0 : offset < previous_ + 4) return false;
+      if (offset + size_t{4} > addrLength_) return false;
+      if (!proven_) {
+        uint32_t digits;
+        std::memcpy(&digits, addr_ + offset, 4);
+        if (digits != kIndex.Of(static_cast<uint32_t>(next_))) return false;
+      }
+      previous_ = offset;
+    }
+    return true;
+  }
+  // After the last record.
+  bool Text() const { return proven_ || std::memchr(addr_, '\0', addrLength_) == nullptr; }
+
+ private:
+  const char* addr_;
+  size_t addrLength_;
+  bool proven_;
+  size_t previous_ = 0;
+  int32_t next_ = 0;
+};
+
+// CacheTablesFit with the table read from its file through a small buffer,
+// for a table mapped in place: the check touches none of its pages.
+bool CacheTablesFitAsRead(const ReadOnlyFile& mac, int32_t count, const char* addr, size_t addrLength,
+                          bool provenSet) {
+  constexpr int32_t kBlock = 128;
+  char buffer[kBlock * kRecordSize];
+  TablesFit fit(addr, addrLength, provenSet);
+  for (int32_t first = 0; first < count; first += kBlock) {
+    const int32_t n = std::min(kBlock, count - first);
+    const size_t bytes = static_cast<size_t>(n) * kRecordSize;
+    if (mac.ReadAt(buffer, bytes, static_cast<uint64_t>(first) * kRecordSize) != static_cast<ssize_t>(bytes) ||
+        !fit.Records(buffer, n)) {
+      return false;
+    }
+  }
+  return fit.Text();
+}
+
 bool LoadCacheFiles() {
   ReadOnlyFile mac, addr, version, marker;
   ReadOnlyFile::Status versionStatus, markerStatus;
@@ -106,8 +181,9 @@ bool LoadCacheFiles() {
 
   const char* macData = nullptr;
   const char* addrData = nullptr;
-  std::shared_ptr<const void> macMemory = mac.Map(&macData);
-  std::shared_ptr<const void> addrMemory = addr.Map(&addrData);
+  bool macInPlace = false;
+  std::shared_ptr<const void> macMemory = mac.Snapshot(&macData, &macInPlace);
+  std::shared_ptr<const void> addrMemory = addr.Snapshot(&addrData);
   if (!macMemory || !addrMemory) return false;
 
   std::string versionBytes;
@@ -130,7 +206,10 @@ bool LoadCacheFiles() {
   // the checks of their blocks are what proves them one set.
   // An incomplete last record is dropped.
   const int32_t count = static_cast<int32_t>(mac.size() / kRecordSize);
-  if (!CacheTablesFit(macData, count, addrData, addr.size(), proven)) return false;
+  if (!(macInPlace ? CacheTablesFitAsRead(mac, count, addrData, addr.size(), proven)
+                   : CacheTablesFit(macData, count, addrData, addr.size(), proven))) {
+    return false;
+  }
 
   auto store = std::make_shared<StoreSnapshot>();
   store->macList = macData;
@@ -139,6 +218,12 @@ bool LoadCacheFiles() {
   store->addrLength = addr.size();
   store->memory = std::make_shared<std::pair<std::shared_ptr<const void>, std::shared_ptr<const void>>>(
       std::move(macMemory), std::move(addrMemory));
+  if (macInPlace) {
+    store->readTable = [file = std::make_shared<const ReadOnlyFile>(std::move(mac))](char* out, size_t n,
+                                                                                     uint64_t offset) {
+      return file->ReadAt(out, n, offset) == static_cast<ssize_t>(n);
+    };
+  }
   ReplaceStore(std::move(store));
   g_strDbVersion = std::move(versionText);
   return true;
@@ -146,44 +231,9 @@ bool LoadCacheFiles() {
 
 }  // namespace
 
-// What every reader of the store relies on, and what shows that a table and
-// a text were written together:
-// - each record's OUI and offset fields are 14 hexadecimal digits, and its
-//   name field holds a NUL;
-// - the first block starts at 0, and each block starts at least 4 bytes
-//   after the one before and inside the text;
-// and, unless the set marker has already proved the files one set:
-// - each block starts with its record's index (modulo 65536) as four
-//   lower-case hexadecimal digits, as every writer of these files puts it:
-//   a table paired with another set's text fails here at its first block
-//   whose position differs;
-// - the text holds no NUL.
-// One pass over the table; the text is looked into only without the marker,
-// so a proven set's text is read from disk only as queries need it.
 bool CacheTablesFit(const char* mac, int32_t count, const char* addr, size_t addrLength, bool provenSet) {
-  static_assert(std::endian::native == std::endian::little, "HexValue8 reads little-endian words");
-  static const IndexDigits kIndex;
-  size_t previous = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    const auto* record = reinterpret_cast<const unsigned char*>(mac) + static_cast<size_t>(i) * kRecordSize;
-    const uint64_t offsetDigits = Load64(record + 6);
-    if (!PrefixAndOffsetAreHex(record)) return false;
-    // Every writer fills the field's last byte with a NUL; anything else
-    // needs a look for one.
-    if (record[kRecordSize - 1] != 0 && std::memchr(record + kNameOffset, '\0', kNameFieldSize) == nullptr) {
-      return false;
-    }
-    const size_t offset = HexValue8(offsetDigits);
-    if (i == 0 ? offset != 0 : offset < previous + 4) return false;
-    if (offset + size_t{4} > addrLength) return false;
-    if (!provenSet) {
-      uint32_t digits;
-      std::memcpy(&digits, addr + offset, 4);
-      if (digits != kIndex.Of(static_cast<uint32_t>(i))) return false;
-    }
-    previous = offset;
-  }
-  return provenSet || std::memchr(addr, '\0', addrLength) == nullptr;
+  TablesFit fit(addr, addrLength, provenSet);
+  return fit.Records(mac, count) && fit.Text();
 }
 
 StorePtr BuiltinStore() {

@@ -7,7 +7,7 @@
 
 namespace db {
 
-MappedFile::Status MappedFile::Map(const std::string& path, size_t cap, MappedFile* out, std::string* problem) {
+FileSnapshot::Status FileSnapshot::Take(const std::string& path, size_t cap, FileSnapshot* out, std::string* problem) {
   ReadOnlyFile file;
   switch (ReadOnlyFile::Open(path, cap, file, false, problem)) {
     case ReadOnlyFile::Status::Missing:
@@ -22,15 +22,22 @@ MappedFile::Status MappedFile::Map(const std::string& path, size_t cap, MappedFi
     return Status::Refused;
   }
   const char* data = nullptr;
-  std::shared_ptr<const void> mapping = file.Map(&data);
-  if (!mapping) {
+  bool inPlace = false;
+  std::shared_ptr<const void> bytes = file.Snapshot(&data, &inPlace);
+  if (!bytes) {
     *problem = "cannot be read";
     return Status::Refused;
   }
-  out->mapping_ = std::move(mapping);
+  out->bytes_ = std::move(bytes);
   out->data_ = data;
   out->size_ = file.size();
+  out->inPlace_ = inPlace ? std::make_shared<const ReadOnlyFile>(std::move(file)) : nullptr;
   return Status::Ok;
+}
+
+const char* FileSnapshot::Read(uint64_t offset, size_t n, char* buffer) const {
+  if (!inPlace_) return static_cast<const char*>(data_) + offset;
+  return inPlace_->ReadAt(buffer, n, offset) == static_cast<ssize_t>(n) ? buffer : nullptr;
 }
 
 bool ReadRegularFile(const std::string& path, size_t cap, std::string* bytes, std::string* problem) {

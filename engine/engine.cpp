@@ -22,7 +22,7 @@ std::unique_ptr<Engine> Engine::Open(const Options& options, std::FILE* warnings
   if (!user) return nullptr;
   std::unique_ptr<Engine> engine(new Engine());
   engine->tables_.SetUserPrefixes(std::move(*user));
-  engine->tables_.Load(warnings);
+  engine->tables_.Load(warnings, options.manyLookups);
   return engine;
 }
 

@@ -16,7 +16,6 @@
 #include "fuzz/fuzz_support.h"
 #include "vessarine/query/queries.h"
 #include "vessarine/startup/startup.h"
-#include "tests/recording_host.h"
 
 namespace {
 
@@ -63,11 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;  // the built-in copy: nothing of the input reached the store
   }
   CheckStoreInPlace();
-  RecordingHost host;
-  g_strMacInput = "00:00:00";
-  MacLookup(host, 0);
-  MacLookup(host, 1);
-  g_strCompanyInput = "a";
-  CompanySearch(host, 2);
+  LookupMac("00:00:00");
+  ListMacs();
+  SearchCompanies("a", {}, true);
   return 0;
 }

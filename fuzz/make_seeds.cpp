@@ -12,6 +12,7 @@
 
 #include "vessarine/db/cache_files.h"
 #include "vessarine/listing/convert.h"
+#include "vessarine/store/bytes.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ std::string CacheSeed(const StoreSnapshot& s, const std::string& version) {
   const std::string table(s.macList, static_cast<size_t>(s.count) * kRecordSize);
   const std::string text(s.addrList, s.addrLength);
   CacheSetMarker marker;
-  marker.mac = {table.size(), 0, 0, ContentHash(table.data(), table.size())};
-  marker.addr = {text.size(), 0, 0, ContentHash(text.data(), text.size())};
-  marker.version = {version.size(), 0, 0, ContentHash(version.data(), version.size())};
+  marker.mac = {table.size(), 0, 0, Hash64(table.data(), table.size())};
+  marker.addr = {text.size(), 0, 0, Hash64(text.data(), text.size())};
+  marker.version = {version.size(), 0, 0, Hash64(version.data(), version.size())};
   const uint32_t lengths[3] = {static_cast<uint32_t>(table.size()), static_cast<uint32_t>(text.size()),
                                static_cast<uint32_t>(version.size())};
   return std::string(reinterpret_cast<const char*>(lengths), sizeof lengths) + table + text + version +

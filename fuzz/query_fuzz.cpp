@@ -6,9 +6,7 @@
 #include <string>
 
 #include "vessarine/db/loader.h"
-#include "vessarine/query/controls.h"
 #include "vessarine/query/queries.h"
-#include "tests/recording_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool loaded = [] {
@@ -18,29 +16,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)loaded;
   if (size == 0) return 0;
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  RecordingHost host;
   switch (data[0] % 4) {
     case 0:
-      g_strMacInput = input;
-      MacLookup(host, 0);
-      if (g_strMacResult.empty()) std::abort();
+      if (LookupMac(input).text.empty()) std::abort();
       break;
     case 1:
-    case 2:
-      g_strCompanyInput = input;
-      CompanyMatch(host);
-      // Pages as a user would press them, while the buttons allow.
-      for (int page = 0; page < 3 && host.IsEnabled(IDC_COMPANY_CONTINUE); ++page) CompanyContinue(host);
-      if (data[0] % 4 == 2 && host.IsEnabled(IDC_COMPANY_ALL)) CompanyAll(host);
-      if (g_strCompanyResult.empty()) std::abort();
+    case 2: {
+      CompanyPage page = SearchCompanies(input, {}, false);
+      const bool cut = page.more;
+      // Pages as a user would press them, while there are more.
+      for (int n = 0; n < 3 && page.more; ++n) page = SearchCompanies(input, page.next, false);
+      if (data[0] % 4 == 2 && cut) page = SearchCompanies(input, {}, true);
+      if (page.answer.text.empty()) std::abort();
       break;
+    }
     default:
-      g_strMacInput = input;
-      g_strCompanyInput = input;
-      CompanySearch(host, 2);
-      MacLookup(host, 0);
+      SearchCompanies(input, {}, true);
+      LookupMac(input);
       break;
   }
-  if (host.pushes == 0) std::abort();
   return 0;
 }

@@ -100,7 +100,9 @@ constexpr Notation kNotations[] = {
 // The rows of kNotations by length: most inputs meet one or two rows.
 constexpr size_t kLongestNotation = 38;
 struct NotationIndex {
-  uint8_t start[kLongestNotation + 2] = {};
+  // start[length] up to start[length + 1]: the rows of that length; any
+  // longer text has none (lengths past kLongestNotation count as one more).
+  uint8_t start[kLongestNotation + 3] = {};
   uint8_t rows[std::size(kNotations)] = {};
   constexpr NotationIndex() {
     size_t n = 0;
@@ -110,7 +112,7 @@ struct NotationIndex {
         if (kNotations[r].pattern.size() == length) rows[n++] = static_cast<uint8_t>(r);
       }
     }
-    start[kLongestNotation + 1] = static_cast<uint8_t>(n);
+    start[kLongestNotation + 1] = start[kLongestNotation + 2] = static_cast<uint8_t>(n);
   }
 };
 constexpr NotationIndex kNotationIndex;
@@ -346,10 +348,8 @@ std::optional<ParsedAddress> ParseAddress(std::string_view text, std::string* er
     name = text;
   }
   uint64_t high = 0, low = 0;
-  // A text longer than every notation has no row to try.
-  const size_t length = name.size();
-  const size_t rowsEnd = length <= kLongestNotation ? kNotationIndex.start[length + 1] : 0;
-  for (size_t i = length <= kLongestNotation ? kNotationIndex.start[length] : 0; i < rowsEnd; ++i) {
+  const size_t length = std::min(name.size(), kLongestNotation + 1);
+  for (size_t i = kNotationIndex.start[length]; i < kNotationIndex.start[length + 1]; ++i) {
     const Notation& n = kNotations[kNotationIndex.rows[i]];
     if (!Matches(name, n.pattern, &high, &low)) continue;
     switch (n.reads) {

@@ -7,16 +7,14 @@
 
 namespace listing {
 
-uint64_t ImageChecksum(const void* data, size_t size) { return Hash64(data, size); }
-
 namespace {
 
 // The check stored in the header: every byte of the image, the header's own
-// check field taken as zero.
-uint64_t WholeImageChecksum(const ImageHeader& header, const char* body, size_t bodySize) {
+// check field taken as zero, from the hash of the bytes after the header.
+uint64_t WholeImageChecksum(const ImageHeader& header, uint64_t bodyHash) {
   ImageHeader zeroed = header;
   zeroed.checksum = 0;
-  return ImageChecksum(&zeroed, sizeof zeroed) ^ Rotl64(ImageChecksum(body, bodySize), 17);
+  return Hash64(&zeroed, sizeof zeroed) ^ Rotl64(bodyHash, 17);
 }
 
 }  // namespace
@@ -73,21 +71,31 @@ std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std
     out += sizeof a.of;
   }
   if (!pool.empty()) std::memcpy(out, pool.data(), pool.size());
-  header.checksum = WholeImageChecksum(header, image.data() + sizeof header, image.size() - sizeof header);
+  header.checksum = WholeImageChecksum(header, Hash64(image.data() + sizeof header, image.size() - sizeof header));
   std::memcpy(image.data(), &header, sizeof header);
   return image;
 }
 
 std::optional<TableView> TableView::FromImage(const void* data, size_t size, Registry expected,
                                               bool verifyChecksum, std::string* problem) {
+  const auto* bytes = static_cast<const char*>(data);
+  return FromImage(data, size, expected, verifyChecksum,
+                   [bytes](uint64_t offset, size_t, char*) { return bytes + offset; }, problem);
+}
+
+std::optional<TableView> TableView::FromImage(const void* data, size_t size, Registry expected,
+                                              bool verifyChecksum, const ImageReader& read, std::string* problem) {
   auto fail = [problem](const char* why) -> std::optional<TableView> {
     if (problem != nullptr) *problem = why;
     return std::nullopt;
   };
   if (size < sizeof(ImageHeader)) return fail("is too short for a registry table");
   if (reinterpret_cast<uintptr_t>(data) % alignof(uint64_t) != 0) return fail("is misaligned in memory");
+  alignas(16) char buffer[kImageBlock];
+  const char* headerBytes = read(0, sizeof(ImageHeader), buffer);
+  if (headerBytes == nullptr) return fail("cannot be read");
   ImageHeader header;
-  std::memcpy(&header, data, sizeof header);
+  std::memcpy(&header, headerBytes, sizeof header);
   if (std::memcmp(header.magic, kImageMagic, sizeof header.magic) != 0) return fail("is not a registry table");
   if (header.version != kImageVersion && header.version != 1)
     return fail("was written by another version of the program");
@@ -101,38 +109,76 @@ std::optional<TableView> TableView::FromImage(const void* data, size_t size, Reg
   const uint64_t body = primary + alsoCount * (sizeof(ImageRecord) + sizeof(uint32_t));
   if (header.poolSize > UINT32_MAX || sizeof header + body + header.poolSize != size)
     return fail("is cut short or has bytes past its end");
-  const auto* bytes = static_cast<const char*>(data);
-  if (verifyChecksum && WholeImageChecksum(header, bytes + sizeof header, size - sizeof header) != header.checksum)
-    return fail("fails its checksum");
 
+  // The lookup relies on ascending keys and in-bounds texts; a checksum
+  // proves the bytes whole, not that whoever wrote them got these right.
+  // Every section is read in order, a block at a time, each block both
+  // checked and hashed; a damaged file is named by its checksum first.
+  const char* wrong = nullptr;
+  Hash64Parts hash;
+  auto recordInPool = [&header](const char* p) {
+    ImageRecord rec;
+    std::memcpy(&rec, p, sizeof rec);
+    return uint64_t{rec.orgOffset} + rec.orgLength <= header.poolSize &&
+           uint64_t{rec.addrOffset} + rec.addrLength <= header.poolSize;
+  };
+  // Reads `items` items of `unit` bytes from `offset`, calling check(item,
+  // index) on each while nothing is wrong yet; false when unreadable.
+  auto section = [&](uint64_t offset, uint64_t items, size_t unit, const char* why, auto&& check) {
+    const uint64_t perBlock = kImageBlock / unit;
+    for (uint64_t first = 0; first < items; first += perBlock) {
+      const size_t n = static_cast<size_t>(std::min(perBlock, items - first));
+      if (wrong != nullptr && !verifyChecksum) return true;
+      const char* p = read(offset + first * unit, n * unit, buffer);
+      if (p == nullptr) return false;
+      if (verifyChecksum) hash.Add(p, n * unit);
+      for (size_t k = 0; k < n && wrong == nullptr; ++k) {
+        if (!check(p + k * unit, first + k)) wrong = why;
+      }
+    }
+    return true;
+  };
+  const uint64_t limit = uint64_t{1} << header.bits;
+  uint64_t previousKey = 0;
+  uint32_t previousOf = 0;
+  const uint64_t keysAt = sizeof header, recordsAt = keysAt + count * sizeof(uint64_t);
+  const uint64_t alsoAt = sizeof header + primary, alsoOfAt = alsoAt + alsoCount * sizeof(ImageRecord);
+  const bool readable =
+      section(keysAt, count, sizeof(uint64_t), "has its entries out of order",
+              [&](const char* p, uint64_t i) {
+                const uint64_t key = Load64(p);
+                const bool ascending = key < limit && (i == 0 || key > previousKey);
+                previousKey = key;
+                return ascending;
+              }) &&
+      section(recordsAt, count, sizeof(ImageRecord), "points outside its text",
+              [&](const char* p, uint64_t) { return recordInPool(p); }) &&
+      section(alsoAt, alsoCount, sizeof(ImageRecord), "points outside its text",
+              [&](const char* p, uint64_t) { return recordInPool(p); }) &&
+      section(alsoOfAt, alsoCount, sizeof(uint32_t), "has its entries out of order",
+              [&](const char* p, uint64_t k) {
+                uint32_t of;
+                std::memcpy(&of, p, sizeof of);
+                const bool ascending = of < count && (k == 0 || of >= previousOf);
+                previousOf = of;
+                return ascending;
+              }) &&
+      (!verifyChecksum || section(sizeof header + body, header.poolSize, 1, nullptr,
+                                  [](const char*, uint64_t) { return true; }));
+  if (!readable) return fail("cannot be read");
+  if (verifyChecksum && WholeImageChecksum(header, hash.Finish()) != header.checksum) return fail("fails its checksum");
+  if (wrong != nullptr) return fail(wrong);
+
+  const auto* bytes = static_cast<const char*>(data);
   TableView view;
-  view.keys_ = reinterpret_cast<const uint64_t*>(bytes + sizeof header);
-  view.records_ = reinterpret_cast<const ImageRecord*>(bytes + sizeof header + count * sizeof(uint64_t));
-  view.also_ = reinterpret_cast<const ImageRecord*>(bytes + sizeof header + primary);
-  view.alsoOf_ = reinterpret_cast<const uint32_t*>(bytes + sizeof header + primary + alsoCount * sizeof(ImageRecord));
+  view.keys_ = reinterpret_cast<const uint64_t*>(bytes + keysAt);
+  view.records_ = reinterpret_cast<const ImageRecord*>(bytes + recordsAt);
+  view.also_ = reinterpret_cast<const ImageRecord*>(bytes + alsoAt);
+  view.alsoOf_ = reinterpret_cast<const uint32_t*>(bytes + alsoOfAt);
   view.pool_ = bytes + sizeof header + body;
   view.count_ = header.count;
   view.alsoCount_ = static_cast<uint32_t>(alsoCount);
   view.bits_ = static_cast<int>(header.bits);
-  // The lookup relies on ascending keys and in-bounds texts; a checksum
-  // proves the bytes whole, not that whoever wrote them got these right.
-  const uint64_t limit = uint64_t{1} << header.bits;
-  for (uint64_t i = 0; i < count; ++i) {
-    if (view.keys_[i] >= limit || (i != 0 && view.keys_[i] <= view.keys_[i - 1]))
-      return fail("has its entries out of order");
-    const ImageRecord& rec = view.records_[i];
-    if (uint64_t{rec.orgOffset} + rec.orgLength > header.poolSize ||
-        uint64_t{rec.addrOffset} + rec.addrLength > header.poolSize)
-      return fail("points outside its text");
-  }
-  for (uint64_t k = 0; k < alsoCount; ++k) {
-    if (view.alsoOf_[k] >= count || (k != 0 && view.alsoOf_[k] < view.alsoOf_[k - 1]))
-      return fail("has its entries out of order");
-    const ImageRecord& rec = view.also_[k];
-    if (uint64_t{rec.orgOffset} + rec.orgLength > header.poolSize ||
-        uint64_t{rec.addrOffset} + rec.addrLength > header.poolSize)
-      return fail("points outside its text");
-  }
   return view;
 }
 

@@ -5,20 +5,12 @@
 #include "vessarine/store/bytes.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
-#include "vessarine/query/controls.h"
 #include "vessarine/query/format.h"
 #include "vessarine/query/queries.h"
-
-std::string g_strCompanyInput;
-std::string g_strCompanyResult;
-int32_t g_nSearchPos = 0;
-int32_t g_nMatchCount = 0;
 
 namespace {
 
 constexpr int kPageSize = 5;
-// A MAC result longer than this is replaced before a new company search.
-constexpr size_t kMacResultLimit = 5000;
 
 }  // namespace
 
@@ -32,70 +24,43 @@ const char* StrIStr(const char* text, const char* pattern) {
   return nullptr;
 }
 
-QueryOutcome CompanySearch(QueryHost& host, int mode) {
-  if (mode == 0 || mode == 2) {
-    g_nSearchPos = 0;
-    g_nMatchCount = 0;
+CompanyPage SearchCompanies(const std::string& text, SearchCursor from, bool all) {
+  CompanyPage page;
+  page.next = from;
+  if (text.empty()) {
+    page.answer = {FormatMessage(kMsgEnterCompany), QueryOutcome::Message};
+    return page;
   }
-  if (g_strCompanyInput.empty()) {
-    g_strCompanyResult = FormatMessage(kMsgEnterCompany);
-    host.Push();
-    return QueryOutcome::Message;
-  }
-  const char* pattern = g_strCompanyInput.c_str();
+  const char* pattern = text.c_str();
+  // Only a cursor this search handed out is resumed; a negative one would
+  // read before the table, and starts over instead.
+  if (from.position < 0 || from.matches < 0) from = page.next = {};
 
   std::string collected;
-  bool pageCut = false;
+  int32_t& matches = page.next.matches;
   {
     std::shared_lock lock(StoreLock());
-    for (int32_t i = g_nSearchPos; i < companyCount; ++i) {
+    for (int32_t i = from.position; i < companyCount; ++i) {
       const char* record = companyMacList + static_cast<size_t>(i) * kRecordSize;
       if (StrIStr(record + kNameOffset, pattern) == nullptr) continue;
       // Each entry is formatted on its own and appended: the same bytes as
       // formatting "%s匹配%d..." with the text so far, without re-copying it.
-      collected += FormatText(kEntryFormat, "", g_nMatchCount + 1, record[0], record[1], record[2],
+      collected += FormatText(kEntryFormat, "", matches + 1, record[0], record[1], record[2],
                               record[3], record[4], record[5], GetCompanyText(i).c_str());
-      ++g_nMatchCount;
-      if (mode != 2 && g_nMatchCount % kPageSize == 0) {
-        g_nSearchPos = i + 1;
-        pageCut = true;
+      ++matches;
+      if (!all && matches % kPageSize == 0) {
+        page.next.position = i + 1;
+        page.more = true;
         break;
       }
     }
   }
-  if (pageCut) {
-    ExpandLineBreaks(collected, g_strCompanyResult, kPageTrailer);
-    host.Push();
-    host.EnableControl(IDC_COMPANY_CONTINUE, true);
-    host.EnableControl(IDC_COMPANY_ALL, true);
-    return QueryOutcome::Results;
-  }
-  g_strCompanyResult.clear();
-  QueryOutcome outcome = QueryOutcome::Results;
-  if (collected.empty()) {
-    g_strCompanyResult = FormatMessage(kMsgNoMatch);
-    outcome = QueryOutcome::Message;
+  if (page.more) {
+    ExpandLineBreaks(collected, page.answer.text, kPageTrailer);
+  } else if (collected.empty()) {
+    page.answer = {FormatMessage(kMsgNoMatch), QueryOutcome::Message};
   } else {
-    ExpandLineBreaks(collected, g_strCompanyResult);
+    ExpandLineBreaks(collected, page.answer.text);
   }
-  host.Push();
-  return outcome;
-}
-
-QueryOutcome CompanyMatch(QueryHost& host) {
-  if (g_strMacResult.size() > kMacResultLimit) g_strMacResult = FormatMessage(kMsgMacCacheTooLarge);
-  host.EnableControl(IDC_COMPANY_CONTINUE, false);
-  host.EnableControl(IDC_COMPANY_ALL, false);
-  return CompanySearch(host, 0);
-}
-
-QueryOutcome CompanyContinue(QueryHost& host) {
-  host.EnableControl(IDC_COMPANY_CONTINUE, false);
-  return CompanySearch(host, 1);
-}
-
-QueryOutcome CompanyAll(QueryHost& host) {
-  host.EnableControl(IDC_COMPANY_CONTINUE, false);
-  host.EnableControl(IDC_COMPANY_ALL, false);
-  return CompanySearch(host, 2);
+  return page;
 }

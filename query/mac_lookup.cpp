@@ -10,18 +10,14 @@
 #include "vessarine/store/bytes.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
-#include "vessarine/query/controls.h"
 #include "vessarine/query/format.h"
 #include "vessarine/query/queries.h"
-
-std::string g_strMacInput;
-std::string g_strMacResult;
 
 namespace {
 
 // The validation message for `input`, or nullptr when it is a valid address
 // of 3 or 6 bytes.
-const char* CheckMacInput(const std::string& input) {
+const char* CheckMacInput(std::string_view input) {
   const size_t length = input.size();
   if (length == 0) return kMsgEnterMac;
   if (length != 17 && length != 8) return kMsgBadMac;
@@ -39,7 +35,7 @@ const char* CheckMacInput(const std::string& input) {
 // For all six bytes inside a 28- or 36-bit block (MA-M, MA-S, IAB): its
 // holder's company text, which names the block's holder rather than the
 // parent assignment's "IEEE Registration Authority". Empty otherwise.
-std::string BlockHolderText(const std::string& in) {
+std::string BlockHolderText(std::string_view in) {
   if (in.size() != 17) return {};
   const auto address = identifier::ParseAddress(in, nullptr);
   if (!address) return {};
@@ -48,61 +44,36 @@ std::string BlockHolderText(const std::string& in) {
   return block ? listing::StoreCompanyText(block->organization, block->address) : std::string();
 }
 
-QueryOutcome Lookup(QueryHost& host) {
-  if (const char* message = CheckMacInput(g_strMacInput)) {
-    g_strMacResult = FormatMessage(message);
-    host.Push();
-    return QueryOutcome::Message;
-  }
+}  // namespace
+
+QueryAnswer LookupMac(std::string_view in) {
+  if (const char* message = CheckMacInput(in)) return {FormatMessage(message), QueryOutcome::Message};
   // Only the first three bytes take part; the rest was only validated.
-  const std::string& in = g_strMacInput;
   const char key[6] = {AsciiUpper(in[0]), AsciiUpper(in[1]), AsciiUpper(in[3]),
                        AsciiUpper(in[4]), AsciiUpper(in[6]), AsciiUpper(in[7])};
   std::string collected = BlockHolderText(in);
   if (collected.empty()) {
     std::shared_lock lock(StoreLock());
-    for (int32_t i = 0; i < companyCount; ++i) {
-      if (std::memcmp(companyMacList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) {
-        collected += GetCompanyText(i);
-      }
-    }
+    ForEachRecordWithKey(key, [&collected](int32_t i) { collected += GetCompanyText(i); });
   }
-  g_strMacResult.clear();
-  QueryOutcome outcome = QueryOutcome::Results;
-  if (collected.empty()) {
-    g_strMacResult = FormatMessage(kMsgNoMatch);
-    outcome = QueryOutcome::Message;
-  } else {
-    ExpandLineBreaks(collected, g_strMacResult);
-  }
-  host.Push();
-  return outcome;
+  if (collected.empty()) return {FormatMessage(kMsgNoMatch), QueryOutcome::Message};
+  QueryAnswer answer;
+  ExpandLineBreaks(collected, answer.text);
+  return answer;
 }
 
-QueryOutcome ListAll(QueryHost& host) {
-  std::string listing;
-  {
-    std::shared_lock lock(StoreLock());
-    // Every line fits its record's 114 bytes: the listing is built in one
-    // buffer of that size and never through the line-break rebuild.
-    listing.reserve(static_cast<size_t>(companyCount) * kRecordSize);
-    for (int32_t i = 0; i < companyCount; ++i) {
-      const char* r = companyMacList + static_cast<size_t>(i) * kRecordSize;
-      const char head[14] = {'\r', '\n', r[0], r[1], ':', r[2], r[3], ':', r[4], r[5], ' ', ' ', ' ', ' '};
-      listing.append(head, sizeof head);
-      listing.append(r + kNameOffset, strnlen(r + kNameOffset, kNameFieldSize));
-    }
+QueryAnswer ListMacs() {
+  QueryAnswer answer;
+  std::string& listing = answer.text;
+  std::shared_lock lock(StoreLock());
+  // Every line fits its record's 114 bytes: the listing is built in one
+  // buffer of that size and never through the line-break rebuild.
+  listing.reserve(static_cast<size_t>(companyCount) * kRecordSize);
+  for (int32_t i = 0; i < companyCount; ++i) {
+    const char* r = companyMacList + static_cast<size_t>(i) * kRecordSize;
+    const char head[14] = {'\r', '\n', r[0], r[1], ':', r[2], r[3], ':', r[4], r[5], ' ', ' ', ' ', ' '};
+    listing.append(head, sizeof head);
+    listing.append(r + kNameOffset, strnlen(r + kNameOffset, kNameFieldSize));
   }
-  g_strMacResult = std::move(listing);
-  host.Push();
-  return QueryOutcome::Results;
-}
-
-}  // namespace
-
-QueryOutcome MacLookup(QueryHost& host, int mode) {
-  // Any MAC query ends a paged company search.
-  host.EnableControl(IDC_COMPANY_CONTINUE, false);
-  host.EnableControl(IDC_COMPANY_ALL, false);
-  return mode == 1 ? ListAll(host) : Lookup(host);
+  return answer;
 }

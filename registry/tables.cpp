@@ -31,17 +31,19 @@ listing::TableView BuiltInView() {
   return view ? *view : listing::TableView();
 }
 
-// Maps and checks one registry's cache file.
-db::MappedFile::Status OpenTable(listing::Registry r, db::MappedFile* file, listing::TableView* view, std::string* problem) {
-  auto status = db::MappedFile::Map(CachePath(db::TableFile(r)), db::kMaxTableFileSize, file, problem);
-  if (status != db::MappedFile::Status::Ok) return status;
-  auto checked = listing::TableView::FromImage(file->data(), file->size(), r, true, problem);
+// Takes and checks one registry's cache file.
+db::FileSnapshot::Status OpenTable(listing::Registry r, db::FileSnapshot* file, listing::TableView* view, std::string* problem) {
+  auto status = db::FileSnapshot::Take(CachePath(db::TableFile(r)), db::kMaxTableFileSize, file, problem);
+  if (status != db::FileSnapshot::Status::Ok) return status;
+  auto checked = listing::TableView::FromImage(
+      file->data(), file->size(), r, true,
+      [file](uint64_t offset, size_t n, char* buffer) { return file->Read(offset, n, buffer); }, problem);
   if (!checked) {
-    *file = db::MappedFile();
-    return db::MappedFile::Status::Refused;
+    *file = db::FileSnapshot();
+    return db::FileSnapshot::Status::Refused;
   }
   *view = *checked;
-  return db::MappedFile::Status::Ok;
+  return db::FileSnapshot::Status::Ok;
 }
 
 }  // namespace
@@ -94,20 +96,20 @@ uint64_t TablesGeneration() { return generation.load(std::memory_order_acquire);
 
 RegistryTables::~RegistryTables() { generation.fetch_add(1, std::memory_order_acq_rel); }
 
-void RegistryTables::Load(std::FILE* warnings) {
+void RegistryTables::Load(std::FILE* warnings, bool manyLookups) {
   generation.fetch_add(1, std::memory_order_acq_rel);
   for (listing::Registry r : listing::kAllRegistries) {
     const auto i = static_cast<size_t>(r);
     std::string problem;
-    files_[i] = db::MappedFile();
+    files_[i] = db::FileSnapshot();
     views_[i] = listing::TableView();
     sources_[i] = TableSource::None;
     auto status = OpenTable(r, &files_[i], &views_[i], &problem);
-    if (status == db::MappedFile::Status::Ok) {
+    if (status == db::FileSnapshot::Status::Ok) {
       sources_[i] = TableSource::Cache;
       continue;
     }
-    if (status == db::MappedFile::Status::Refused && warnings != nullptr) {
+    if (status == db::FileSnapshot::Status::Refused && warnings != nullptr) {
       std::fprintf(warnings, "vessarine: ignoring the %s registry cache %s: it %s%s\n",
                    std::string(Info(r).name).c_str(), CachePath(db::TableFile(r)).c_str(),
                    problem.c_str(), r == listing::Registry::MaL ? "; using the built-in MA-L table" : "");
@@ -117,7 +119,8 @@ void RegistryTables::Load(std::FILE* warnings) {
       sources_[i] = TableSource::BuiltIn;
     }
   }
-  Index();
+  indexed_ = manyLookups;
+  if (indexed_) Index();
 }
 
 void RegistryTables::Index() {
@@ -164,7 +167,7 @@ bool RegistryTables::HasChildren(uint32_t p24) const {
 }
 
 std::optional<Match> RegistryTables::LookupBlock(uint64_t mac) const {
-  if (!HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
+  if (indexed_ && !HasChildren(static_cast<uint32_t>(mac >> 24))) return std::nullopt;
   for (listing::Registry r : {listing::Registry::MaS, listing::Registry::Iab}) {
     if (int64_t i = Find(r, mac >> 12); i >= 0) return MakeMatch(r, table(r), i);
   }
@@ -232,10 +235,10 @@ void ReloadSharedTables() {
   g_shared = std::move(tables);
 }
 
-listing::TableView CurrentTable(listing::Registry r, db::MappedFile* file, bool* fromCache) {
+listing::TableView CurrentTable(listing::Registry r, db::FileSnapshot* file, bool* fromCache) {
   listing::TableView view;
   std::string problem;
-  const bool cached = OpenTable(r, file, &view, &problem) == db::MappedFile::Status::Ok;
+  const bool cached = OpenTable(r, file, &view, &problem) == db::FileSnapshot::Status::Ok;
   if (fromCache != nullptr) *fromCache = cached;
   if (cached) return view;
   return r == listing::Registry::MaL ? BuiltInView() : listing::TableView();

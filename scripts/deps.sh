@@ -19,6 +19,8 @@ packages=(
   pybind11-dev python3-dev python3-pytest python3-dask python3-distributed python3-pandas python3-netaddr
   # the Debian package and the checks of its files
   dpkg-dev file man-db desktop-file-utils appstream
+  # the tools that read search --filter's output, run by its tests
+  tcpdump tshark nftables
   # the fuzz targets (clang's libFuzzer) and the whole-process benchmarks
   clang libclang-rt-14-dev hyperfine time
 )

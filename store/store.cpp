@@ -2,6 +2,7 @@
 
 #include "vessarine/store/bytes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -52,6 +53,26 @@ StorePtr CurrentStore() {
 }
 
 void ReleaseStore() { ReplaceStore(nullptr); }
+
+void ForEachRecordWithKey(const char (&key)[6], const std::function<void(int32_t)>& f) {
+  int32_t i = 0;
+  if (g_current && g_current->readTable) {
+    constexpr int32_t kBlock = 128;
+    char block[kBlock * kRecordSize];
+    for (; i < companyCount; i += kBlock) {
+      const int32_t n = std::min(kBlock, companyCount - i);
+      if (!g_current->readTable(block, static_cast<size_t>(n) * kRecordSize, static_cast<uint64_t>(i) * kRecordSize)) {
+        break;  // the rest from memory
+      }
+      for (int32_t k = 0; k < n; ++k) {
+        if (std::memcmp(block + static_cast<size_t>(k) * kRecordSize, key, 6) == 0) f(i + k);
+      }
+    }
+  }
+  for (; i < companyCount; ++i) {
+    if (std::memcmp(companyMacList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) f(i);
+  }
+}
 
 int32_t HexToInt(const char* text, int length) {
   uint32_t result = 0;  // unsigned: shifting out high digits is intended

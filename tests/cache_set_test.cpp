@@ -123,19 +123,30 @@ TEST_F(CacheSetTest, HostileTableFilesGiveTheBuiltInCopy) {
     std::fclose(f);
   }
   expectBuiltIn("a 2 GB sparse file");
-  withoutMarker(std::string(1140, '\0'));
-  expectBuiltIn("ten all-NUL records");
-  std::string holed = good;
-  holed[5 * kRecordSize + 3] = '\0';
-  withoutMarker(holed);
-  expectBuiltIn("a NUL among a prefix's digits");
-  std::string badOffset = good;
-  badOffset[7 * kRecordSize + 9] = 'g';
-  withoutMarker(badOffset);
-  expectBuiltIn("a non-hex offset digit");
-  // A copy of a committed set in another directory (new inodes) still loads.
-  withoutMarker(good);
-  EXPECT_EQ(Load(), Loaded::A);
+  // Damaged records: checked in memory when copied, and as read from the
+  // file, a block at a time, when mapped in place.
+  const struct {
+    const char* what;
+    size_t at;
+    char byte;
+  } damage[] = {{"a NUL among a prefix's digits", 5 * kRecordSize + 3, '\0'},
+                {"a non-hex offset digit", 7 * kRecordSize + 9, 'g'},
+                {"a non-hex prefix digit far into the table", 300 * kRecordSize + 1, 'x'}};
+  for (CacheHold hold : {CacheHold::PrivateCopy, CacheHold::LeasedMapping}) {
+    SetCacheHold(hold);
+    withoutMarker(std::string(1140, '\0'));
+    expectBuiltIn("ten all-NUL records");
+    for (const auto& d : damage) {
+      std::string bad = good;
+      bad[d.at] = d.byte;
+      withoutMarker(bad);
+      expectBuiltIn(d.what);
+    }
+    // A copy of a committed set in another directory (new inodes) still loads.
+    withoutMarker(good);
+    EXPECT_EQ(Load(), Loaded::A);
+  }
+  SetCacheHold(CacheHold::PrivateCopy);
 }
 
 // Every state a kill can leave among the renames of a commit.
@@ -234,6 +245,19 @@ TEST_F(CacheSetTest, FilesChangedInPlaceLeaveTheStoreAsChecked) {
   for (CacheHold hold : {CacheHold::PrivateCopy, CacheHold::LeasedMapping}) {
     SetCacheHold(hold);
     ASSERT_EQ(Load(), Loaded::A);
+    // A scan of every record, through the file or in memory, finds the
+    // records of a prefix and no others.
+    for (int32_t at : {0, 300, storeA->count - 1}) {
+      char key[6];
+      std::memcpy(key, storeA->macList + static_cast<size_t>(at) * kRecordSize, sizeof key);
+      std::vector<int32_t> found, expected;
+      for (int32_t i = 0; i < storeA->count; ++i) {
+        if (std::memcmp(storeA->macList + static_cast<size_t>(i) * kRecordSize, key, 6) == 0) expected.push_back(i);
+      }
+      std::shared_lock lock(StoreLock());
+      ForEachRecordWithKey(key, [&found](int32_t i) { found.push_back(i); });
+      EXPECT_EQ(found, expected) << at;
+    }
     const pid_t child = fork();
     if (child == 0) {
       const int fd = open(Path(kCacheMacFile).c_str(), O_WRONLY | O_NONBLOCK);

@@ -1,10 +1,9 @@
-// Company-name search: matching, paging in fives, the buttons' states and the
-// guard on an over-long MAC result.
+// Company-name search: matching, numbering and paging in fives.
 #include <cstring>
 #include <vector>
 
 #include "vessarine/store/store.h"
-#include "vessarine/query/controls.h"
+#include "vessarine/query/queries.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -45,77 +44,65 @@ class CompanySearchTest : public CoreTest {
     CoreTest::SetUp();
     StartUp();
   }
-  QueryOutcome Search(const std::string& text) {
-    g_strCompanyInput = text;
-    return CompanyMatch(host);
-  }
-  bool ContinueOn() const { return host.IsEnabled(IDC_COMPANY_CONTINUE); }
-  bool AllOn() const { return host.IsEnabled(IDC_COMPANY_ALL); }
-  RecordingHost host;
 };
 
 TEST_F(CompanySearchTest, FirstEntryIsByteExact) {
   SKIP_UNLESS_BUILTIN_IS_2011();
-  Search("xerox");
+  const std::string result = SearchCompanies("xerox", {}, false).answer.text;
   const std::string first =
       "\r\n匹配1\r\r\n<Mac>\r\r\n00:00:00:**:**:**\r\r\n<Company Info>\r\r\nXEROX CORPORATION\r\nM/S 105-50C\r\n"
       "800 PHILLIPS ROAD\r\nWEBSTER NY 14580\r\nUNITED STATES\r\n\r\r\n\r\r\n匹配2\r\r\n";
-  EXPECT_EQ(g_strCompanyResult.substr(0, first.size()), first);
-  EXPECT_TRUE(g_strCompanyResult.ends_with(std::string("UNITED STATES\r\n\r\r\n\r\n") + kTrailer));
+  EXPECT_EQ(result.substr(0, first.size()), first);
+  EXPECT_TRUE(result.ends_with(std::string("UNITED STATES\r\n\r\r\n\r\n") + kTrailer));
 }
 
-// The paging flow of "xerox" (14 matches), with the buttons after each step.
+// "xerox" (14 matches) page by page, each continuing from the last page's
+// cursor, then all at once.
 TEST_F(CompanySearchTest, XeroxPagesThroughFourteenMatches) {
   SKIP_UNLESS_BUILTIN_IS_2011();
-  EXPECT_EQ(Search("xerox"), QueryOutcome::Results);
-  EXPECT_EQ(ShownNumbers(g_strCompanyResult), Range(1, 5));
-  EXPECT_EQ(ShownPrefixes(g_strCompanyResult),
+  CompanyPage page = SearchCompanies("xerox", {}, false);
+  EXPECT_EQ(page.answer.outcome, QueryOutcome::Results);
+  EXPECT_EQ(ShownNumbers(page.answer.text), Range(1, 5));
+  EXPECT_EQ(ShownPrefixes(page.answer.text),
             (std::vector<std::string>{"00:00:00", "00:00:01", "00:00:02", "00:00:03", "00:00:04"}));
-  EXPECT_TRUE(g_strCompanyResult.ends_with(kTrailer));
-  EXPECT_TRUE(ContinueOn());
-  EXPECT_TRUE(AllOn());
+  EXPECT_TRUE(page.answer.text.ends_with(kTrailer));
+  EXPECT_TRUE(page.more);
 
-  EXPECT_EQ(CompanyContinue(host), QueryOutcome::Results);
-  EXPECT_EQ(ShownNumbers(g_strCompanyResult), Range(6, 10));
-  EXPECT_EQ(ShownPrefixes(g_strCompanyResult).front(), "00:00:05");
-  EXPECT_EQ(ShownPrefixes(g_strCompanyResult).back(), "00:00:09");
-  EXPECT_TRUE(g_strCompanyResult.ends_with(kTrailer));
-  EXPECT_TRUE(ContinueOn());
-  EXPECT_TRUE(AllOn());
+  page = SearchCompanies("xerox", page.next, false);
+  EXPECT_EQ(ShownNumbers(page.answer.text), Range(6, 10));
+  EXPECT_EQ(ShownPrefixes(page.answer.text).front(), "00:00:05");
+  EXPECT_EQ(ShownPrefixes(page.answer.text).back(), "00:00:09");
+  EXPECT_TRUE(page.answer.text.ends_with(kTrailer));
+  EXPECT_TRUE(page.more);
 
-  EXPECT_EQ(CompanyContinue(host), QueryOutcome::Results);
-  EXPECT_EQ(ShownNumbers(g_strCompanyResult), Range(11, 14));
-  EXPECT_EQ(ShownPrefixes(g_strCompanyResult),
+  page = SearchCompanies("xerox", page.next, false);
+  EXPECT_EQ(page.answer.outcome, QueryOutcome::Results);
+  EXPECT_EQ(ShownNumbers(page.answer.text), Range(11, 14));
+  EXPECT_EQ(ShownPrefixes(page.answer.text),
             (std::vector<std::string>{"00:00:AA", "08:00:37", "08:00:72", "9C:93:4E"}));
-  EXPECT_FALSE(g_strCompanyResult.ends_with(kTrailer));
-  EXPECT_FALSE(ContinueOn());
-  EXPECT_TRUE(AllOn());  // a continuation leaves 全部 as it was
+  EXPECT_FALSE(page.answer.text.ends_with(kTrailer));
+  EXPECT_FALSE(page.more);
 
-  EXPECT_EQ(CompanyAll(host), QueryOutcome::Results);
-  EXPECT_EQ(ShownNumbers(g_strCompanyResult), Range(1, 14));
-  EXPECT_FALSE(g_strCompanyResult.ends_with(kTrailer));
-  EXPECT_FALSE(ContinueOn());
-  EXPECT_FALSE(AllOn());
+  page = SearchCompanies("xerox", {}, true);
+  EXPECT_EQ(ShownNumbers(page.answer.text), Range(1, 14));
+  EXPECT_FALSE(page.answer.text.ends_with(kTrailer));
+  EXPECT_FALSE(page.more);
 }
 
 TEST_F(CompanySearchTest, CaseOfLettersDoesNotMatter) {
-  Search("xerox");
-  CompanyAll(host);
-  const std::string lower = g_strCompanyResult;
+  const std::string lower = SearchCompanies("xerox", {}, true).answer.text;
   for (const char* query : {"XEROX", "XeRoX"}) {
-    Search(query);
-    CompanyAll(host);
-    EXPECT_EQ(g_strCompanyResult, lower) << query;
+    EXPECT_EQ(SearchCompanies(query, {}, true).answer.text, lower) << query;
   }
 }
 
 TEST_F(CompanySearchTest, FewerThanAPage) {
   SKIP_UNLESS_BUILTIN_IS_2011();
-  EXPECT_EQ(Search("lenovo"), QueryOutcome::Results);
-  EXPECT_EQ(ShownNumbers(g_strCompanyResult), Range(1, 3));
-  EXPECT_FALSE(g_strCompanyResult.ends_with(kTrailer));
-  EXPECT_FALSE(ContinueOn());
-  EXPECT_FALSE(AllOn());
+  const CompanyPage page = SearchCompanies("lenovo", {}, false);
+  EXPECT_EQ(page.answer.outcome, QueryOutcome::Results);
+  EXPECT_EQ(ShownNumbers(page.answer.text), Range(1, 3));
+  EXPECT_FALSE(page.answer.text.ends_with(kTrailer));
+  EXPECT_FALSE(page.more);
 }
 
 TEST_F(CompanySearchTest, ExactlyOnePageThenNothing) {
@@ -126,78 +113,63 @@ TEST_F(CompanySearchTest, ExactlyOnePageThenNothing) {
     addr += "000" + std::to_string(i) + "X>";
   }
   PutStore(mac, addr);
-  EXPECT_EQ(Search("five"), QueryOutcome::Results);
-  EXPECT_TRUE(g_strCompanyResult.ends_with(kTrailer));
-  EXPECT_TRUE(ContinueOn());
-  EXPECT_EQ(CompanyContinue(host), QueryOutcome::Message);
-  EXPECT_EQ(g_strCompanyResult, "没有找到匹配");
-  EXPECT_FALSE(ContinueOn());
-  EXPECT_TRUE(AllOn());
+  const CompanyPage first = SearchCompanies("five", {}, false);
+  EXPECT_TRUE(first.answer.text.ends_with(kTrailer));
+  EXPECT_TRUE(first.more);
+  const CompanyPage next = SearchCompanies("five", first.next, false);
+  EXPECT_EQ(next.answer.outcome, QueryOutcome::Message);
+  EXPECT_EQ(next.answer.text, "没有找到匹配");
+  EXPECT_FALSE(next.more);
 }
 
 TEST_F(CompanySearchTest, OnlyNamesAreSearchedAndBlanksCount) {
   SKIP_UNLESS_BUILTIN_IS_2011();
-  EXPECT_EQ(Search("PHILLIPS"), QueryOutcome::Message);
-  EXPECT_EQ(g_strCompanyResult, "没有找到匹配");
-  EXPECT_EQ(Search("联想"), QueryOutcome::Message);
-  EXPECT_EQ(g_strCompanyResult, "没有找到匹配");
-  Search("cisco systems");
-  CompanyAll(host);
-  const std::string without = g_strCompanyResult;
-  Search("cisco systems ");
-  CompanyAll(host);
-  EXPECT_NE(g_strCompanyResult, without);
+  auto all = [](const char* text) { return SearchCompanies(text, {}, true).answer.text; };
+  EXPECT_EQ(all("PHILLIPS"), "没有找到匹配");
+  EXPECT_EQ(all("联想"), "没有找到匹配");
+  EXPECT_NE(all("cisco systems "), all("cisco systems"));
   // The name's line feed takes part in the match.
-  Search("corp.\n");
-  CompanyAll(host);
-  EXPECT_NE(g_strCompanyResult, "没有找到匹配");
+  EXPECT_NE(all("corp.\n"), "没有找到匹配");
 }
 
-TEST_F(CompanySearchTest, EmptyInputInEveryMode) {
-  SKIP_UNLESS_BUILTIN_IS_2011();
+// An empty text asks for one and leaves the search where it stood, so a
+// later continuation still resumes there.
+TEST_F(CompanySearchTest, EmptyTextKeepsTheCursor) {
   const std::string request = "\r\n请输入公司英文名字的全部或部分信息";
-  for (int mode = 0; mode < 3; ++mode) {
-    Search("xerox");
-    g_strCompanyInput.clear();
-    EXPECT_EQ(CompanySearch(host, mode), QueryOutcome::Message) << mode;
-    EXPECT_EQ(g_strCompanyResult, request) << mode;
-    // Modes 0 and 2 reset the paging state; a continuation keeps it.
-    EXPECT_EQ(g_nSearchPos, mode == 1 ? 5 : 0) << mode;
-    EXPECT_EQ(g_nMatchCount, mode == 1 ? 5 : 0) << mode;
+  for (const bool all : {false, true}) {
+    const CompanyPage page = SearchCompanies("", {5, 5}, all);
+    EXPECT_EQ(page.answer.outcome, QueryOutcome::Message);
+    EXPECT_EQ(page.answer.text, request);
+    EXPECT_EQ(page.next.position, 5);
+    EXPECT_EQ(page.next.matches, 5);
+    EXPECT_FALSE(page.more);
   }
 }
 
-// A continuation searches what the box holds now, from where the last page
+// A continuation searches the text it is given now, from where the last page
 // stopped, numbering on.
 TEST_F(CompanySearchTest, ContinuationUsesTheCurrentText) {
-  Search("xerox");
-  g_strCompanyInput = "cisco";
-  CompanyContinue(host);
-  std::vector<int> numbers = ShownNumbers(g_strCompanyResult);
+  const CompanyPage xerox = SearchCompanies("xerox", {}, false);
+  std::vector<int> numbers = ShownNumbers(SearchCompanies("cisco", xerox.next, false).answer.text);
   ASSERT_EQ(numbers.size(), 5u);
   EXPECT_EQ(numbers.front(), 6);
 }
 
-TEST_F(CompanySearchTest, ReplacedSmallerStoreEndsAContinuation) {
-  Search("xerox");
-  CompanyContinue(host);
-  PutStore(MakeRecord("000000", 0, "XEROX\n"), "0000A>");
-  EXPECT_EQ(CompanyContinue(host), QueryOutcome::Message);
-  EXPECT_EQ(g_strCompanyResult, "没有找到匹配");
+TEST_F(CompanySearchTest, NegativeCursorStartsOver) {
+  const std::string fresh = SearchCompanies("xerox", {}, false).answer.text;
+  for (const SearchCursor from : {SearchCursor{-5, 5}, SearchCursor{5, -1}}) {
+    const CompanyPage page = SearchCompanies("xerox", from, false);
+    EXPECT_EQ(page.answer.text, fresh) << from.position << "," << from.matches;
+    EXPECT_EQ(page.next.matches, 5);
+  }
 }
 
-TEST_F(CompanySearchTest, LongMacResultIsClearedByANewSearchOnly) {
-  const std::string notice = "\r\n缓存过大，影响其他操作性能\r\n清除缓存";
-  g_strMacResult = std::string(5000, 'x');
-  Search("xerox");
-  EXPECT_EQ(g_strMacResult, std::string(5000, 'x'));
-
-  g_strMacResult = std::string(5001, 'x');
-  CompanyContinue(host);
-  CompanyAll(host);
-  EXPECT_EQ(g_strMacResult.size(), 5001u);
-  Search("xerox");
-  EXPECT_EQ(g_strMacResult, notice);
+TEST_F(CompanySearchTest, ReplacedSmallerStoreEndsAContinuation) {
+  const CompanyPage second = SearchCompanies("xerox", SearchCompanies("xerox", {}, false).next, false);
+  PutStore(MakeRecord("000000", 0, "XEROX\n"), "0000A>");
+  const CompanyPage third = SearchCompanies("xerox", second.next, false);
+  EXPECT_EQ(third.answer.outcome, QueryOutcome::Message);
+  EXPECT_EQ(third.answer.text, "没有找到匹配");
 }
 
 TEST(StrIStr, Matching) {

@@ -73,6 +73,26 @@ TEST_F(ConvertTest, ListingOf2011) {
   EXPECT_EQ(Hash64(s.addrList, s.addrLength), 11913560789246771234u);
 }
 
+// Bytes hashed in parts, as a file checked through a small buffer is, hash
+// as they do whole, however the parts fall on the 32-byte stripes.
+TEST(Hash64Parts, AnySplitHashesAsWhole) {
+  std::string bytes(200, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 37 + 11);
+  const struct {
+    size_t size;
+    std::vector<size_t> parts;
+  } cases[] = {{0, {}}, {5, {1, 4}}, {64, {31, 1, 32}}, {200, {7, 50, 0, 100, 43}}, {200, {33, 33, 33, 101}}};
+  for (const auto& c : cases) {
+    Hash64Parts hash;
+    size_t at = 0;
+    for (size_t n : c.parts) {
+      hash.Add(bytes.data() + at, n);
+      at += n;
+    }
+    EXPECT_EQ(hash.Finish(), Hash64(bytes.data(), c.size)) << c.size;
+  }
+}
+
 TEST_F(ConvertTest, CleaningAndRefusal) {
   std::string text = Entry("00A0C9", "A\"B\\C\x80\x81\xFF", {"x\xE9y"});
   StoreSnapshot s = Convert(text);

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "vessarine/app/box_text.h"
+#include "vessarine/app/controls.h"
 #include "vessarine/app/dialog_units.h"
 #include "vessarine/app/progress_ctrl.h"
 #include "vessarine/app/static_text.h"
@@ -30,8 +31,6 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
-#include "vessarine/query/controls.h"
-#include "vessarine/query/queries.h"
 #include "tests/loopback_http.h"
 #include "tests/test_support.h"
 #include "vessarine/update/update.h"
@@ -512,6 +511,9 @@ class DialogTest : public QObject {
     QVERIFY(has("00:00:04:**:**:**") && has(kPageTrailer));
     QCOMPARE(states(), std::make_pair(true, true));
 
+    // Only 匹配 replaces a long MAC result; 继续 and 全部 leave it.
+    const std::string longMac(5001, 'a');
+    g_strMacResult = longMac;
     Click(IDC_COMPANY_CONTINUE);
     QVERIFY(has(G("匹配6\r")) && has(G("匹配10\r")) && !has(G("匹配5\r")) && has(kPageTrailer));
     QCOMPARE(states(), std::make_pair(true, true));
@@ -529,13 +531,19 @@ class DialogTest : public QObject {
     Click(IDC_COMPANY_ALL);
     QVERIFY(has(G("匹配1\r")) && has(G("匹配14\r")) && !has(kPageTrailer));
     QCOMPARE(states(), std::make_pair(false, false));
+    QCOMPARE(g_strMacResult, longMac);
 
-    // A MAC lookup or the full listing in the middle of a paged search
-    // disables both.
-    for (int lookup : {IDC_MAC_MATCH, IDC_LIST_ALL_MACS}) {
+    // A MAC lookup, one refused for its input, or the full listing in the
+    // middle of a paged search disables both.
+    struct {
+      int button;
+      const char* input;
+    } const lookups[] = {{IDC_MAC_MATCH, "00:00:00"}, {IDC_MAC_MATCH, "00.00.00"}, {IDC_LIST_ALL_MACS, ""}};
+    for (const auto& lookup : lookups) {
+      Type(IDC_MAC_INPUT, lookup.input);
       Click(IDC_COMPANY_MATCH);
       QCOMPARE(states(), std::make_pair(true, true));
-      Click(lookup);
+      Click(lookup.button);
       QCOMPARE(states(), std::make_pair(false, false));
     }
 

@@ -1,6 +1,7 @@
 // The line-break rebuild of a result text, quirks included.
 #include <string>
 
+#include "vessarine/query/queries.h"
 #include "tests/test_support.h"
 
 namespace {

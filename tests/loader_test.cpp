@@ -9,6 +9,7 @@
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
+#include "vessarine/query/queries.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -123,10 +124,7 @@ TEST_F(Loader, TableSizeDecidesTheCount) {
   StartUp();
   EXPECT_EQ(g_bCachePresent, 1);
   EXPECT_EQ(companyCount, 0);
-  RecordingHost host;
-  g_strMacInput = "00:00:00";
-  MacLookup(host, 0);
-  EXPECT_EQ(g_strMacResult, "没有找到匹配");
+  EXPECT_EQ(LookupMac("00:00:00").text, "没有找到匹配");
 }
 
 TEST_F(Loader, DirectoryInPlaceOfATableFileFallsBack) {

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "vessarine/store/store.h"
-#include "vessarine/query/controls.h"
+#include "vessarine/query/queries.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -21,49 +21,29 @@ class MacLookupTest : public CoreTest {
   void SetUp() override {
     CoreTest::SetUp();
     StartUp();
-    // A paged company search in progress: any MAC query must end it.
-    host.EnableControl(IDC_COMPANY_CONTINUE, true);
-    host.EnableControl(IDC_COMPANY_ALL, true);
   }
-  QueryOutcome Lookup(const std::string& input) {
-    g_strMacInput = input;
-    return MacLookup(host, 0);
-  }
-  void ExpectPagingOff() {
-    EXPECT_FALSE(host.IsEnabled(IDC_COMPANY_CONTINUE));
-    EXPECT_FALSE(host.IsEnabled(IDC_COMPANY_ALL));
-    EXPECT_EQ(host.pushes, 1);
-  }
-  RecordingHost host;
 };
-
-TEST_F(MacLookupTest, InitialInputFindsXerox) {
-  SKIP_UNLESS_BUILTIN_IS_2011();
-  EXPECT_EQ(MacLookup(host, 0), QueryOutcome::Results);
-  EXPECT_EQ(g_strMacResult, kXerox);
-  ExpectPagingOff();
-}
 
 // Three-byte and six-byte forms, either separator, either case.
 TEST_F(MacLookupTest, AddressFormsGiveTheSameResult) {
   SKIP_UNLESS_BUILTIN_IS_2011();
-  for (const char* input : {"00:00:00", "00-00-00", "00-00-00-ff-ff-ff", "00-00-00-00-00-00"}) {
-    EXPECT_EQ(Lookup(input), QueryOutcome::Results) << input;
-    EXPECT_EQ(g_strMacResult, kXerox) << input;
+  for (const char* input :
+       {"00:00:00:00:00:00", "00:00:00", "00-00-00", "00-00-00-ff-ff-ff", "00-00-00-00-00-00"}) {
+    const QueryAnswer answer = LookupMac(input);
+    EXPECT_EQ(answer.outcome, QueryOutcome::Results) << input;
+    EXPECT_EQ(answer.text, kXerox) << input;
   }
-  Lookup("00:0d:d3");
-  EXPECT_EQ(g_strMacResult.substr(0, 2), "\r\n");
-  EXPECT_NE(g_strMacResult, kXerox);
-  EXPECT_EQ(g_strMacResult.find("没有"), std::string::npos);
+  const std::string lower = LookupMac("00:0d:d3").text;
+  EXPECT_EQ(lower.substr(0, 2), "\r\n");
+  EXPECT_NE(lower, kXerox);
+  EXPECT_EQ(lower.find("没有"), std::string::npos);
 }
 
 TEST_F(MacLookupTest, EveryRecordOfAPrefixInTableOrder) {
   SKIP_UNLESS_BUILTIN_IS_2011();
-  Lookup("00:01:c8");
-  EXPECT_EQ(g_strMacResult,
+  EXPECT_EQ(LookupMac("00:01:c8").text,
             "\r\nTHOMAS CONRAD CORP.\r\n1908-R KRAMER LANE\r\nAUSTIN TX 78758\r\nUNITED STATES\r\n"
             "CONRAD CORP.\r\n\n");
-  Lookup("08:00:30");
   std::string three;
   {
     std::shared_lock lock(StoreLock());
@@ -72,7 +52,7 @@ TEST_F(MacLookupTest, EveryRecordOfAPrefixInTableOrder) {
   }
   std::string expected;
   ExpandLineBreaks(three, expected);
-  EXPECT_EQ(g_strMacResult, expected);
+  EXPECT_EQ(LookupMac("08:00:30").text, expected);
 }
 
 TEST_F(MacLookupTest, ValidationMessages) {
@@ -93,25 +73,23 @@ TEST_F(MacLookupTest, ValidationMessages) {
       {"00:00:00-00:00:00", kMixed},
   };
   for (const auto& c : cases) {
-    host.pushes = 0;
-    EXPECT_EQ(Lookup(c.input), QueryOutcome::Message) << c.input;
-    EXPECT_EQ(g_strMacResult, c.message) << c.input;
-    EXPECT_EQ(host.pushes, 1) << c.input;
+    const QueryAnswer answer = LookupMac(c.input);
+    EXPECT_EQ(answer.outcome, QueryOutcome::Message) << c.input;
+    EXPECT_EQ(answer.text, c.message) << c.input;
   }
-  EXPECT_FALSE(host.IsEnabled(IDC_COMPANY_CONTINUE));
-  EXPECT_FALSE(host.IsEnabled(IDC_COMPANY_ALL));
 }
 
 TEST_F(MacLookupTest, AbsentPrefixIsNoMatch) {
-  EXPECT_EQ(Lookup("ab:cd:ef"), QueryOutcome::Message);
-  EXPECT_EQ(g_strMacResult, "没有找到匹配");
+  const QueryAnswer answer = LookupMac("ab:cd:ef");
+  EXPECT_EQ(answer.outcome, QueryOutcome::Message);
+  EXPECT_EQ(answer.text, "没有找到匹配");
 }
 
 TEST_F(MacLookupTest, FullListing) {
   SKIP_UNLESS_BUILTIN_IS_2011();
-  EXPECT_EQ(MacLookup(host, 1), QueryOutcome::Results);
-  ExpectPagingOff();
-  const std::string& listing = g_strMacResult;
+  const QueryAnswer answer = ListMacs();
+  EXPECT_EQ(answer.outcome, QueryOutcome::Results);
+  const std::string& listing = answer.text;
   EXPECT_EQ(listing.rfind("\r\n00:00:00    XEROX CORPORATION\n\r\n00:00:01    XEROX CORPORATION\n", 0), 0u);
   EXPECT_EQ(CountOf(listing, "\r\n"), size_t{listing2011::kRecords});
   EXPECT_EQ(CountOf(listing, "\n"), 2 * size_t{listing2011::kRecords});
@@ -121,9 +99,6 @@ TEST_F(MacLookupTest, FullListing) {
 
 TEST_F(MacLookupTest, ListingOfAnEmptyStoreIsEmpty) {
   ReleaseStore();
-  g_strMacResult = "old";
-  MacLookup(host, 1);
-  EXPECT_EQ(g_strMacResult, "");
-  Lookup("00:00:00");
-  EXPECT_EQ(g_strMacResult, "没有找到匹配");
+  EXPECT_EQ(ListMacs().text, "");
+  EXPECT_EQ(LookupMac("00:00:00").text, "没有找到匹配");
 }

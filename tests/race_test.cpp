@@ -52,14 +52,11 @@ class RaceTest : public CacheHomeTest {
 
   // The user-interface thread's part: both queries, over and over.
   void QueryUntil(const std::atomic<bool>& stop, long& rounds) {
-    RecordingHost host;
     while (!stop.load()) {
-      g_strMacInput = "00:00:0c";
-      MacLookup(host, 0);
-      g_strCompanyInput = "cisco";
-      CompanySearch(host, 0);
-      CompanySearch(host, 1);
-      if (rounds % 8 == 0) CompanySearch(host, 2);
+      LookupMac("00:00:0c");
+      const CompanyPage first = SearchCompanies("cisco", {}, false);
+      SearchCompanies("cisco", first.next, false);
+      if (rounds % 8 == 0) SearchCompanies("cisco", {}, true);
       ++rounds;
     }
   }

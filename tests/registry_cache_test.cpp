@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "vessarine/db/cache_files.h"
 #include "vessarine/listing/listing.h"
 #include "vessarine/update/table_refresh.h"
 #include "vessarine/registry/tables.h"
@@ -136,18 +137,24 @@ TEST_F(RegistryCache, DamagedTablesAreIgnoredWithAMessage) {
       {"another registry's table", iab, "another registry's table"},
       {"not a table", ReadFile(kFixtures + "/oui.csv"), "not a registry table"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    WriteFile(TablePath(Registry::MaL), c.malBytes);
-    registry::RegistryTables tables;
-    const std::string said = Load(&tables);
-    EXPECT_NE(said.find(TablePath(Registry::MaL)), std::string::npos) << said;
-    EXPECT_NE(said.find(c.message), std::string::npos) << said;
-    EXPECT_NE(said.find("using the built-in MA-L table"), std::string::npos) << said;
-    EXPECT_EQ(tables.source(Registry::MaL), registry::TableSource::BuiltIn);
-    EXPECT_EQ(tables.table(Registry::MaL).size(), builtIn.table(Registry::MaL).size());
-    EXPECT_EQ(tables.table(Registry::Iab).size(), iabRefresh.entries);  // the others still load
+  // Copied, the bytes are checked in memory; mapped in place, as read
+  // from the file.
+  for (CacheHold hold : {CacheHold::PrivateCopy, CacheHold::LeasedMapping}) {
+    SetCacheHold(hold);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      WriteFile(TablePath(Registry::MaL), c.malBytes);
+      registry::RegistryTables tables;
+      const std::string said = Load(&tables);
+      EXPECT_NE(said.find(TablePath(Registry::MaL)), std::string::npos) << said;
+      EXPECT_NE(said.find(c.message), std::string::npos) << said;
+      EXPECT_NE(said.find("using the built-in MA-L table"), std::string::npos) << said;
+      EXPECT_EQ(tables.source(Registry::MaL), registry::TableSource::BuiltIn);
+      EXPECT_EQ(tables.table(Registry::MaL).size(), builtIn.table(Registry::MaL).size());
+      EXPECT_EQ(tables.table(Registry::Iab).size(), iabRefresh.entries);  // the others still load
+    }
   }
+  SetCacheHold(CacheHold::PrivateCopy);
 
   // A link or a FIFO in the table's place is never followed or opened for
   // blocking reads.
@@ -195,6 +202,9 @@ TEST(RegistryTable, ImageRoundTripKeepsEveryHolderOfDuplicates) {
     bad[alsoOf] = 2;
     EXPECT_FALSE(listing::TableView::FromImage(bad.data(), bad.size(), Registry::MaS, false, &problem));
     EXPECT_EQ(problem, "has its entries out of order");
+    // Bytes that cannot be read are never taken for a table.
+    const auto unreadable = [](uint64_t offset, size_t, char*) -> const char* { return offset == 0 ? "" : nullptr; };
+    EXPECT_FALSE(listing::TableView::FromImage(image.data(), image.size(), Registry::MaS, true, unreadable, &problem));
   }
 
   // An image written before further holders were kept still reads.

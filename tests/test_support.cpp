@@ -37,10 +37,6 @@ void CoreTest::SetUp() {
   CacheHomeTest::SetUp();
   cacheDir = xdgDir + "/vessarine";
   std::filesystem::create_directories(cacheDir);
-  g_strMacResult.clear();
-  g_strCompanyResult.clear();
-  g_nSearchPos = 0;
-  g_nMatchCount = 0;
 }
 
 void CoreTest::StartUp() { StartUpDatabase(); }

@@ -1,5 +1,5 @@
 // Shared by every test program: a private cache directory per test, the
-// query host, file helpers, where the listings are, running vessarine-cli.
+// file helpers, where the listings are, running vessarine-cli.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <string>
 
 #include "tests/listing_2011.h"
-#include "tests/recording_host.h"
 
 // First line of a test that pins figures of the built-in copy: such a test
 // runs only when the build made that copy from the 2011 listing.
@@ -26,7 +25,7 @@ class CacheHomeTest : public ::testing::Test {
   std::string xdgDir;
 };
 
-// Also creates the cache directory and resets the query state.
+// Also creates the cache directory.
 class CoreTest : public CacheHomeTest {
  protected:
   void SetUp() override;

@@ -80,7 +80,7 @@ namespace {
 // is the one they were sent with: a whole cache table (for MA-L, with the
 // store's cache set loaded too).
 void LoadValidators(Registry r, ListingFile* file) {
-  db::MappedFile held;
+  db::FileSnapshot held;
   bool fromCache = false;
   registry::CurrentTable(r, &held, &fromCache);
   if (!fromCache || (r == Registry::MaL && g_bCachePresent == 0)) return;

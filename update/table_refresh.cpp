@@ -146,7 +146,7 @@ PreparedTable PrepareTable(listing::Registry r, const std::string& path, std::st
   table.image = listing::EncodeImage(r, table.parsed);
   if (side.valid()) side.get();
   const listing::TableView next = *listing::TableView::FromImage(table.image.data(), table.image.size(), r, false, nullptr);
-  db::MappedFile held;
+  db::FileSnapshot held;
   const listing::TableView current = registry::CurrentTable(r, &held);
   table.result.entries = next.size();
   if (std::string refusal = RefusalOf(next.size(), current.size(), force); !refusal.empty()) {

@@ -11,13 +11,23 @@
 #include <vector>
 
 #include "vessarine/app/dialog_units.h"
-#include "vessarine/query/queries.h"
 #include "vessarine/update/update.h"
 
 class QFont;
 class QLineEdit;
 class QPlainTextEdit;
 class CVessarineDlg;
+
+// The variables bound to the dialog's boxes (GBK), process-wide so that they
+// outlive a dialog; g_strDbVersion (box 1009) is in db/loader.h.
+extern std::string g_strMacInput;       // edit 1004
+extern std::string g_strCompanyInput;   // edit 1006
+extern std::string g_strMacResult;      // box 1007
+extern std::string g_strCompanyResult;  // box 1008
+// Where the company search stands: the record 继续 resumes at and the matches
+// shown so far.
+extern int32_t g_nSearchPos;
+extern int32_t g_nMatchCount;
 
 // 1 once the title font exists; never cleared.
 extern uint8_t g_bTitleFontCreated;
@@ -45,7 +55,7 @@ class CQtUpdateUi : public QObject, public UpdateUi {
   std::atomic<bool> m_closing{false};
 };
 
-class CVessarineDlg : public QDialog, public QueryHost {
+class CVessarineDlg : public QDialog {
   Q_OBJECT
  public:
   // Gives the bound variables their initial texts, loads the database and
@@ -63,7 +73,7 @@ class CVessarineDlg : public QDialog, public QueryHost {
   // (true): each box's whole text into its variable. Neither sets off the
   // input boxes' change handlers.
   void UpdateData(bool saveAndValidate);
-  void EnableControl(int id, bool enable) override;
+  void EnableControl(int id, bool enable);
 
   // The child control of an id (its objectName), or nullptr.
   QWidget* GetDlgItem(int id) const;
@@ -101,10 +111,15 @@ class CVessarineDlg : public QDialog, public QueryHost {
     bool edited = false;   // changed since then, not by a push
   };
 
-  void Push() override { UpdateData(false); }
+  void Push() { UpdateData(false); }
   void Pull() { UpdateData(true); }
-  // The queries, carried out by the core.
+  // Mode 0: look up g_strMacInput; mode 1: list every record. Either ends a
+  // paged company search (继续 and 全部 disabled), writes g_strMacResult and
+  // pushes.
   void MacLookup(int mode);
+  // Mode 0 new search, 1 continue, 2 all: writes g_strCompanyResult and the
+  // search position and count, pushes, and enables 继续 and 全部 after a
+  // page of five was cut.
   void CompanySearch(int mode);
   void OnPaint(QPaintEvent* event);
   void OnCtlColor(QWidget* control);

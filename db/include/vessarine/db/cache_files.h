@@ -90,7 +90,8 @@ class ReadOnlyFile {
   // held as SetCacheHold says; whatever another program does to the file
   // later, these bytes stay as they were checked. The returned owner frees
   // them. Null on failure (a file cut short since it was opened).
-  std::shared_ptr<const void> Map(const char** data) const;
+  // *inPlace, when given, tells whether they are the file mapped in place.
+  std::shared_ptr<const void> Snapshot(const char** data, bool* inPlace = nullptr) const;
 
   uint64_t inode = 0;
   int64_t mtimeNs = 0;
@@ -100,7 +101,7 @@ class ReadOnlyFile {
   size_t size_ = 0;
 };
 
-// How ReadOnlyFile::Map holds a file's bytes.
+// How ReadOnlyFile::Snapshot holds a file's bytes.
 enum class CacheHold {
   // A private copy: for processes that live long (the window, a stream).
   PrivateCopy,
@@ -114,9 +115,6 @@ enum class CacheHold {
 };
 // Process-wide; PrivateCopy unless set.
 void SetCacheHold(CacheHold hold);
-
-// A hash of a file's bytes, for the set marker.
-uint64_t ContentHash(const char* data, size_t size);
 
 // What the set marker records of each file of a committed set.
 struct CacheFileStamp {

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "vessarine/db/cache_dir.h"
 #include "vessarine/listing/registries.h"
+
+class ReadOnlyFile;
 
 namespace db {
 
@@ -20,19 +23,27 @@ inline const char* TableFile(listing::Registry r) { return kRegistryTableFiles[s
 // Largest table file read.
 inline constexpr size_t kMaxTableFileSize = 256u << 20;
 
-// A read-only mapping of a whole file, unmapped with its last holder.
-class MappedFile {
+// A whole file's bytes as they were when taken (ReadOnlyFile::Snapshot: a
+// private copy, or a mapping under a read lease), freed with its last holder.
+class FileSnapshot {
  public:
   const void* data() const { return data_; }
   size_t size() const { return size_; }
 
   enum class Status { Ok, Absent, Refused };
-  // Maps `path`; Refused (with the reason in *problem) for anything but a
+  // Takes `path`'s bytes; Refused (with the reason in *problem) for anything but a
   // readable regular file of 1..cap bytes.
-  static Status Map(const std::string& path, size_t cap, MappedFile* out, std::string* problem);
+  static Status Take(const std::string& path, size_t cap, FileSnapshot* out, std::string* problem);
+
+  // `n` bytes from `offset`, to be checked: read from the file into
+  // `buffer` when its bytes are mapped in place (a check then touches none
+  // of the mapping's pages), else a pointer into the copy. Null when the
+  // file cannot be read.
+  const char* Read(uint64_t offset, size_t n, char* buffer) const;
 
  private:
-  std::shared_ptr<const void> mapping_;
+  std::shared_ptr<const void> bytes_;
+  std::shared_ptr<const ReadOnlyFile> inPlace_;  // open while mapped in place
   const void* data_ = nullptr;
   size_t size_ = 0;
 };

@@ -24,6 +24,7 @@ namespace engine {
 
 struct Options {
   std::string prefixes;  // the user's prefixes file (it must exist); empty: the default one when it exists
+  bool manyLookups = true;  // as for RegistryTables::Load: false for a few lookups and an end
 };
 
 // No notation of an identifier comes near this length: a longer input is

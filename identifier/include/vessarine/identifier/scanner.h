@@ -28,8 +28,8 @@
 //   the last group is one to three decimal digits (a dotted IPv4 tail).
 //
 // Hand-written rather than a regular expression engine: with SSE2, 64 bytes
-// at a time are classified (hex digit, ':', any separator, 'f', 'x') into
-// bit masks, and the masks' shifts leave only the positions
+// at a time are classified (hex digit, ':', any separator, 'f') into bit
+// masks, and the masks' shifts leave only the positions
 // where a whole notation fits, and for IPv6 those holding "ff:f", which the
 // "ff:fe" of every modified EUI-64 written in groups begins with; each of
 // those few is then checked exactly.
@@ -69,9 +69,8 @@ namespace scan_detail {
 
 #if defined(__SSE2__)
 struct Masks {
-  // bit i: byte i is a hex digit / ':' / ':', '-' or '.' / 'f' or 'F' /
-  // 'x' or 'X' (ending the marker "wwn-0x"; '.' ends "naa." and "eui.")
-  uint64_t hex, colon, sep, f, x;
+  // bit i: byte i is a hex digit / ':' / ':', '-' or '.' / 'f' or 'F'
+  uint64_t hex, colon, sep, f;
 };
 
 inline __m128i InRange(__m128i v, char low, char span) {
@@ -94,11 +93,10 @@ inline void Classify16(const char* p, Masks* m) {
   // '-' is 0x2D and '.' 0x2E: one range.
   m->sep |= Bits(_mm_or_si128(colon, InRange(v, '-', 1))) << shift;
   m->f |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('f'))) << shift;
-  m->x |= Bits(_mm_cmpeq_epi8(lower, _mm_set1_epi8('x'))) << shift;
 }
 
 [[gnu::always_inline]] inline Masks Classify64(const char* p) {
-  Masks m{0, 0, 0, 0, 0};
+  Masks m{0, 0, 0, 0};
   Classify16<0>(p, &m);
   Classify16<1>(p, &m);
   Classify16<2>(p, &m);
@@ -159,14 +157,14 @@ struct Derived {
 struct Candidates {
   uint64_t mac;     // starts where a MAC notation's digits and separators fit
   uint64_t ipv6;    // "ff:f" in any case
-  uint64_t marked;  // twelve digits or more after '.', '-' or 'x' (a marker's last byte)
+  uint64_t marked;  // twelve digits or more where a marker can end right before
 };
 
 // Positions in this 64-byte block (`cur` and `next` its and the following
 // block's derived masks, `curRaw` and `nextRaw` their masks; prevHex and
 // prevColon tell of the byte before the block).
 [[gnu::always_inline]] inline Candidates FindCandidates(const Derived& cur, const Derived& next, const Masks& curRaw, const Masks& nextRaw,
-                                 uint64_t prevHex, uint64_t prevColon, uint64_t prevMark) {
+                                 uint64_t prevHex, uint64_t prevColon, uint64_t prevMarks) {
   auto a = [](uint64_t Derived::*field, const Derived& x, const Derived& y, int k) {
     return Ahead(x.*field, y.*field, k);
   };
@@ -197,11 +195,11 @@ struct Candidates {
     for (int step = 0; step < 5; ++step) chain = (g1 & (chain >> 2)) | (g2 & (chain >> 3));
     mac |= chain.lo & starts & ~((curRaw.colon << 1) | prevColon);
   }
-  // Markers: twelve digits (sixteen, the exact check sees) after '.', '-'
-  // or 'x'; the marker ("naa.", "eui.", "wwn-0x") ends right before them.
+  // Markers: twelve digits (sixteen, the exact check sees) with '.' or '-'
+  // one byte before them ("naa.", "eui.") or three ("wwn-0x").
   const uint64_t twelve = cur.quad & a(&Derived::quad, cur, next, 4) & a(&Derived::quad, cur, next, 8);
-  const uint64_t mark = (curRaw.sep & ~curRaw.colon) | curRaw.x;
-  const uint64_t marked = twelve & ((mark << 1) | prevMark);
+  const uint64_t marks = curRaw.sep & ~curRaw.colon;
+  const uint64_t marked = twelve & ((marks << 1 | prevMarks >> 63) | (marks << 3 | prevMarks >> 61));
   return {mac, cur.trigger, marked};  // the exact check sees the 'e' of "ff:fe"
 }
 #endif
@@ -231,13 +229,18 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
     const int prev = t.Before(p);
     uint64_t prevHex = scan_detail::IsHexByte(prev) ? 1 : 0;
     uint64_t prevColon = prev == ':' ? 1 : 0;
-    uint64_t prevMark = prev == '.' || prev == '-' || prev == 'x' || prev == 'X' ? 1 : 0;
+    // The '.' and '-' among the three bytes before the block, at the top.
+    uint64_t prevMarks = 0;
+    for (size_t k = 1; k <= 3 && k <= p + 1; ++k) {
+      const int c = k <= p ? static_cast<unsigned char>(text[p - k]) : before;
+      if (c == '.' || c == '-') prevMarks |= uint64_t{1} << (64 - k);
+    }
     scan_detail::Derived cur = scan_detail::Derive(curRaw, nextRaw, prevHex, prevColon);
     while (p + 192 <= size && p + 64 <= to) {
       const scan_detail::Masks afterRaw = scan_detail::Classify64(text + p + 128);
       const scan_detail::Derived next = scan_detail::Derive(nextRaw, afterRaw, curRaw.hex >> 63, curRaw.colon >> 63);
       const scan_detail::Candidates found64 =
-          scan_detail::FindCandidates(cur, next, curRaw, nextRaw, prevHex, prevColon, prevMark);
+          scan_detail::FindCandidates(cur, next, curRaw, nextRaw, prevHex, prevColon, prevMarks);
       uint64_t candidates = found64.mac | found64.ipv6 | found64.marked;
       while (candidates != 0) {
         const int bit = __builtin_ctzll(candidates);
@@ -274,7 +277,7 @@ size_t ScanAddresses(const char* text, size_t from, size_t to, size_t size, int 
       }
       prevHex = curRaw.hex >> 63;
       prevColon = curRaw.colon >> 63;
-      prevMark = ((curRaw.sep & ~curRaw.colon) | curRaw.x) >> 63;
+      prevMarks = curRaw.sep & ~curRaw.colon;
       curRaw = nextRaw;
       nextRaw = afterRaw;
       cur = next;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,9 +72,11 @@ std::string EncodeImage(Registry r, std::vector<Entry> entries);
 std::string LayOutImage(Registry r, const std::vector<uint64_t>& keys, const std::vector<ImageRecord>& records,
                         const std::vector<AlsoRecord>& also, std::string_view pool);
 
-// A fast 64-bit checksum over 32-byte stripes (four independent lanes), so
-// proving a multi-megabyte table whole costs a fraction of a millisecond.
-uint64_t ImageChecksum(const void* data, size_t size);
+// Gives `n` (at most kImageBlock) bytes of an image from `offset`: a
+// pointer to them, in `buffer` (kImageBlock bytes, 16-aligned) or anywhere
+// else; null when they cannot be read.
+inline constexpr size_t kImageBlock = 16u << 10;
+using ImageReader = std::function<const char*(uint64_t offset, size_t n, char* buffer)>;
 
 // Read-only view of an image; the memory must outlive the view.
 class TableView {
@@ -83,6 +86,11 @@ class TableView {
   // when asked); nullopt with the reason in *problem when anything is off.
   static std::optional<TableView> FromImage(const void* data, size_t size, Registry expected,
                                             bool verifyChecksum, std::string* problem);
+  // The same checks made on the bytes `read` gives, a block at a time: a
+  // file mapped in place is checked by reads through a small buffer rather
+  // than by touching every page of the mapping. `data` holds those bytes.
+  static std::optional<TableView> FromImage(const void* data, size_t size, Registry expected,
+                                            bool verifyChecksum, const ImageReader& read, std::string* problem);
 
   uint32_t size() const { return count_; }
   int bits() const { return bits_; }

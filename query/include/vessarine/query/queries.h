@@ -1,34 +1,37 @@
-// The two queries behind the main dialog's buttons, over the vendor store.
-// They read and write the process-wide bound variables and talk to the window
-// only through QueryHost, so the dialog and the command line run the same code.
+// The answers to the main window's questions over the vendor store, as
+// values: the GBK text a result box shows and whether it holds results or a
+// message. They know nothing of a window, so the dialog and the command line
+// show the same bytes.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// Bound variables of the dialog's boxes (GBK). g_strDbVersion is in db/loader.h.
-extern std::string g_strMacInput;       // edit 1004
-extern std::string g_strCompanyInput;   // edit 1006
-extern std::string g_strMacResult;      // box 1007
-extern std::string g_strCompanyResult;  // box 1008
+// What a result box shows after a query: results, or one of the messages
+// (invalid input, no match, please enter ...).
+enum class QueryOutcome { Results, Message };
 
-// Paging state of the company search.
-extern int32_t g_nSearchPos;
-extern int32_t g_nMatchCount;
-
-// What an operation needs from the window that shows its results.
-class QueryHost {
- public:
-  virtual ~QueryHost() = default;
-  virtual void EnableControl(int id, bool enable) = 0;
-  // Writes every bound variable into its box (UpdateData(FALSE)).
-  virtual void Push() = 0;
+struct QueryAnswer {
+  std::string text;  // GBK, exactly as the box shows it
+  QueryOutcome outcome = QueryOutcome::Results;
 };
 
-// What a result box shows after an operation: results, or one of the
-// messages (invalid input, no match, please enter ...).
-enum class QueryOutcome { Results, Message };
+// Where a paged company search stands: the record a continuation resumes at
+// and the number of matches shown so far (the next entry is numbered one
+// more). A new search starts from the default.
+struct SearchCursor {
+  int32_t position = 0;
+  int32_t matches = 0;
+};
+
+struct CompanyPage {
+  QueryAnswer answer;
+  bool more = false;  // a page of five was cut: a continuation may follow
+  // Where a continuation resumes. The position moves only with a page cut;
+  // an empty search text leaves the cursor as it was given.
+  SearchCursor next;
+};
 
 // Rebuilds `text` into `target`, cutting at line feeds and joining the pieces
 // with "\r\n"; a line feed right after a cut one and a line feed as the very
@@ -36,22 +39,22 @@ enum class QueryOutcome { Results, Message };
 void ExpandLineBreaks(std::string_view text, std::string& target,
                       const char* trailer = nullptr);
 
-// Mode 0: look up g_strMacInput; mode 1: list every record. Disables 1011 and
-// 1018, writes g_strMacResult, pushes.
-QueryOutcome MacLookup(QueryHost& host, int mode);
+// The company text of every record holding the prefix of `input` (all six
+// bytes or the first three, separated by ':' or '-'), or for six bytes inside
+// a 28- or 36-bit block that block's holder; else a validation message or
+// "no match".
+QueryAnswer LookupMac(std::string_view input);
 
-// Mode 0 new search, 1 continue, 2 all. Writes g_strCompanyResult and the
-// paging state, enables 1011/1018 after a page cut, pushes.
-QueryOutcome CompanySearch(QueryHost& host, int mode);
+// Every record as "\r\nXX:XX:XX    NAME\n", in table order; empty for an
+// empty store.
+QueryAnswer ListMacs();
 
-// The button handlers' own parts, around CompanySearch.
-// 匹配: replaces a MAC result over 5000 bytes by a notice, disables 1011 and
-// 1018, new search.
-QueryOutcome CompanyMatch(QueryHost& host);
-// 继续: disables 1011, continues.
-QueryOutcome CompanyContinue(QueryHost& host);
-// 全部: disables 1011 and 1018, lists all.
-QueryOutcome CompanyAll(QueryHost& host);
+// The entries of the names containing `text` (up to its first NUL, ASCII
+// letters in any case), numbered on from `from`: five at most from
+// `from.position` on, or with `all` every match, unpaged. A new search or
+// "all" passes a default cursor; a continuation passes the last page's next
+// (a cursor with a negative member starts over).
+CompanyPage SearchCompanies(const std::string& text, SearchCursor from, bool all);
 
 // First occurrence of `pattern` in `text`, ASCII letters compared without
 // case; nullptr for an absent text or an empty pattern.

@@ -59,10 +59,12 @@ class RegistryTables {
   RegistryTables(const RegistryTables&) = delete;
   RegistryTables& operator=(const RegistryTables&) = delete;
 
-  // Maps each registry's cache file. A damaged or unreadable one is named on
+  // Takes each registry's cache file. A damaged or unreadable one is named on
   // `warnings` (when not null) and left out; MA-L then falls back to the
-  // built-in table, as it does when it has no cache file.
-  void Load(std::FILE* warnings);
+  // built-in table, as it does when it has no cache file. `manyLookups`
+  // builds the indexes that make each lookup cheaper; an answer to a few
+  // addresses does without them, as building them reads every key.
+  void Load(std::FILE* warnings, bool manyLookups = true);
   // The user's own prefixes, looked up before every IEEE table.
   void SetUserPrefixes(UserPrefixes prefixes) { user_ = std::move(prefixes); }
   const UserPrefixes& userPrefixes() const { return user_; }
@@ -87,9 +89,10 @@ class RegistryTables {
   int64_t Find(listing::Registry r, uint64_t key) const;
 
   UserPrefixes user_;
-  std::array<db::MappedFile, 5> files_;
+  std::array<db::FileSnapshot, 5> files_;
   std::array<listing::TableView, 5> views_;
   std::array<TableSource, 5> sources_{};
+  bool indexed_ = false;
   // Distinct 24-bit parents of every MA-M, MA-S and IAB block, ascending:
   // addresses outside them skip the finer tables.
   std::vector<uint32_t> parents_;
@@ -109,6 +112,6 @@ void ReloadSharedTables();
 // The table registry `r` now has: its cache file when whole (held by
 // *file), else the built-in MA-L table, else an empty one. `fromCache` tells
 // which.
-listing::TableView CurrentTable(listing::Registry r, db::MappedFile* file, bool* fromCache = nullptr);
+listing::TableView CurrentTable(listing::Registry r, db::FileSnapshot* file, bool* fromCache = nullptr);
 
 }  // namespace registry

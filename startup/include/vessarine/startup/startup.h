@@ -1,7 +1,6 @@
-// The start of a front end, before any query: the bound variables' initial
-// texts, then the database as the cache files or the built-in copy give it.
+// The start of a front end, before any query: the database as the cache
+// files or the built-in copy give it.
 #pragma once
 
-// "00:00:00:00:00:00", "VELMORA TECHWORKS" and the built-in version text,
-// then LoadDatabase, which may replace the version text.
+// The built-in version text, then LoadDatabase, which may replace it.
 void StartUpDatabase();

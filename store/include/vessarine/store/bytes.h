@@ -32,3 +32,22 @@ constexpr uint64_t Rotl64(uint64_t x, int r) { return (x << r) | (x >> (64 - r))
 // proving a multi-megabyte file whole costs a fraction of a millisecond:
 // the registry tables' checksum and the cache set marker's content hash.
 uint64_t Hash64(const void* data, size_t size);
+
+// Hash64 of bytes given in parts, for a file checked a block at a time
+// through a small buffer: Finish() after every part, in order, equals
+// Hash64 of them joined.
+class Hash64Parts {
+ public:
+  Hash64Parts();
+  void Add(const void* data, size_t size);
+  uint64_t Finish() const;
+
+ private:
+  // Takes `size` bytes, a multiple of 32, into the four lanes.
+  void Stripes(const unsigned char* p, size_t size);
+
+  uint64_t lanes_[4];
+  unsigned char pending_[32];  // the bytes after the last whole stripe
+  size_t pendingSize_ = 0;
+  uint64_t size_ = 0;
+};

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <shared_mutex>
 #include <string>
@@ -24,6 +25,10 @@ struct StoreSnapshot {
   int32_t count = 0;
   size_t addrLength = 0;  // bytes of address text before its NUL
   std::shared_ptr<const void> memory;
+  // Set when the table is a file mapped in place: reads `n` bytes of it
+  // from `offset`, false on a short read. A scan of every record reads
+  // through it a block at a time rather than faulting in every page.
+  std::function<bool(char* out, size_t n, uint64_t offset)> readTable;
 
   // Takes two C-heap blocks (freed with the snapshot).
   static std::shared_ptr<const StoreSnapshot> FromHeap(char* macList, char* addrList,
@@ -48,6 +53,10 @@ void ReplaceStore(StorePtr store);
 StorePtr CurrentStore();
 // Leaves an empty store.
 void ReleaseStore();
+
+// Calls f(i) for every record i whose first six bytes are `key`, in table
+// order. Caller holds StoreLock() at least shared.
+void ForEachRecordWithKey(const char (&key)[6], const std::function<void(int32_t)>& f);
 
 // Decodes `length` hexadecimal digits of either case; any other byte counts
 // as the digit 0. 32-bit arithmetic: high digits past 8 are shifted out.

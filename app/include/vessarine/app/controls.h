@@ -1,5 +1,5 @@
-// Control ids of the main dialog, shared by the queries (which enable and
-// disable the paging buttons) and the front ends.
+// Control ids of the main dialog: its controls' object names, and how the
+// tests and benchmarks find them.
 #pragma once
 
 enum ControlId : int {

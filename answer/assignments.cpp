@@ -5,6 +5,7 @@
 
 #include "vessarine/identifier/address.h"
 #include "vessarine/store/bytes.h"
+#include "vessarine/answer/fields.h"
 #include "vessarine/text/escape.h"
 
 namespace answer {
@@ -132,10 +133,9 @@ void AppendJsonAlso(std::string* out, const registry::Match& m) {
   for (const listing::TableView::Holder& h : registry::FurtherHolders(m)) {
     if (!first) out->push_back(',');
     first = false;
-    *out += "{\"organization\":";
-    text::AppendJsonString(out, h.organization);
-    *out += ",\"address\":";
-    AppendJsonLines(out, h.address);
+    out->push_back('{');
+    JsonFields members(out);
+    VisitHolderFields(h, members);
     out->push_back('}');
   }
   out->push_back(']');
@@ -150,11 +150,22 @@ void AppendCsvAlso(std::string* out, const registry::Match& m) {
   text::AppendCsvField(out, names);
 }
 
-void AppendJsonSource(std::string* out, const registry::Match& m) {
-  if (m.user == nullptr) {
-    *out += "null";
+void JsonFields::Number(Key key, uint64_t value) {
+  Put(key, {});
+  AppendNumber(out_, value);
+}
+
+void JsonFields::Lines(Key key, std::string_view lines) {
+  Put(key, {});
+  AppendJsonLines(out_, lines);
+}
+
+void JsonFields::Holders(Key key, const registry::Match* m) {
+  Put(key, {});
+  if (m != nullptr) {
+    AppendJsonAlso(out_, *m);
   } else {
-    text::AppendJsonString(out, registry::UserSource(m));
+    *out_ += "[]";
   }
 }
 
@@ -168,28 +179,9 @@ void AppendAssignmentRow(std::string* out, RowFormat format, const registry::Mat
   const uint64_t first = FirstAddress(m), last = LastAddress(m);
   switch (format) {
     case RowFormat::Json: {
-      *out += "{\"registry\":\"";
-      *out += name;
-      *out += "\",\"assignment\":\"";
-      *out += digits;
-      *out += "\",\"bits\":";
-      AppendNumber(out, static_cast<uint64_t>(m.bits));
-      *out += ",\"first\":";
-      AppendNumber(out, first);
-      *out += ",\"last\":";
-      AppendNumber(out, last);
-      *out += ",\"first_mac\":\"";
-      AppendAddressText(out, first);
-      *out += "\",\"last_mac\":\"";
-      AppendAddressText(out, last);
-      *out += "\",\"organization\":";
-      text::AppendJsonString(out, m.organization);
-      *out += ",\"address\":";
-      AppendJsonLines(out, m.address);
-      *out += ",\"also\":";
-      AppendJsonAlso(out, m);
-      *out += ",\"source\":";
-      AppendJsonSource(out, m);
+      out->push_back('{');
+      JsonFields members(out);
+      VisitAssignmentFields(m, members);
       *out += "}\n";
       break;
     }

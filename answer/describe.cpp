@@ -3,17 +3,12 @@
 #include <memory>
 
 #include "vessarine/answer/assignments.h"
+#include "vessarine/answer/fields.h"
 #include "vessarine/text/escape.h"
 
 namespace answer {
 
 namespace {
-
-void AppendBool(std::string* out, bool v) { *out += v ? "true" : "false"; }
-
-// An EUI-64 or a WWN is given as read; a MAC address (also one inside an
-// IPv6 address) is its "mac".
-bool HasIdentifier(const identifier::ParsedAddress& a) { return a.kind == identifier::IdentifierKind::Eui64 || a.kind == identifier::IdentifierKind::Wwn; }
 
 // 24, 28 or 36 (any small count).
 void AppendBits(std::string* out, int bits) {
@@ -152,70 +147,30 @@ Description Describe(const registry::RegistryTables& tables, const identifier::P
   return d;
 }
 
+void JsonFields::Entry(const registry::Match* m) {
+  if (m == nullptr) {
+    // The same members every time: written once.
+    static const std::string none = [] {
+      std::string text;
+      JsonFields members(&text, false);
+      VisitEntryFields(nullptr, members);
+      return text;
+    }();
+    *out_ += none;
+    first_ = false;
+    return;
+  }
+  static thread_local EntryTexts texts;
+  *out_ += texts.Get(*m, [](std::string* text, const registry::Match& entry) {
+    JsonFields members(text, false);
+    VisitEntryFields(&entry, members);
+  });
+  first_ = false;
+}
+
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d) {
-  *out += "\"input\":";
-  text::AppendJsonString(out, input);
-  *out += ",\"mac\":";
-  if (d.address.kind == identifier::IdentifierKind::Eui64) {
-    *out += "null";
-  } else {
-    *out += '"';
-    identifier::AppendMac(out, d.address);
-    *out += '"';
-  }
-  *out += ",\"registry\":";
-  if (d.match) {
-    static thread_local EntryTexts texts;
-    *out += texts.Get(*d.match, [](std::string* text, const registry::Match& m) {
-      *text += '"';
-      *text += registry::RegistryName(m);
-      *text += "\",\"assignment\":\"";
-      AppendAssignmentDigits(text, m);
-      *text += "\",\"bits\":";
-      AppendBits(text, m.bits);
-      *text += ",\"organization\":";
-      text::AppendJsonString(text, m.organization);
-      *text += ",\"address\":";
-      AppendJsonLines(text, m.address);
-      *text += ",\"also\":";
-      AppendJsonAlso(text, m);
-      *text += ",\"source\":";
-      AppendJsonSource(text, m);
-    });
-  } else {
-    *out += "null,\"assignment\":null,\"bits\":null,\"organization\":null,\"address\":[],\"also\":[],\"source\":null";
-  }
-  *out += ",\"group\":";
-  AppendBool(out, d.cls.group);
-  *out += ",\"local\":";
-  AppendBool(out, d.cls.local);
-  *out += ",\"broadcast\":";
-  AppendBool(out, d.cls.broadcast);
-  *out += ",\"note\":";
-  const std::string_view note = Note(d);
-  if (!note.empty()) {
-    text::AppendJsonString(out, note);
-  } else {
-    *out += "null";
-  }
-  *out += ",\"derived_from\":";
-  if (d.address.derivedFrom != identifier::Derivation::None) {
-    *out += '"';
-    *out += identifier::DerivationName(d.address.derivedFrom);
-    *out += '"';
-  } else {
-    *out += "null";
-  }
-  *out += ",\"kind\":\"";
-  *out += identifier::KindName(d.address.kind);
-  *out += "\",\"identifier\":";
-  if (HasIdentifier(d.address)) {
-    *out += '"';
-    identifier::AppendCanonical(out, d.address);
-    *out += '"';
-  } else {
-    *out += "null";
-  }
+  JsonFields members(out);
+  VisitLookupFields(input, d, members);
 }
 
 std::string_view Note(const Description& d) {
@@ -226,10 +181,9 @@ std::string_view Note(const Description& d) {
 }
 
 void AppendJsonError(std::string* out, std::string_view input, std::string_view error) {
-  *out += "{\"input\":";
-  text::AppendJsonString(out, input);
-  *out += ",\"error\":";
-  text::AppendJsonString(out, error);
+  out->push_back('{');
+  JsonFields members(out);
+  VisitErrorFields(input, error, members);
   *out += "}\n";
 }
 

@@ -12,21 +12,16 @@
 
 #include "tables_cmd.h"
 #include "vessarine/db/cache_files.h"
-#include "vessarine/identifier/address.h"
 #include "vessarine/answer/describe.h"
 #include "vessarine/text/escape.h"
-#include "vessarine/registry/tables.h"
 
 namespace {
 
-// No notation of an address comes near this length, so a longer line is no
-// address and is counted rather than held.
-constexpr size_t kMaxAddressLine = 4u << 10;
+// A line longer than an identifier can be is counted rather than held.
+constexpr size_t kMaxAddressLine = engine::kMaxIdentifierText;
 // A line longer than this means the input is no list of addresses
 // (/dev/zero, a binary file): reading stops rather than going on for ever.
 constexpr size_t kMaxLine = 1u << 20;
-// How much of an overlong line its message quotes.
-constexpr size_t kQuotedStart = 64;
 constexpr size_t kReadSize = 64u << 10;
 constexpr size_t kOutputFlush = 64u << 10;
 // Blank lines are not inputs.
@@ -40,11 +35,10 @@ struct LongLine {
   bool blank = true;
 
   void Add(std::string_view part) {
-    if (start.size() < kQuotedStart) start.append(part.substr(0, kQuotedStart - start.size()));
+    if (start.size() < engine::kQuotedStart) start.append(part.substr(0, engine::kQuotedStart - start.size()));
     size += part.size();
     blank = blank && part.find_first_not_of(kBlanks) == std::string_view::npos;
   }
-  std::string Quoted() const { return text::ShortenedText(start, size, kQuotedStart); }
 };
 
 class Lookup {
@@ -53,24 +47,20 @@ class Lookup {
 
   // `stream`: addresses will be read from stdin, perhaps for hours.
   bool Start(bool stream) {
-    if (!LoadTables("lookup", options_.prefixes, &tables_, err_, stream)) return false;
+    engine_ = OpenEngine("lookup", options_.prefixes, err_, stream);
+    if (!engine_) return false;
     if (options_.format == LookupOptions::Format::Csv) text_ += answer::CsvHeader();
     return true;
   }
 
-  void One(std::string_view input) {
-    if (input.size() > kMaxAddressLine) {
-      LongLine whole;
-      whole.Add(input);
-      return RejectLong(whole);
-    }
-    std::string error;
-    auto address = identifier::ParseAddress(input, &error, {options_.wwn});
-    if (!address) {
-      Reject(input, error);
+  void One(std::string_view input) { Answer(input, engine_->Lookup(input, {options_.wwn})); }
+
+  void Answer(std::string_view input, const engine::Answer& answer) {
+    if (!answer.description) {
+      Reject(answer.Input(input), answer.error);
       return;
     }
-    const answer::Description d = answer::Describe(tables_, *address);
+    const answer::Description& d = *answer.description;
     switch (options_.format) {
       case LookupOptions::Format::Json:
         text_ += '{';
@@ -164,7 +154,7 @@ class Lookup {
   }
 
   void RejectLong(const LongLine& longLine) {
-    Reject(longLine.Quoted(), "not a MAC address: the line is longer than 4 KiB");
+    Answer({}, engine::OverlongAnswer(longLine.start, longLine.size));
   }
 
   void TooLong(uint64_t line) {
@@ -202,7 +192,7 @@ class Lookup {
   const LookupOptions& options_;
   std::FILE* out_;
   std::FILE* err_;
-  registry::RegistryTables tables_;
+  std::unique_ptr<engine::Engine> engine_;
   std::string text_;
   size_t blocks_ = 0;
   bool ok_ = true;

@@ -18,13 +18,12 @@ bool Flushed(const char* command, std::FILE* out, std::FILE* err) {
 
 long WriteAssignments(const char* command, answer::RowFormat format, const answer::HolderFilter* filter,
                       const std::string& prefixes, std::FILE* out, std::FILE* err) {
-  registry::RegistryTables tables;
-  if (!LoadTables(command, prefixes, &tables, err)) return -2;
+  const auto engine = OpenEngine(command, prefixes, err);
+  if (!engine) return -2;
   std::string text;
   if (format == answer::RowFormat::Csv) text += answer::AssignmentCsvHeader();
   long rows = 0;
-  answer::ForEachAssignment(tables, [&](const registry::Match& m) {
-    if (filter != nullptr && !answer::AnyHolderMatches(*filter, m)) return;
+  engine->ForEachAssignment(filter, [&](const registry::Match& m) {
     answer::AppendAssignmentRow(&text, format, m);
     ++rows;
     if (text.size() >= 64 * 1024) {
@@ -43,12 +42,10 @@ namespace {
 // too when no filter can be written.
 long WriteFilter(const SearchOptions& options, const answer::HolderFilter& filter, std::FILE* out,
                  std::FILE* err) {
-  registry::RegistryTables tables;
-  if (!LoadTables("search", options.prefixes, &tables, err)) return -2;
+  const auto engine = OpenEngine("search", options.prefixes, err);
+  if (!engine) return -2;
   std::vector<answer::AddressBlock> blocks;
-  answer::ForEachAssignment(tables, [&](const registry::Match& m) {
-    if (answer::AnyHolderMatches(filter, m)) blocks.push_back({answer::FirstAddress(m), m.bits});
-  });
+  engine->ForEachAssignment(&filter, [&](const registry::Match& m) { blocks.push_back({answer::FirstAddress(m), m.bits}); });
   if (blocks.empty()) return 0;
   const answer::FilterText built = answer::BuildFilter(blocks, *options.filter, options.direction, options.text);
   if (!built.error.empty()) {

@@ -2,15 +2,10 @@
 
 #include "vessarine/text/escape.h"
 
-bool LoadTables(const char* command, const std::string& prefixes, registry::RegistryTables* tables, std::FILE* err,
-                bool manyLookups) {
+std::unique_ptr<engine::Engine> OpenEngine(const char* command, const std::string& prefixes, std::FILE* err,
+                                           bool manyLookups) {
   std::string error;
-  auto user = registry::UserPrefixes::LoadFor(prefixes, &error);
-  if (!user) {
-    std::fprintf(err, "vessarine-cli %s: %s\n", command, text::DisplayText(error).c_str());
-    return false;
-  }
-  tables->SetUserPrefixes(std::move(*user));
-  tables->Load(err, manyLookups);
-  return true;
+  auto opened = engine::Engine::Open(engine::Options{prefixes, manyLookups}, err, &error);
+  if (!opened) std::fprintf(err, "vessarine-cli %s: %s\n", command, text::DisplayText(error).c_str());
+  return opened;
 }

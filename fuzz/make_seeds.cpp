@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path out = argv[1];
-  for (const char* corpus : {"convert", "loader", "query", "address", "prefixes"}) std::filesystem::create_directories(out / corpus);
+  for (const char* corpus : {"convert", "loader", "query", "address", "prefixes", "engine"}) std::filesystem::create_directories(out / corpus);
   int n = 0;
   for (int a = 2; a < argc; ++a) {
     std::ifstream in(argv[a], std::ios::binary);
@@ -81,7 +81,10 @@ int main(int argc, char** argv) {
       "\x0d" "0002:c903:00a1:b2c3",
       "\x0e" "21:00:00:24:ff:4a:bc:de",
   };
-  for (const char* l : lines) Write(out / "address" / std::to_string(n++), l);
+  for (const char* l : lines) {
+    Write(out / "address" / std::to_string(n++), l);
+    Write(out / "engine" / std::to_string(n++), l);
+  }
   const char* prefixes[] = {
       "# lab\n52:54:00 Lab QEMU pool\n00:0c:29:a0/28  Rack 4\r\n70b3d5f2ef/40 Probe\n",
       "0a/8 Tens\n0a0b/16 Sixteen\n0a0b0c0d0e0f/48 One\n000c.29aa.bb/40\tSwitch\n",

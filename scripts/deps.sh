@@ -14,6 +14,9 @@ packages=(
   ieee-data
   # the export test joins in SQLite
   sqlite3
+  # the Python module, its tests (pytest, a Dask cluster) and its benchmark
+  # (netaddr as the competitor; pandas for the README's Spark and Dask use)
+  pybind11-dev python3-dev python3-pytest python3-dask python3-distributed python3-pandas python3-netaddr
   # the Debian package and the checks of its files
   dpkg-dev file man-db desktop-file-utils appstream
   # the tools that read search --filter's output, run by its tests

@@ -13,8 +13,8 @@ fi
 listing=$(pwd)/data/ieee-oui-2011-07.txt
 [ -f "$listing" ] || listing=$(pwd)/../shared/data/ieee-oui-2011-07.txt
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESSARINE_FUZZ=ON \
-  -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_TESTS=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target convert_fuzz loader_fuzz query_fuzz address_fuzz prefixes_fuzz make_fuzz_seeds
+  -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_TESTS=OFF -DVESSARINE_BUILD_BENCH=OFF -DVESSARINE_BUILD_PYTHON=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target convert_fuzz loader_fuzz query_fuzz address_fuzz prefixes_fuzz engine_fuzz make_fuzz_seeds
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
@@ -24,7 +24,7 @@ build-fuzz/bin/make_fuzz_seeds "$seeds" "${listings[@]}"
 
 mkdir -p build-fuzz/findings
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-for target in convert loader query address prefixes; do
+for target in convert loader query address prefixes engine; do
   echo "== $target: ${seconds} s"
   mkdir -p "build-fuzz/corpus/$target"
   "build-fuzz/bin/${target}_fuzz" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \

@@ -148,6 +148,8 @@ unsigned ScanCsvField(std::string_view text) {
 
 }  // namespace
 
+void AppendValidUtf8(std::string* out, std::string_view text) { AppendReplacingInvalid(out, text, false); }
+
 void AppendJsonString(std::string* out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out->push_back('"');

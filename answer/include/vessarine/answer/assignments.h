@@ -55,11 +55,10 @@ class HolderFilter {
 // Pieces of a match that lookup's and export's rows write alike:
 // the address lines as a JSON array; the further holders as a JSON array
 // of {"organization","address"} objects; their names as one CSV field,
-// joined by line feeds; a user prefix's FILE:LINE as a JSON string or null.
+// joined by line feeds.
 void AppendJsonLines(std::string* out, std::string_view lines);
 void AppendJsonAlso(std::string* out, const registry::Match& m);
 void AppendCsvAlso(std::string* out, const registry::Match& m);
-void AppendJsonSource(std::string* out, const registry::Match& m);
 
 enum class RowFormat { Text, Json, Csv };
 

@@ -14,6 +14,10 @@ namespace text {
 // Appends `text` as a JSON string literal, quotes included.
 void AppendJsonString(std::string* out, std::string_view text);
 
+// Appends `text` with each byte of invalid UTF-8 made U+FFFD, as a JSON
+// string or a CSV field takes it, and nothing else changed.
+void AppendValidUtf8(std::string* out, std::string_view text);
+
 // Appends `text` as one CSV field (RFC 4180): quoted when it holds a comma,
 // a quote, a line end or begins or ends with a blank; quotes doubled.
 void AppendCsvField(std::string* out, std::string_view text);

@@ -203,7 +203,9 @@ TEST(RegistryTable, ImageRoundTripKeepsEveryHolderOfDuplicates) {
     EXPECT_FALSE(listing::TableView::FromImage(bad.data(), bad.size(), Registry::MaS, false, &problem));
     EXPECT_EQ(problem, "has its entries out of order");
     // Bytes that cannot be read are never taken for a table.
-    const auto unreadable = [](uint64_t offset, size_t, char*) -> const char* { return offset == 0 ? "" : nullptr; };
+    const auto unreadable = [&image](uint64_t offset, size_t, char*) -> const char* {
+      return offset == 0 ? image.data() : nullptr;  // the header reads, nothing after it
+    };
     EXPECT_FALSE(listing::TableView::FromImage(image.data(), image.size(), Registry::MaS, true, unreadable, &problem));
   }
 

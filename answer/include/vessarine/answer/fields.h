@@ -180,33 +180,50 @@ void VisitAssignmentFields(const registry::Match& m, V& v) {
 
 // Writes the members as JSON text, without the braces, onto *out. Entry
 // members go through VisitEntryFields each time; describe.cpp's writer
-// keeps them per entry.
+// keeps them per entry. The small members are inlined into the visit, so
+// that each key's length is known where it is copied: a lookup's object
+// is a score of short appends, and a call and a copy of unknown length
+// for each of them would cost more than the lookup itself.
 class JsonFields {
  public:
   explicit JsonFields(std::string* out, bool first = true) : out_(out), first_(first) {}
-  void String(Key key, std::string_view text) {
-    Put(key, {});
+  [[gnu::always_inline]] void String(Key key, std::string_view text) {
+    Put(key);
     text::AppendJsonString(out_, text);
   }
   template <class F>
-  void Ascii(Key key, F&& append) {
-    Put(key, "\"");
+  [[gnu::always_inline]] void Ascii(Key key, F&& append) {
+    Put(key);
+    out_->push_back('"');
     append(out_);
     out_->push_back('"');
   }
-  void Null(Key key) { Put(key, "null"); }
-  void Bool(Key key, bool value) { Put(key, value ? "true" : "false"); }
+  [[gnu::always_inline]] void Null(Key key) {
+    Put(key);
+    out_->append("null", 4);
+  }
+  [[gnu::always_inline]] void Bool(Key key, bool value) {
+    Put(key);
+    if (value) {
+      out_->append("true", 4);
+    } else {
+      out_->append("false", 5);
+    }
+  }
   void Number(Key key, uint64_t value);
   void Lines(Key key, std::string_view lines);
   void Holders(Key key, const registry::Match* m);
   void Entry(const registry::Match* m);
 
  private:
-  // The key (without its comma for the first member), then `value`.
-  void Put(Key key, std::string_view value) {
-    *out_ += first_ ? key.json.substr(1) : key.json;
-    first_ = false;
-    if (!value.empty()) *out_ += value;
+  // The key, without its comma for the first member.
+  [[gnu::always_inline]] void Put(Key key) {
+    if (first_) [[unlikely]] {
+      first_ = false;
+      out_->append(key.json.data() + 1, key.json.size() - 1);
+    } else {
+      out_->append(key.json.data(), key.json.size());
+    }
   }
 
   std::string* out_;

@@ -12,6 +12,10 @@
 //                             matched (null: none): the visitor calls
 //                             VisitEntryFields, and may keep what it makes
 //                             of them per entry
+//   v.Class(description)      the members that depend only on the
+//                             address's class and notation: the visitor
+//                             calls VisitClassFields, and may keep what it
+//                             makes of them per class
 #pragma once
 
 #include <cstdint>
@@ -107,20 +111,12 @@ inline bool HasIdentifier(const identifier::ParsedAddress& a) {
   return a.kind == identifier::IdentifierKind::Eui64 || a.kind == identifier::IdentifierKind::Wwn;
 }
 
-// One lookup: "input", "mac" (null for an EUI-64; a WWN's OUI as three
-// bytes), the entry's members, "group", "local", "broadcast", "note",
-// "derived_from" ("ipv6-eui64", "wwn-naa5", ... or null), "kind" ("mac",
-// "ipv6", "eui64", "wwn") and "identifier" (an EUI-64 or WWN as read,
-// canonically, else null).
+// "group", "local", "broadcast", "note", "derived_from" ("ipv6-eui64",
+// "wwn-naa5", ... or null) and "kind" ("mac", "ipv6", "eui64", "wwn"):
+// what the address's bits and notation say. Many addresses say the same,
+// so a writer may keep these members' text per class (ClassKey).
 template <class V>
-void VisitLookupFields(std::string_view input, const Description& d, V& v) {
-  v.String(keys::kInput, input);
-  if (d.address.kind == identifier::IdentifierKind::Eui64) {
-    v.Null(keys::kMac);
-  } else {
-    v.Ascii(keys::kMac, [&d](std::string* out) { identifier::AppendMac(out, d.address); });
-  }
-  v.Entry(d.match ? &*d.match : nullptr);
+void VisitClassFields(const Description& d, V& v) {
   v.Bool(keys::kGroup, d.cls.group);
   v.Bool(keys::kLocal, d.cls.local);
   v.Bool(keys::kBroadcast, d.cls.broadcast);
@@ -135,6 +131,35 @@ void VisitLookupFields(std::string_view input, const Description& d, V& v) {
     v.Null(keys::kDerivedFrom);
   }
   v.Ascii(keys::kKind, [&d](std::string* out) { *out += identifier::KindName(d.address.kind); });
+}
+
+// Everything VisitClassFields reads, as one word and the well-known note
+// (a static text, so its address names it): equal keys, equal members.
+struct ClassKey {
+  uint32_t bits;
+  const char* note;
+  bool operator==(const ClassKey&) const = default;
+};
+inline ClassKey ClassKeyOf(const Description& d) {
+  return {static_cast<uint32_t>(d.cls.group) | static_cast<uint32_t>(d.cls.local) << 1 |
+              static_cast<uint32_t>(d.cls.broadcast) << 2 | static_cast<uint32_t>(d.cls.quadrant) << 3 |
+              static_cast<uint32_t>(d.address.derivedFrom) << 11 | static_cast<uint32_t>(d.address.kind) << 19,
+          d.cls.note};
+}
+
+// One lookup: "input", "mac" (null for an EUI-64; a WWN's OUI as three
+// bytes), the entry's members, the class's members, and "identifier" (an
+// EUI-64 or WWN as read, canonically, else null).
+template <class V>
+void VisitLookupFields(std::string_view input, const Description& d, V& v) {
+  v.String(keys::kInput, input);
+  if (d.address.kind == identifier::IdentifierKind::Eui64) {
+    v.Null(keys::kMac);
+  } else {
+    v.Ascii(keys::kMac, [&d](std::string* out) { identifier::AppendMac(out, d.address); });
+  }
+  v.Entry(d.match ? &*d.match : nullptr);
+  v.Class(d);
   if (HasIdentifier(d.address)) {
     v.Ascii(keys::kIdentifier, [&d](std::string* out) { identifier::AppendCanonical(out, d.address); });
   } else {
@@ -214,6 +239,7 @@ class JsonFields {
   void Lines(Key key, std::string_view lines);
   void Holders(Key key, const registry::Match* m);
   void Entry(const registry::Match* m);
+  void Class(const Description& d);
 
  private:
   // The key, without its comma for the first member.

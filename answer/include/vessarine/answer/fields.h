@@ -208,7 +208,7 @@ void VisitAssignmentFields(const registry::Match& m, V& v) {
 // keeps them per entry. The small members are inlined into the visit, so
 // that each key's length is known where it is copied: a lookup's object
 // is a score of short appends, and a call and a copy of unknown length
-// for each of them would cost more than the lookup itself.
+// for each of them made a JSON lookup a third slower.
 class JsonFields {
  public:
   explicit JsonFields(std::string* out, bool first = true) : out_(out), first_(first) {}

@@ -151,17 +151,17 @@ void AppendCsvAlso(std::string* out, const registry::Match& m) {
 }
 
 void JsonFields::Number(Key key, uint64_t value) {
-  Put(key, {});
+  Put(key);
   AppendNumber(out_, value);
 }
 
 void JsonFields::Lines(Key key, std::string_view lines) {
-  Put(key, {});
+  Put(key);
   AppendJsonLines(out_, lines);
 }
 
 void JsonFields::Holders(Key key, const registry::Match* m) {
-  Put(key, {});
+  Put(key);
   if (m != nullptr) {
     AppendJsonAlso(out_, *m);
   } else {

@@ -168,6 +168,29 @@ void JsonFields::Entry(const registry::Match* m) {
   first_ = false;
 }
 
+void JsonFields::Class(const Description& d) {
+  // A handful of classes make up nearly every input: their text is kept in
+  // a few slots, each the last class hashed to it.
+  struct Slot {
+    bool filled = false;
+    ClassKey key{};
+    std::string text;
+  };
+  static constexpr int kBits = 5;
+  static thread_local Slot slots[size_t{1} << kBits];
+  const ClassKey key = ClassKeyOf(d);
+  Slot& slot = slots[((key.bits ^ reinterpret_cast<uintptr_t>(key.note)) * 0x9E3779B97F4A7C15u) >> (64 - kBits)];
+  if (!slot.filled || !(slot.key == key)) {
+    slot.text.clear();
+    JsonFields members(&slot.text, false);
+    VisitClassFields(d, members);
+    slot.key = key;
+    slot.filled = true;
+  }
+  *out_ += slot.text;
+  first_ = false;
+}
+
 void AppendJsonMembers(std::string* out, std::string_view input, const Description& d) {
   JsonFields members(out);
   VisitLookupFields(input, d, members);

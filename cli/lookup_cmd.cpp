@@ -53,7 +53,10 @@ class Lookup {
     return true;
   }
 
-  void One(std::string_view input) { Answer(input, engine_->Lookup(input, {options_.wwn})); }
+  void One(std::string_view input) {
+    engine_->Lookup(input, {options_.wwn}, &answer_);
+    Answer(input, answer_);
+  }
 
   void Answer(std::string_view input, const engine::Answer& answer) {
     if (!answer.description) {
@@ -193,6 +196,7 @@ class Lookup {
   std::FILE* out_;
   std::FILE* err_;
   std::unique_ptr<engine::Engine> engine_;
+  engine::Answer answer_;  // the last input's, kept for its strings
   std::string text_;
   size_t blocks_ = 0;
   bool ok_ = true;

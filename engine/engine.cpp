@@ -29,12 +29,25 @@ std::unique_ptr<Engine> Engine::Open(const Options& options, std::FILE* warnings
 Answer Engine::Lookup(std::string_view input, identifier::ReadOptions read) const {
   // One answer object throughout, built where the caller keeps it.
   Answer a;
-  if (input.size() > kMaxIdentifierText) {
-    SetOverlong(&a, input.substr(0, kQuotedStart), input.size());
-  } else if (auto address = identifier::ParseAddress(input, &a.error, read)) {
-    a.description.emplace(answer::Describe(tables_, *address));
-  }
+  Lookup(input, read, &a);
   return a;
+}
+
+void Engine::Lookup(std::string_view input, identifier::ReadOptions read, Answer* a) const {
+  a->description.reset();
+  a->error.clear();
+  a->quoted.clear();
+  if (input.size() > kMaxIdentifierText) {
+    SetOverlong(a, input.substr(0, kQuotedStart), input.size());
+  } else if (auto address = identifier::ParseAddress(input, &a->error, read)) {
+    // Described straight into the answer, not into a temporary moved there.
+    struct Describing {
+      const registry::RegistryTables& tables;
+      const identifier::ParsedAddress& address;
+      operator answer::Description() const { return answer::Describe(tables, address); }
+    };
+    a->description.emplace(Describing{tables_, *address});
+  }
 }
 
 std::vector<TableInfo> Engine::Tables() const {

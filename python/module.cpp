@@ -182,6 +182,7 @@ class ValueFields {
   void Lines(answer::Key key, std::string_view lines) { sink_(key, Kind::Lines, LinesList(lines)); }
   void Holders(answer::Key key, const registry::Match* m);
   void Entry(const registry::Match* m) { sink_.Entry(m, *this); }
+  void Class(const answer::Description& d) { answer::VisitClassFields(d, *this); }
 
  private:
   Sink& sink_;

@@ -51,8 +51,10 @@ def test_lookup_equals_the_command_line():
     assert len(expected) == len(INPUTS)
     assert vessarine.lookup_many(INPUTS) == expected
     assert [vessarine.lookup(t) for t in INPUTS] == expected
-    # A generator, and inputs repeated past the per-entry cache's reuse.
+    # A generator, and inputs repeated past the per-entry cache's reuse
+    # (and, on the command line, past its per-class one).
     assert vessarine.lookup_many(t for t in INPUTS * 3) == expected * 3
+    assert cli_json("lookup", "--json", "-", stdin=stdin_of(INPUTS * 3)) == expected * 3
 
 
 def test_dicts_are_independent():

@@ -12,6 +12,10 @@
 //                             matched (null: none): the visitor calls
 //                             VisitEntryFields, and may keep what it makes
 //                             of them per entry
+//   v.Class(description)      the members that depend only on the
+//                             address's class and notation: the visitor
+//                             calls VisitClassFields, and may keep what it
+//                             makes of them per class
 #pragma once
 
 #include <cstdint>
@@ -107,20 +111,12 @@ inline bool HasIdentifier(const identifier::ParsedAddress& a) {
   return a.kind == identifier::IdentifierKind::Eui64 || a.kind == identifier::IdentifierKind::Wwn;
 }
 
-// One lookup: "input", "mac" (null for an EUI-64; a WWN's OUI as three
-// bytes), the entry's members, "group", "local", "broadcast", "note",
-// "derived_from" ("ipv6-eui64", "wwn-naa5", ... or null), "kind" ("mac",
-// "ipv6", "eui64", "wwn") and "identifier" (an EUI-64 or WWN as read,
-// canonically, else null).
+// "group", "local", "broadcast", "note", "derived_from" ("ipv6-eui64",
+// "wwn-naa5", ... or null) and "kind" ("mac", "ipv6", "eui64", "wwn"):
+// what the address's bits and notation say. Many addresses say the same,
+// so a writer may keep these members' text per class (ClassKey).
 template <class V>
-void VisitLookupFields(std::string_view input, const Description& d, V& v) {
-  v.String(keys::kInput, input);
-  if (d.address.kind == identifier::IdentifierKind::Eui64) {
-    v.Null(keys::kMac);
-  } else {
-    v.Ascii(keys::kMac, [&d](std::string* out) { identifier::AppendMac(out, d.address); });
-  }
-  v.Entry(d.match ? &*d.match : nullptr);
+void VisitClassFields(const Description& d, V& v) {
   v.Bool(keys::kGroup, d.cls.group);
   v.Bool(keys::kLocal, d.cls.local);
   v.Bool(keys::kBroadcast, d.cls.broadcast);
@@ -135,6 +131,35 @@ void VisitLookupFields(std::string_view input, const Description& d, V& v) {
     v.Null(keys::kDerivedFrom);
   }
   v.Ascii(keys::kKind, [&d](std::string* out) { *out += identifier::KindName(d.address.kind); });
+}
+
+// Everything VisitClassFields reads, as one word and the well-known note
+// (a static text, so its address names it): equal keys, equal members.
+struct ClassKey {
+  uint32_t bits;
+  const char* note;
+  bool operator==(const ClassKey&) const = default;
+};
+inline ClassKey ClassKeyOf(const Description& d) {
+  return {static_cast<uint32_t>(d.cls.group) | static_cast<uint32_t>(d.cls.local) << 1 |
+              static_cast<uint32_t>(d.cls.broadcast) << 2 | static_cast<uint32_t>(d.cls.quadrant) << 3 |
+              static_cast<uint32_t>(d.address.derivedFrom) << 11 | static_cast<uint32_t>(d.address.kind) << 19,
+          d.cls.note};
+}
+
+// One lookup: "input", "mac" (null for an EUI-64; a WWN's OUI as three
+// bytes), the entry's members, the class's members, and "identifier" (an
+// EUI-64 or WWN as read, canonically, else null).
+template <class V>
+void VisitLookupFields(std::string_view input, const Description& d, V& v) {
+  v.String(keys::kInput, input);
+  if (d.address.kind == identifier::IdentifierKind::Eui64) {
+    v.Null(keys::kMac);
+  } else {
+    v.Ascii(keys::kMac, [&d](std::string* out) { identifier::AppendMac(out, d.address); });
+  }
+  v.Entry(d.match ? &*d.match : nullptr);
+  v.Class(d);
   if (HasIdentifier(d.address)) {
     v.Ascii(keys::kIdentifier, [&d](std::string* out) { identifier::AppendCanonical(out, d.address); });
   } else {
@@ -180,33 +205,51 @@ void VisitAssignmentFields(const registry::Match& m, V& v) {
 
 // Writes the members as JSON text, without the braces, onto *out. Entry
 // members go through VisitEntryFields each time; describe.cpp's writer
-// keeps them per entry.
+// keeps them per entry. The small members are inlined into the visit, so
+// that each key's length is known where it is copied: a lookup's object
+// is a score of short appends, and a call and a copy of unknown length
+// for each of them made a JSON lookup a third slower.
 class JsonFields {
  public:
   explicit JsonFields(std::string* out, bool first = true) : out_(out), first_(first) {}
-  void String(Key key, std::string_view text) {
-    Put(key, {});
+  [[gnu::always_inline]] void String(Key key, std::string_view text) {
+    Put(key);
     text::AppendJsonString(out_, text);
   }
   template <class F>
-  void Ascii(Key key, F&& append) {
-    Put(key, "\"");
+  [[gnu::always_inline]] void Ascii(Key key, F&& append) {
+    Put(key);
+    out_->push_back('"');
     append(out_);
     out_->push_back('"');
   }
-  void Null(Key key) { Put(key, "null"); }
-  void Bool(Key key, bool value) { Put(key, value ? "true" : "false"); }
+  [[gnu::always_inline]] void Null(Key key) {
+    Put(key);
+    out_->append("null", 4);
+  }
+  [[gnu::always_inline]] void Bool(Key key, bool value) {
+    Put(key);
+    if (value) {
+      out_->append("true", 4);
+    } else {
+      out_->append("false", 5);
+    }
+  }
   void Number(Key key, uint64_t value);
   void Lines(Key key, std::string_view lines);
   void Holders(Key key, const registry::Match* m);
   void Entry(const registry::Match* m);
+  void Class(const Description& d);
 
  private:
-  // The key (without its comma for the first member), then `value`.
-  void Put(Key key, std::string_view value) {
-    *out_ += first_ ? key.json.substr(1) : key.json;
-    first_ = false;
-    if (!value.empty()) *out_ += value;
+  // The key, without its comma for the first member.
+  [[gnu::always_inline]] void Put(Key key) {
+    if (first_) [[unlikely]] {
+      first_ = false;
+      out_->append(key.json.data() + 1, key.json.size() - 1);
+    } else {
+      out_->append(key.json.data(), key.json.size());
+    }
   }
 
   std::string* out_;

@@ -69,6 +69,9 @@ class Engine {
 
   // The answer for one input, in any notation the identifier reader takes.
   Answer Lookup(std::string_view input, identifier::ReadOptions read = {}) const;
+  // The same into *a, which a caller answering many inputs keeps: its
+  // strings are not made and freed again for every input.
+  void Lookup(std::string_view input, identifier::ReadOptions read, Answer* a) const;
 
   // Calls the visitor (answer/fields.h) with the members of an answer's
   // object: the lookup's, or "input" and "error".

@@ -28,7 +28,7 @@
 #include "vessarine/store/store.h"
 #include "vessarine/store/texts.h"
 #include "vessarine/query/format.h"
-#include "vessarine/query/queries.h"
+#include "vessarine/engine/window.h"
 #include "vessarine/update/update_texts.h"
 
 std::string g_strMacInput;
@@ -463,14 +463,14 @@ void CVessarineDlg::MacLookup(int mode) {
   // Any MAC query ends a paged company search.
   EnableControl(IDC_COMPANY_CONTINUE, false);
   EnableControl(IDC_COMPANY_ALL, false);
-  g_strMacResult = mode == 1 ? ListMacs().text : LookupMac(g_strMacInput).text;
+  g_strMacResult = mode == 1 ? engine::ListMacs().text : engine::LookupMac(g_strMacInput).text;
   Push();
 }
 
 void CVessarineDlg::CompanySearch(int mode) {
   // Only a continuation resumes; a new search and 全部 start over.
-  const SearchCursor from = mode == 1 ? SearchCursor{g_nSearchPos, g_nMatchCount} : SearchCursor{};
-  CompanyPage page = SearchCompanies(g_strCompanyInput, from, mode == 2);
+  const engine::SearchCursor from = mode == 1 ? engine::SearchCursor{g_nSearchPos, g_nMatchCount} : engine::SearchCursor{};
+  engine::CompanyPage page = engine::SearchCompanies(g_strCompanyInput, from, mode == 2);
   g_nSearchPos = page.next.position;
   g_nMatchCount = page.next.matches;
   g_strCompanyResult = std::move(page.answer.text);

@@ -28,7 +28,7 @@
 #include "vessarine/db/cache_files.h"
 #include "vessarine/db/loader.h"
 #include "vessarine/store/store.h"
-#include "vessarine/query/queries.h"
+#include "vessarine/engine/window.h"
 #include "vessarine/startup/startup.h"
 
 namespace {
@@ -43,10 +43,10 @@ struct Command {
   std::function<int()> run;
 };
 
-int Print(const QueryAnswer& answer) {
+int Print(const engine::QueryAnswer& answer) {
   std::string text = GbkToUtf8(answer.text);
   std::fwrite(text.data(), 1, text.size(), stdout);
-  return answer.outcome == QueryOutcome::Results ? 0 : 1;
+  return answer.outcome == engine::QueryOutcome::Results ? 0 : 1;
 }
 
 // A page number: decimal digits only (no sign, no blanks), 1 to INT_MAX;
@@ -76,7 +76,7 @@ Command AddMacCommand(CLI::App& app) {
       ->type_name("");
   return {cmd, [] {
             StartUpDatabase();
-            return Print(LookupMac(Utf8ToGbk(text)));
+            return Print(engine::LookupMac(Utf8ToGbk(text)));
           }};
 }
 
@@ -84,7 +84,7 @@ Command AddListCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("list", "List every prefix with its company");
   return {cmd, [] {
             StartUpDatabase();
-            return Print(ListMacs());
+            return Print(engine::ListMacs());
           }};
 }
 
@@ -103,14 +103,14 @@ Command AddCompanyCommand(CLI::App& app) {
   return {cmd, [] {
             StartUpDatabase();
             const std::string pattern = Utf8ToGbk(text);
-            CompanyPage shown = SearchCompanies(pattern, {}, false);
+            engine::CompanyPage shown = engine::SearchCompanies(pattern, {}, false);
             // Each further page continues the last while it was cut, so a
             // page past the end shows the last one. --all lists again only
             // after a cut first page, as 全部 is offered only then (without
             // a cut that page holds every match already).
             const int pages = page.empty() ? 1 : PageNumber(page);
-            for (int n = 2; n <= pages && shown.more; ++n) shown = SearchCompanies(pattern, shown.next, false);
-            if (all && shown.more) shown = SearchCompanies(pattern, {}, true);
+            for (int n = 2; n <= pages && shown.more; ++n) shown = engine::SearchCompanies(pattern, shown.next, false);
+            if (all && shown.more) shown = engine::SearchCompanies(pattern, {}, true);
             return Print(shown.answer);
           }};
 }

@@ -30,4 +30,4 @@ echo "== ThreadSanitizer: queries racing updates, online ones of both front ends
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVESSARINE_WERROR=ON \
   -DVESSARINE_SANITIZE=thread -DVESSARINE_BUILD_APP=OFF -DVESSARINE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target race_test
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L race
+TSAN_OPTIONS=halt_on_error=1:suppressions="$PWD/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -L race
